@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and opens the viewer.
+# Without a display the viewer runs under Xvfb and a screenshot is saved to
+# build/screenshot.png.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/setup.sh
+scripts/build.sh build
+
+viewer=build/jovviewer
+args=("$@")
+if [ ${#args[@]} -eq 0 ] && [ -x build/jovtool ] && build/jovtool demo build/demo >/dev/null 2>&1; then
+  args=(build/demo/demo8.jov)
+fi
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  exec "$viewer" "${args[@]}"
+fi
+
+echo "No display: running the viewer under Xvfb and saving build/screenshot.png" >&2
+JOV_SCREENSHOT=build/screenshot.png xvfb-run -a -s "-screen 0 1280x900x24" \
+  "$viewer" "${args[@]}"
+echo "Screenshot: build/screenshot.png" >&2

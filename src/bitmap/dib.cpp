@@ -1,0 +1,725 @@
+#include "bitmap/dib.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "common/byteio.h"
+#include "common/errors.h"
+
+namespace {
+
+// Shifts left by s bits, or right by -s bits when s is negative; shifts of 32 bits or
+// more give 0, so that odd layouts never shift by an undefined amount.
+uint32_t ShiftBy(uint32_t value, int32_t s) {
+  if (s >= 0) return s < 32 ? value << s : 0;
+  return s > -32 ? value >> -s : 0;
+}
+
+// Width of a channel mask: the run of 1 bits that starts at its lowest set bit.
+int MaskWidth(uint32_t mask) {
+  int low = 0;
+  while (low <= 30 && !(mask & (uint32_t(1) << low))) ++low;
+  if (low > 30) return 0;
+  int width = 0;
+  while (low + width < 32 && (mask & (uint32_t(1) << (low + width)))) ++width;
+  return width;
+}
+
+// Largest pixel block a store holds: the header's image-size field is 32 bits, and
+// RowBytes and the sizes derived from it are kept in int.
+constexpr int64_t kMaxStoreSize = INT32_MAX;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Channel layouts
+
+ChannelLayout ChannelLayout::FromBits(int r, int g, int b) {
+  r = std::clamp(r, 0, 32);
+  g = std::clamp(g, 0, 32);
+  b = std::clamp(b, 0, 32);
+  auto ones = [](int n) { return (uint64_t(1) << n) - 1; };
+  ChannelLayout l;
+  l.RedMask = int32_t(uint32_t(ones(r) << std::min(g + b, 63)));
+  l.GreenMask = int32_t(uint32_t(ones(g) << b));
+  l.BlueMask = int32_t(uint32_t(ones(b)));
+  l.RedBits = r;
+  l.GreenBits = g;
+  l.BlueBits = b;
+  l.RedShift = r + g + b - 8;
+  l.GreenShift = g + b - 8;
+  l.BlueShift = 8 - b;
+  l.RedFill = 8 - r;
+  l.GreenFill = 8 - g;
+  l.BlueFill = 8 - b;
+  return l;
+}
+
+ChannelLayout ChannelLayout::FromMasks(uint32_t red, uint32_t green, uint32_t blue) {
+  return FromBits(MaskWidth(red), MaskWidth(green), MaskWidth(blue));
+}
+
+uint32_t ChannelLayout::Pack(uint8_t r, uint8_t g, uint8_t b) const {
+  return (ShiftBy(r, RedShift) & uint32_t(RedMask)) | (ShiftBy(g, GreenShift) & uint32_t(GreenMask)) |
+         (ShiftBy(b, -BlueShift) & uint32_t(BlueMask));
+}
+
+void ChannelLayout::Unpack(uint32_t pixel, uint8_t& r, uint8_t& g, uint8_t& b) const {
+  const uint32_t r8 = ShiftBy(pixel & uint32_t(RedMask), -RedShift) & 0xFF;
+  const uint32_t g8 = ShiftBy(pixel & uint32_t(GreenMask), -GreenShift) & 0xFF;
+  const uint32_t b8 = ShiftBy(pixel & uint32_t(BlueMask), BlueShift) & 0xFF;
+  r = uint8_t(r8 | ShiftBy(r8, -RedFill));
+  g = uint8_t(g8 | ShiftBy(g8, -GreenFill));
+  b = uint8_t(b8 | ShiftBy(b8, -BlueFill));
+}
+
+const ChannelLayout& Layout888() {
+  static const ChannelLayout layout = ChannelLayout::FromBits(8, 8, 8);
+  return layout;
+}
+
+const ChannelLayout& Layout555() {
+  static const ChannelLayout layout = ChannelLayout::FromBits(5, 5, 5);
+  return layout;
+}
+
+const ChannelLayout& Layout565() {
+  static const ChannelLayout layout = ChannelLayout::FromBits(5, 6, 5);
+  return layout;
+}
+
+// ---------------------------------------------------------------------------------
+// Palette cache
+
+namespace {
+
+// The cache lives until the program ends.  Stores held by other static objects may be
+// destroyed after it; they then have nothing left to give back.
+struct PaletteManagerHolder {
+  TPaletteManager manager;
+  static inline bool gone = false;
+  ~PaletteManagerHolder() { gone = true; }
+};
+
+PaletteManagerHolder& ManagerHolder() {
+  static PaletteManagerHolder holder;
+  return holder;
+}
+
+}  // namespace
+
+TPaletteManager& PaletteManager() { return ManagerHolder().manager; }
+
+HPALETTE TPaletteManager::AcquirePalette(const uint8_t* colours, int count) {
+  count = std::clamp(count, 0, 256);
+  int32_t checksum = count;
+  for (int i = 0; i < count; ++i)
+    checksum += colours[i * 4] + colours[i * 4 + 1] + colours[i * 4 + 2];
+  const size_t bytes = size_t(count) * 4;
+  for (auto& item : items_) {
+    if (item->Checksum == checksum && item->EntryCount == count &&
+        std::memcmp(item->Entries.data(), colours, bytes) == 0) {
+      ++item->Uses;
+      return item->Handle.get();
+    }
+  }
+  auto item = std::make_unique<TPaletteItem>();
+  item->Checksum = checksum;
+  item->EntryCount = count;
+  if (bytes > 0) std::memcpy(item->Entries.data(), colours, bytes);
+  item->Handle = std::make_unique<TLogPalette>();
+  item->Handle->version = 0x300;
+  item->Handle->entries.reserve(size_t(count));
+  for (int i = 0; i < count; ++i)
+    item->Handle->entries.push_back(qRgb(colours[i * 4 + 2], colours[i * 4 + 1], colours[i * 4]));
+  item->Uses = 1;
+  HPALETTE handle = item->Handle.get();
+  items_.push_back(std::move(item));
+  return handle;
+}
+
+void TPaletteManager::ReleasePalette(HPALETTE& handle) {
+  if (!handle) return;
+  const HPALETTE target = handle;
+  handle = nullptr;
+  for (auto it = items_.begin(); it != items_.end(); ++it) {
+    if ((*it)->Handle.get() != target) continue;
+    if (--(*it)->Uses <= 0) items_.erase(it);
+    return;
+  }
+}
+
+const TPaletteItem* TPaletteManager::Find(HPALETTE handle) const {
+  if (!handle) return nullptr;
+  for (const auto& item : items_)
+    if (item->Handle.get() == handle) return item.get();
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------
+// Pixel blocks
+
+namespace {
+
+// Under AddressSanitizer every block is exactly its size, so that an overrun is caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPooling = false;
+#else
+constexpr bool kPooling = true;
+#endif
+
+// Freed blocks kept for reuse.  A picture that is remade at the same size again and
+// again (the library object's work picture) then writes into memory it touched before.
+class BlockPool {
+ public:
+  static constexpr size_t kMaxBlocks = 4;
+  static constexpr int64_t kMaxPooledCapacity = int64_t(256) << 20;
+
+  ~BlockPool() {
+    std::lock_guard lock(mutex_);
+    for (auto& b : blocks_) std::free(b.data);
+    blocks_.clear();
+    gone = true;
+  }
+
+  // A kept block of at least size bytes that does not waste much, or null.
+  uint8_t* Take(int64_t size, int64_t& capacity) {
+    std::lock_guard lock(mutex_);
+    size_t best = blocks_.size();
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+      const int64_t c = blocks_[i].capacity;
+      if (c < size || c > size * 2 + 65536) continue;
+      if (best == blocks_.size() || c < blocks_[best].capacity) best = i;
+    }
+    if (best == blocks_.size()) return nullptr;
+    uint8_t* data = blocks_[best].data;
+    capacity = blocks_[best].capacity;
+    blocks_.erase(blocks_.begin() + ptrdiff_t(best));
+    return data;
+  }
+
+  void Give(uint8_t* data, int64_t capacity) {
+    if (capacity > kMaxPooledCapacity || !kPooling) {
+      std::free(data);
+      return;
+    }
+    uint8_t* drop = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      if (blocks_.size() >= kMaxBlocks) {
+        drop = blocks_.front().data;
+        blocks_.erase(blocks_.begin());
+      }
+      blocks_.push_back({data, capacity});
+    }
+    std::free(drop);
+  }
+
+  static inline bool gone = false;
+
+ private:
+  struct Block {
+    uint8_t* data;
+    int64_t capacity;
+  };
+  std::mutex mutex_;
+  std::vector<Block> blocks_;
+};
+
+BlockPool& Pool() {
+  static BlockPool pool;
+  return pool;
+}
+
+}  // namespace
+
+void TPixelBlock::Allocate(int64_t size) {
+  Release();
+  if (size <= 0) return;
+  if (uint64_t(size) > SIZE_MAX) throw EOutOfMemory();
+  int64_t capacity = 0;
+  uint8_t* data = BlockPool::gone ? nullptr : Pool().Take(size, capacity);
+  if (!data) {
+    data = static_cast<uint8_t*>(std::malloc(size_t(size)));
+    if (!data) throw EOutOfMemory();
+    capacity = size;
+  }
+  data_ = data;
+  size_ = size;
+  capacity_ = capacity;
+}
+
+void TPixelBlock::Release() {
+  if (!data_) return;
+  if (BlockPool::gone)
+    std::free(data_);
+  else
+    Pool().Give(data_, capacity_);
+  data_ = nullptr;
+  size_ = 0;
+  capacity_ = 0;
+}
+
+// ---------------------------------------------------------------------------------
+// Shared store
+
+TDIBSharedImage::~TDIBSharedImage() {
+  if (paletteHandle && !PaletteManagerHolder::gone) PaletteManager().ReleasePalette(paletteHandle);
+}
+
+void TDIBSharedImage::Reset(bool plainStore) {
+  block.Release();
+  if (paletteHandle && !PaletteManagerHolder::gone) PaletteManager().ReleasePalette(paletteHandle);
+  paletteHandle = nullptr;
+  depth = 0;
+  header.clear();
+  colorsChanged = false;
+  for (int i = 0; i < 256; ++i) {
+    colorTable[size_t(i * 4)] = colorTable[size_t(i * 4 + 1)] = colorTable[size_t(i * 4 + 2)] =
+        uint8_t(i);
+    colorTable[size_t(i * 4 + 3)] = 0;
+  }
+  colorOffset = 40;
+  compressed = false;
+  plain = plainStore;
+  height = 0;
+  rowStep = 0;
+  colorCount = 0;
+  pixels = nullptr;
+  layout = Layout888();
+  size = 0;
+  topRow = nullptr;
+  width = 0;
+  rowBytes = 0;
+}
+
+void TDIBSharedImage::InitStore(int w, int h, int d, bool compress, bool plainStore,
+                                const uint8_t* colours, const ChannelLayout& lay) {
+  Reset(plainStore);
+  switch (d) {
+    case 1:
+    case 4:
+    case 24:
+    case 32:
+      if (!lay.SameMasks(Layout888())) throw EInvalidGraphicOperation(std::string("PixelFormat in invalid"));
+      break;
+    case 8: break;
+    case 16:
+      if (!lay.SameMasks(Layout555()) && !lay.SameMasks(Layout565()))
+        throw EInvalidGraphicOperation(std::string("PixelFormat in invalid"));
+      break;
+    default: throw EInvalidGraphicOperation(QString::asprintf("Bitcount in invalid (%d)", d));
+  }
+  // A picture without rows or columns holds nothing: it is the empty state.
+  if (w <= 0 || h <= 0) return;
+
+  const int64_t rb = DibRowBytes(d, w);
+  const int64_t total = rb * int64_t(h);
+  if (total > kMaxStoreSize) throw EOutOfMemory();
+
+  const bool masks = d == 16 || d == 32;
+  const int count = d <= 8 ? 1 << d : 0;
+  uint32_t compression = 0;
+  if (masks)
+    compression = 3;
+  else if (compress && d == 4)
+    compression = 2;
+  else if (compress && d == 8)
+    compression = 1;
+
+  depth = d;
+  height = h;
+  width = w;
+  rowBytes = int(rb);
+  rowStep = -rowBytes;
+  size = total;
+  layout = lay;
+  colorCount = count;
+  colorOffset = masks ? 52 : 40;
+
+  header.assign(size_t(colorOffset + 4 * count), 0);
+  uint8_t* hb = header.data();
+  PutU32(hb + 0, 40);
+  PutI32(hb + 4, w);
+  PutI32(hb + 8, h);
+  PutU16(hb + 12, 1);
+  PutU16(hb + 14, uint16_t(d));
+  PutU32(hb + 16, compression);
+  PutU32(hb + 20, uint32_t(total));
+  if (masks) {
+    PutU32(hb + 40, uint32_t(lay.RedMask));
+    PutU32(hb + 44, uint32_t(lay.GreenMask));
+    PutU32(hb + 48, uint32_t(lay.BlueMask));
+  }
+
+  if (colours)
+    std::memcpy(colorTable.data(), colours, colorTable.size());
+  else
+    colorTable.fill(0);
+  if (count > 0) std::memcpy(hb + colorOffset, colorTable.data(), size_t(count) * 4);
+
+  compressed = compression == 1 || compression == 2;
+  plain = plainStore || compressed;
+  colorsChanged = true;
+
+  if (!compressed) {
+    block.Allocate(size);
+    pixels = block.Data();
+    topRow = pixels + int64_t(height - 1) * rowBytes;
+  }
+}
+
+void TDIBSharedImage::Duplicate(const TDIBSharedImage& source, bool plainStore) {
+  if (source.size == 0 || !source.pixels) {
+    Reset(plainStore);
+    return;
+  }
+  InitStore(source.width, source.height, source.depth, source.compressed, plainStore,
+            source.colorTable.data(), source.layout);
+  if (source.compressed) {
+    block.Allocate(source.size);
+    pixels = block.Data();
+    topRow = pixels;
+    size = source.size;
+    std::memcpy(pixels, source.pixels, size_t(size));
+    PutU32(header.data() + 20, uint32_t(size));
+  } else {
+    std::memcpy(pixels, source.pixels, size_t(std::min(size, source.size)));
+  }
+}
+
+namespace {
+
+// Decodes run-length data into a zeroed, bottom-up pixel block.  Every write is checked
+// against the picture and every read against the data: runs and skips that go past the
+// end of a row are cut there, anything above the top row is dropped, and data that end
+// early leave the rest of the picture 0.
+void DecodeRunLength(const uint8_t* data, int64_t length, int depth, uint8_t* out, int width,
+                     int height, int rowBytes) {
+  const bool four = depth == 4;
+  int64_t x = 0, y = 0;
+  int64_t pos = 0;
+  auto put = [&](int64_t px, uint8_t value) {
+    uint8_t* row = out + y * rowBytes;
+    if (four) {
+      uint8_t& b = row[px >> 1];
+      b = (px & 1) ? uint8_t((b & 0xF0) | (value & 0x0F)) : uint8_t((b & 0x0F) | (value << 4));
+    } else {
+      row[px] = value;
+    }
+  };
+  while (y < height && pos + 2 <= length) {
+    const int count = data[pos];
+    const int code = data[pos + 1];
+    pos += 2;
+    if (count > 0) {
+      const int64_t n = std::min<int64_t>(count, width - x);
+      for (int64_t k = 0; k < n; ++k)
+        put(x + k, four ? uint8_t((k & 1) ? code & 0x0F : code >> 4) : uint8_t(code));
+      x += n;
+      continue;
+    }
+    if (code == 0) {  // end of row
+      x = 0;
+      ++y;
+    } else if (code == 1) {  // end of picture
+      break;
+    } else if (code == 2) {  // move right and up
+      if (pos + 2 > length) break;
+      x = std::min<int64_t>(x + data[pos], width);
+      y += data[pos + 1];
+      pos += 2;
+    } else {  // literal run of code pixels, padded to an even number of bytes
+      const int64_t bytes = four ? (code + 1) / 2 : code;
+      const int64_t available = std::min<int64_t>(bytes, length - pos);
+      const int64_t pixelsThere = four ? std::min<int64_t>(code, available * 2) : available;
+      const int64_t n = std::min<int64_t>(pixelsThere, width - x);
+      for (int64_t k = 0; k < n; ++k) {
+        const uint8_t b = data[pos + (four ? k / 2 : k)];
+        put(x + k, four ? uint8_t((k & 1) ? b & 0x0F : b >> 4) : b);
+      }
+      x += n;
+      if (available < bytes) break;
+      pos += bytes;
+      pos += pos & 1;
+    }
+  }
+}
+
+}  // namespace
+
+void TDIBSharedImage::Decompress(const TDIBSharedImage& source, bool plainStore) {
+  if (!source.compressed) {
+    Duplicate(source, plainStore);
+    return;
+  }
+  InitStore(source.width, source.height, source.depth, false, plainStore, source.colorTable.data(),
+            source.layout);
+  if (size == 0) return;
+  std::memset(pixels, 0, size_t(size));
+  if (source.pixels && source.size > 0 && (depth == 8 || depth == 4))
+    DecodeRunLength(source.pixels, source.size, depth, pixels, width, height, rowBytes);
+}
+
+void TDIBSharedImage::SetStoreColors(const uint8_t* colours) {
+  std::memcpy(colorTable.data(), colours, colorTable.size());
+  colorsChanged = true;
+  if (size > 0 && colorCount > 0 &&
+      header.size() >= size_t(colorOffset) + size_t(colorCount) * 4)
+    std::memcpy(header.data() + colorOffset, colorTable.data(), size_t(colorCount) * 4);
+}
+
+HPALETTE TDIBSharedImage::StorePalette() {
+  if (colorCount == 0) return nullptr;
+  // A store made with colours has no handle yet: it is made on first demand.
+  if (colorsChanged || !paletteHandle) {
+    colorsChanged = false;
+    HPALETTE fresh = PaletteManager().AcquirePalette(colorTable.data(), colorCount);
+    PaletteManager().ReleasePalette(paletteHandle);
+    paletteHandle = fresh;
+  }
+  return paletteHandle;
+}
+
+const std::shared_ptr<TDIBSharedImage>& EmptyStore() {
+  static const std::shared_ptr<TDIBSharedImage> store = [] {
+    auto s = std::make_shared<TDIBSharedImage>();
+    s->Reset(true);
+    return s;
+  }();
+  return store;
+}
+
+// ---------------------------------------------------------------------------------
+// TDIB
+
+TDIB::TDIB() { ReplaceStore(EmptyStore()); }
+
+TDIB::~TDIB() = default;
+
+TDIB::TDIB(const TDIB& other) { ReplaceStore(other.store_); }
+
+TDIB& TDIB::operator=(const TDIB& other) {
+  if (this != &other) ReplaceStore(other.store_);
+  return *this;
+}
+
+void TDIB::ReplaceStore(std::shared_ptr<TDIBSharedImage> store) {
+  if (store == store_) return;
+  store_ = std::move(store);
+  const TDIBSharedImage& s = *store_;
+  ColorEntries = s.colorTable;
+  RequestedLayout = s.layout;
+  currentLayout_ = s.layout;
+  depth_ = s.depth;
+  height_ = s.height;
+  rowStep_ = s.rowStep;
+  pixels_ = s.pixels;
+  size_ = s.size;
+  topRow_ = s.topRow;
+  width_ = s.width;
+  rowBytes_ = s.rowBytes;
+}
+
+void TDIB::MakePrivate(bool allowPlain) {
+  const TDIBSharedImage& s = *store_;
+  if (store_.use_count() <= 1 && !s.compressed && (allowPlain || !s.plain)) return;
+  auto fresh = std::make_shared<TDIBSharedImage>();
+  fresh->Decompress(s, s.plain && allowPlain);
+  ReplaceStore(std::move(fresh));
+}
+
+void TDIB::ChangeWidth(int w) {
+  if (w <= 0)
+    MakeEmpty();
+  else if (IsEmpty())
+    Recreate(w, std::max(height_, 1), 8);
+  else
+    Recreate(w, height_, depth_);
+}
+
+void TDIB::ChangeHeight(int h) {
+  if (h <= 0)
+    MakeEmpty();
+  else if (IsEmpty())
+    Recreate(std::max(width_, 1), h, 8);
+  else
+    Recreate(width_, h, depth_);
+}
+
+void TDIB::ChangeBitDepth(int n) {
+  if (n <= 0)
+    MakeEmpty();
+  else if (IsEmpty())
+    Recreate(std::max(width_, 1), std::max(height_, 1), n);
+  else
+    ConvertBitDepth(n);
+}
+
+// Changes the depth of a picture that holds pixels.  For now the picture is remade at
+// the new depth without its pixels; carrying them over belongs here.
+void TDIB::ConvertBitDepth(int n) { Recreate(width_, height_, n); }
+
+void TDIB::Recreate(int w, int h, int n) {
+  if (w == width_ && h == height_ && n == depth_ && RequestedLayout.SameMasks(currentLayout_)) return;
+  if (w <= 0 || h <= 0) {
+    MakeEmpty();
+    return;
+  }
+  // A failing InitStore frees the new store; the picture keeps the one it has.
+  auto fresh = std::make_shared<TDIBSharedImage>();
+  fresh->InitStore(w, h, n, false, store_->plain, ColorEntries.data(), RequestedLayout);
+  ReplaceStore(std::move(fresh));
+  paletteModified_ = true;
+}
+
+void TDIB::MakeEmpty() { ReplaceStore(EmptyStore()); }
+
+void TDIB::CommitColors() {
+  if (ColorEntries == store_->colorTable) return;
+  const TColorTable wanted = ColorEntries;
+  MakePrivate(true);
+  ColorEntries = wanted;
+  store_->SetStoreColors(wanted.data());
+  paletteModified_ = true;
+}
+
+uint8_t* TDIB::PixelData() {
+  MakePrivate(true);
+  return pixels_;
+}
+
+uint8_t* TDIB::RowAt(int y) {
+  if (y < 0 || y >= height_)
+    throw EInvalidGraphicOperation(
+        QString::asprintf("Index of the scanning line exceeded the range. (%d)", y));
+  MakePrivate(true);
+  return topRow_ - int64_t(y) * rowBytes_;
+}
+
+TDIBCanvas& TDIB::Surface() {
+  if (store_->plain) {
+    auto fresh = std::make_shared<TDIBSharedImage>();
+    fresh->Decompress(*store_, false);
+    ReplaceStore(std::move(fresh));
+  }
+  if (!surface_) surface_ = std::make_unique<TDIBCanvas>(*this);
+  return *surface_;
+}
+
+HPALETTE TDIB::PaletteHandle() { return store_->StorePalette(); }
+
+void TDIB::ReplacePalette(std::unique_ptr<TLogPalette> palette) {
+  if (!palette) return;
+  for (size_t i = 0; i < 256; ++i) {
+    const QRgb c = i < palette->entries.size() ? palette->entries[i] : 0;
+    ColorEntries[i * 4] = uint8_t(qBlue(c));
+    ColorEntries[i * 4 + 1] = uint8_t(qGreen(c));
+    ColorEntries[i * 4 + 2] = uint8_t(qRed(c));
+    ColorEntries[i * 4 + 3] = 0;
+  }
+  palette.reset();
+  CommitColors();
+}
+
+// ---------------------------------------------------------------------------------
+// Conversion to QImage and drawing
+
+namespace {
+
+QVector<QRgb> ColourTableOf(const TDIBSharedImage& s, int count) {
+  QVector<QRgb> table(count);
+  for (int i = 0; i < count; ++i)
+    table[i] = qRgb(s.colorTable[size_t(i * 4 + 2)], s.colorTable[size_t(i * 4 + 1)],
+                    s.colorTable[size_t(i * 4)]);
+  return table;
+}
+
+QImage ImageOfStore(const TDIBSharedImage& s) {
+  if (s.size <= 0 || !s.pixels || s.width <= 0 || s.height <= 0) return {};
+  const int w = s.width, h = s.height;
+  auto row = [&](int y) -> const uint8_t* { return s.topRow - int64_t(y) * s.rowBytes; };
+  QImage image;
+  switch (s.depth) {
+    case 1: {
+      image = QImage(w, h, QImage::Format_Mono);
+      if (image.isNull()) return {};
+      image.setColorTable(ColourTableOf(s, 2));
+      const size_t n = size_t(std::min<int64_t>(s.rowBytes, image.bytesPerLine()));
+      for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), row(y), n);
+      break;
+    }
+    case 4: {
+      image = QImage(w, h, QImage::Format_Indexed8);
+      if (image.isNull()) return {};
+      image.setColorTable(ColourTableOf(s, 16));
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* src = row(y);
+        uint8_t* dst = image.scanLine(y);
+        for (int x = 0; x < w; ++x) dst[x] = (x & 1) ? src[x >> 1] & 0x0F : src[x >> 1] >> 4;
+      }
+      break;
+    }
+    case 8: {
+      image = QImage(w, h, QImage::Format_Indexed8);
+      if (image.isNull()) return {};
+      image.setColorTable(ColourTableOf(s, s.colorCount));
+      for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), row(y), size_t(w));
+      break;
+    }
+    case 16: {
+      const bool is565 = s.layout.SameMasks(Layout565());
+      image = QImage(w, h, is565 ? QImage::Format_RGB16 : QImage::Format_RGB555);
+      if (image.isNull()) return {};
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* src = row(y);
+        auto* dst = reinterpret_cast<quint16*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) dst[x] = GetU16(src + 2 * x);
+      }
+      break;
+    }
+    case 24: {
+      image = QImage(w, h, QImage::Format_BGR888);
+      if (image.isNull()) return {};
+      for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), row(y), size_t(w) * 3);
+      break;
+    }
+    case 32: {
+      image = QImage(w, h, QImage::Format_RGB32);
+      if (image.isNull()) return {};
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* src = row(y);
+        auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) dst[x] = GetU32(src + 4 * x) | 0xFF000000u;
+      }
+      break;
+    }
+    default: return {};
+  }
+  return image;
+}
+
+}  // namespace
+
+QImage TDIB::ToImage() const {
+  if (store_->compressed) {
+    TDIBSharedImage decoded;
+    decoded.Decompress(*store_, true);
+    return ImageOfStore(decoded);
+  }
+  return ImageOfStore(*store_);
+}
+
+void TDIB::DrawInto(QPainter& painter, const QRect& rect) const {
+  if (size_ < 1) return;
+  const QImage image = ToImage();
+  if (image.isNull()) return;
+  const bool smooth = painter.renderHints().testFlag(QPainter::SmoothPixmapTransform);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.drawImage(rect, image);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+}

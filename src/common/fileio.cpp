@@ -1,0 +1,137 @@
+#include "common/fileio.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+
+#include "common/errors.h"
+
+namespace {
+
+QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+class TPosixFile final : public TFile {
+ public:
+  TPosixFile(const QString& path, int fd) : TFile(path), fd_(fd) {}
+  ~TPosixFile() override { ::close(fd_); }
+
+  int64_t ReadAt(int64_t offset, void* buffer, int64_t n) override {
+    if (offset < 0 || n < 0) throw EReadError();
+    auto* out = static_cast<char*>(buffer);
+    int64_t done = 0;
+    while (done < n) {
+      ssize_t got = ::pread(fd_, out + done, size_t(n - done), off_t(offset + done));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        throw EReadError(QStringLiteral("Read error in \"%1\": %2").arg(Path(), SystemReason(errno)));
+      }
+      if (got == 0) break;
+      done += got;
+    }
+    return done;
+  }
+
+  void WriteAt(int64_t offset, const void* buffer, int64_t n) override {
+    if (offset < 0 || n < 0) throw EWriteError();
+    auto* in = static_cast<const char*>(buffer);
+    int64_t done = 0;
+    while (done < n) {
+      ssize_t put = ::pwrite(fd_, in + done, size_t(n - done), off_t(offset + done));
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        throw EWriteError(
+            QStringLiteral("Write error in \"%1\": %2").arg(Path(), SystemReason(errno)));
+      }
+      done += put;
+    }
+  }
+
+  int64_t Size() override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) throw EReadError();
+    return int64_t(st.st_size);
+  }
+
+  void Truncate(int64_t size) override {
+    if (::ftruncate(fd_, off_t(size)) != 0)
+      throw EWriteError(
+          QStringLiteral("Cannot truncate \"%1\": %2").arg(Path(), SystemReason(errno)));
+  }
+
+  void Flush() override {
+    if (::fsync(fd_) != 0 && errno != EINVAL)
+      throw EWriteError(QStringLiteral("Cannot flush \"%1\": %2").arg(Path(), SystemReason(errno)));
+  }
+
+ private:
+  int fd_;
+};
+
+TFile::Factory& CurrentFactory() {
+  static TFile::Factory factory;
+  return factory;
+}
+
+}  // namespace
+
+void TFile::ReadExactAt(int64_t offset, void* buffer, int64_t n) {
+  if (ReadAt(offset, buffer, n) != n) throw EReadError();
+}
+
+std::unique_ptr<TFile> TFile::OpenNative(const QString& path, Mode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::Read: flags |= O_RDONLY; break;
+    case Mode::ReadWrite: flags |= O_RDWR; break;
+    case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+  }
+  const QByteArray native = QFile::encodeName(path);
+  int fd;
+  do {
+    fd = ::open(native.constData(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int err = errno;
+    if (mode == Mode::Create)
+      throw EFOpenError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemReason(err)));
+    throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, SystemReason(err)));
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw EFOpenError(
+        QStringLiteral("Cannot open file \"%1\". %2").arg(path, SystemReason(EISDIR)));
+  }
+  return std::unique_ptr<TFile>(new TPosixFile(path, fd));
+}
+
+std::unique_ptr<TFile> TFile::Open(const QString& path, Mode mode) {
+  if (CurrentFactory()) return CurrentFactory()(path, mode);
+  return OpenNative(path, mode);
+}
+
+TFile::Factory TFile::SetFactory(Factory factory) {
+  Factory old = std::move(CurrentFactory());
+  CurrentFactory() = std::move(factory);
+  return old;
+}
+
+bool FileExists(const QString& path) {
+  if (path.isEmpty()) return false;
+  QFileInfo info(path);
+  return info.exists() && !info.isDir();
+}
+
+QByteArray ReadWholeFile(const QString& path) {
+  auto file = TFile::Open(path, TFile::Mode::Read);
+  const int64_t size = file->Size();
+  QByteArray bytes;
+  bytes.resize(qsizetype(size));
+  bytes.resize(qsizetype(file->ReadAt(0, bytes.data(), size)));
+  return bytes;
+}

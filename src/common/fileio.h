@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// The one file layer of the core.  Every read and write of a library or bitmap file
+// goes through a TFile, so that journalling and fault injection can be added in one
+// place.  Offsets are explicit: there is no shared file position to get out of step.
+class TFile {
+ public:
+  enum class Mode {
+    Read,       // existing file, read only (others may read and write it too)
+    ReadWrite,  // existing file, read and write (others may read and write it too)
+    Create,     // create, or truncate an existing file, for read and write
+  };
+
+  virtual ~TFile() = default;
+
+  const QString& Path() const { return path_; }
+
+  // Reads up to n bytes at offset; returns the count read (short only at the end of
+  // the file).  Throws EReadError when the system reports an error.
+  virtual int64_t ReadAt(int64_t offset, void* buffer, int64_t n) = 0;
+  // Writes all n bytes at offset or throws EWriteError.
+  virtual void WriteAt(int64_t offset, const void* buffer, int64_t n) = 0;
+  virtual int64_t Size() = 0;
+  virtual void Truncate(int64_t size) = 0;
+  // Pushes written data to the disk.
+  virtual void Flush() = 0;
+
+  // Reads exactly n bytes at offset or throws EReadError ("Stream read error").
+  void ReadExactAt(int64_t offset, void* buffer, int64_t n);
+
+  // Opens a file through the installed factory.  Throws EFOpenError with the reason.
+  static std::unique_ptr<TFile> Open(const QString& path, Mode mode);
+
+  // Replaces the factory behind Open (tests use this to inject faults); returns the old one.
+  using Factory = std::function<std::unique_ptr<TFile>(const QString&, Mode)>;
+  static Factory SetFactory(Factory factory);
+
+  // Opens a file on the local file system, whatever factory is installed.
+  static std::unique_ptr<TFile> OpenNative(const QString& path, Mode mode);
+
+ protected:
+  explicit TFile(QString path) : path_(std::move(path)) {}
+
+ private:
+  QString path_;
+};
+
+// True when a file (not a folder) of that name exists.
+bool FileExists(const QString& path);
+
+// Reads a whole file into memory; throws EFOpenError or EReadError.
+QByteArray ReadWholeFile(const QString& path);

@@ -1,0 +1,138 @@
+#pragma once
+
+// TJOV: the one object through which the program reads an image library.  It opens
+// the data file, recognises the variant, loads the index and the palette, hands out
+// any image as a bitmap with its size and placement, draws images and writes
+// placements.
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "bitmap/dib.h"
+#include "common/bytebuffer.h"
+#include "common/fileio.h"
+
+class QPainter;
+
+enum TLibType { ltLoadBmp, ltLoadMemory, ltLoadMunual, ltUseCache };
+
+// How an Open ended.  The caller shows the messages: the core never opens a window.
+enum class TOpenResult {
+  Opened,       // the library is open
+  Missing,      // no file of that name: show MissingFileMessage(FileName)
+  NotLibrary,   // none of the three variants: the library stays closed
+};
+
+class TJOV {
+ public:
+  TJOV();
+  ~TJOV();
+  TJOV(const TJOV&) = delete;
+  TJOV& operator=(const TJOV&) = delete;
+
+  // Published properties: plain fields, no side effects.
+  QString FileName;
+  int ImageCount = 0;
+  TLibType LibType = ltLoadBmp;
+  int px = 0;
+  int py = 0;
+  int OffSet = 0;
+  int Width = 0;
+  int Height = 0;
+  int FileType = 0;
+
+  // Public fields the editing code works with.
+  std::vector<int32_t> IndexEntries;
+  std::unique_ptr<TFile> DataStream;
+  std::array<uint8_t, 1024> Palette{};
+
+  // Opens the library named by FileName; throws EJovError("FileName not assigned..")
+  // when it is empty, and lets a failure to open the file propagate.
+  TOpenResult Open();
+  void Close();
+  bool IsOpen() const { return DataStream != nullptr; }
+
+  // The shared output bitmap, overwritten by every fetch; null unless LibType is
+  // ltLoadBmp.  A caller that keeps the picture copies it.
+  const QImage* ImageAt(int index);
+
+  void DrawThumbnail(QPainter& canvas, const QRect& rect, int index);
+  void DrawZoomed(QPainter& canvas, int x, int y, int index, double zoom, bool transparent);
+
+  // Write px / py of record index (the first pair only).  Always true.
+  bool SetImagePx(int index, int16_t value);
+  bool SetImagePy(int index, int16_t value);
+
+  // The index entry of image index, when the index holds one.  The extra last slot of 0
+  // that the 8-bit variants carry is not an entry.
+  std::optional<int32_t> EntryOf(int index) const;
+
+  const QString& IndexFileName() const { return indexFileName_; }
+  // Placement of image index as last read from its record header (0 when never read).
+  int PxTable(int index) const;
+  int PyTable(int index) const;
+  const QImage& OutputBitmap() const { return outputBitmap_; }
+  const TDIB& WorkDIB() const { return workDIB_; }
+  const std::array<uint8_t, 24>& IndexHeader16() const { return indexHeader16_; }
+  const std::array<uint8_t, 48>& IndexHeader() const { return indexHeader_; }
+
+  // The text shown when the data file is missing.
+  static QString MissingFileMessage(const QString& fileName);
+
+ private:
+  void LoadIndex(const QString& path);
+  void LoadPalette();
+  const QImage& FetchImage(int index);
+  void ReadImage8(int64_t offset, int index);
+  void ReadImage16(int64_t offset, int index);
+  void SetTables(int index, int x, int y);
+  void MakeOutputEmpty();
+  void MakeOutputOnePixel();
+  void DrawPicture(QPainter& canvas, const QRect& target, const QImage& picture, QRgb key);
+
+  QString indexFileName_;
+  // Placements of every image read so far.  They start with room for 65,537 images and
+  // grow with the index, so a larger library never writes past their end.
+  std::vector<int32_t> pxTable_;
+  std::vector<int32_t> pyTable_;
+  QImage outputBitmap_;
+  TDIB workDIB_;
+  std::array<uint8_t, 24> indexHeader16_{};
+  std::array<uint8_t, 48> indexHeader_{};
+  QList<QRgb> colorTable_;  // Palette as QRgb, the colour table of 8-bit output
+  // Reads a record into readBuffer_ in at most two reads: ReadRecordHead takes the
+  // header and as many bytes after it as the previous record had, and returns how many
+  // it got (-1 when the file does not hold the header); ReadRecordRest then makes sure
+  // all total bytes are there (false when the file ends before).
+  int64_t ReadRecordHead(int64_t offset, int64_t headerSize);
+  bool ReadRecordRest(int64_t offset, int64_t have, int64_t total);
+
+  TByteBuffer readBuffer_;          // reused between fetches
+  int64_t lastRecordSize_ = 256;    // read ahead with the header of the next record
+  int64_t headWanted_ = 0;          // bytes the last ReadRecordHead asked for
+  uint8_t blackIndex_ = 0;           // palette index nearest to black
+  QImage keyedScratch_;              // reused by the drawing operations
+};
+
+// The file name without folder and extension: the name cut just before the first
+// occurrence of its extension (dot included).  "a.jov.jov" gives "a".
+QString BaseNameOf(const QString& path);
+
+// The path of the index file of a data file: same folder, BaseNameOf + ".JOX".  When
+// that exact name is missing, a file of the same name in another case is taken.
+QString IndexPathOf(const QString& dataPath);
+
+// Fills the fixed fields of a 16-bit (RGB565, bit fields) bitmap file header.
+void BuildBitmap16Header(uint8_t (&header)[66]);
+
+// Draws picture at (x, y), leaving out every pixel equal to key.
+void DrawTransparent(QPainter& canvas, int x, int y, const QImage& picture, QRgb key);
+
+// Draws the dotted focus frame over [x, x + w) x [y, y + h) by inverting.
+void DrawFocusRect(QPainter& canvas, const QRect& rect);
