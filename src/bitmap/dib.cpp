@@ -64,7 +64,8 @@ ChannelLayout ChannelLayout::FromMasks(uint32_t red, uint32_t green, uint32_t bl
 }
 
 uint32_t ChannelLayout::Pack(uint8_t r, uint8_t g, uint8_t b) const {
-  return (ShiftBy(r, RedShift) & uint32_t(RedMask)) | (ShiftBy(g, GreenShift) & uint32_t(GreenMask)) |
+  return (ShiftBy(r, RedShift) & uint32_t(RedMask)) |
+         (ShiftBy(g, GreenShift) & uint32_t(GreenMask)) |
          (ShiftBy(b, -BlueShift) & uint32_t(BlueMask));
 }
 
@@ -112,7 +113,9 @@ PaletteManagerHolder& ManagerHolder() {
 
 }  // namespace
 
-TPaletteManager& PaletteManager() { return ManagerHolder().manager; }
+TPaletteManager& PaletteManager() {
+  return ManagerHolder().manager;
+}
 
 HPALETTE TPaletteManager::AcquirePalette(const uint8_t* colours, int count) {
   count = std::clamp(count, 0, 256);
@@ -305,14 +308,17 @@ void TDIBSharedImage::InitStore(int w, int h, int d, bool compress, bool plainSt
     case 4:
     case 24:
     case 32:
-      if (!lay.SameMasks(Layout888())) throw EInvalidGraphicOperation(std::string("PixelFormat in invalid"));
+      if (!lay.SameMasks(Layout888()))
+        throw EInvalidGraphicOperation(std::string("PixelFormat in invalid"));
       break;
-    case 8: break;
+    case 8:
+      break;
     case 16:
       if (!lay.SameMasks(Layout555()) && !lay.SameMasks(Layout565()))
         throw EInvalidGraphicOperation(std::string("PixelFormat in invalid"));
       break;
-    default: throw EInvalidGraphicOperation(QString::asprintf("Bitcount in invalid (%d)", d));
+    default:
+      throw EInvalidGraphicOperation(QString::asprintf("Bitcount in invalid (%d)", d));
   }
   // A picture without rows or columns holds nothing: it is the empty state.
   if (w <= 0 || h <= 0) return;
@@ -468,8 +474,7 @@ void TDIBSharedImage::Decompress(const TDIBSharedImage& source, bool plainStore)
 void TDIBSharedImage::SetStoreColors(const uint8_t* colours) {
   std::memcpy(colorTable.data(), colours, colorTable.size());
   colorsChanged = true;
-  if (size > 0 && colorCount > 0 &&
-      header.size() >= size_t(colorOffset) + size_t(colorCount) * 4)
+  if (size > 0 && colorCount > 0 && header.size() >= size_t(colorOffset) + size_t(colorCount) * 4)
     std::memcpy(header.data() + colorOffset, colorTable.data(), size_t(colorCount) * 4);
 }
 
@@ -497,11 +502,15 @@ const std::shared_ptr<TDIBSharedImage>& EmptyStore() {
 // ---------------------------------------------------------------------------------
 // TDIB
 
-TDIB::TDIB() { ReplaceStore(EmptyStore()); }
+TDIB::TDIB() {
+  ReplaceStore(EmptyStore());
+}
 
 TDIB::~TDIB() = default;
 
-TDIB::TDIB(const TDIB& other) { ReplaceStore(other.store_); }
+TDIB::TDIB(const TDIB& other) {
+  ReplaceStore(other.store_);
+}
 
 TDIB& TDIB::operator=(const TDIB& other) {
   if (this != &other) ReplaceStore(other.store_);
@@ -562,10 +571,13 @@ void TDIB::ChangeBitDepth(int n) {
 
 // Changes the depth of a picture that holds pixels.  For now the picture is remade at
 // the new depth without its pixels; carrying them over belongs here.
-void TDIB::ConvertBitDepth(int n) { Recreate(width_, height_, n); }
+void TDIB::ConvertBitDepth(int n) {
+  Recreate(width_, height_, n);
+}
 
 void TDIB::Recreate(int w, int h, int n) {
-  if (w == width_ && h == height_ && n == depth_ && RequestedLayout.SameMasks(currentLayout_)) return;
+  if (w == width_ && h == height_ && n == depth_ && RequestedLayout.SameMasks(currentLayout_))
+    return;
   if (w <= 0 || h <= 0) {
     MakeEmpty();
     return;
@@ -577,7 +589,9 @@ void TDIB::Recreate(int w, int h, int n) {
   paletteModified_ = true;
 }
 
-void TDIB::MakeEmpty() { ReplaceStore(EmptyStore()); }
+void TDIB::MakeEmpty() {
+  ReplaceStore(EmptyStore());
+}
 
 void TDIB::CommitColors() {
   if (ColorEntries == store_->colorTable) return;
@@ -611,7 +625,9 @@ TDIBCanvas& TDIB::Surface() {
   return *surface_;
 }
 
-HPALETTE TDIB::PaletteHandle() { return store_->StorePalette(); }
+HPALETTE TDIB::PaletteHandle() {
+  return store_->StorePalette();
+}
 
 void TDIB::ReplacePalette(std::unique_ptr<TLogPalette> palette) {
   if (!palette) return;
@@ -698,7 +714,8 @@ QImage ImageOfStore(const TDIBSharedImage& s) {
       }
       break;
     }
-    default: return {};
+    default:
+      return {};
   }
   return image;
 }

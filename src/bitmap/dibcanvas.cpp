@@ -122,7 +122,7 @@ class ColourMapper {
   int16_t r_[256]{}, g_[256]{}, b_[256]{};
   uint32_t keys_[1 << kCacheBits];
   uint8_t values_[1 << kCacheBits]{};
-  std::vector<uint32_t> cells_;  // per cell: candidates start << 8 | (count - 1)
+  std::vector<uint32_t> cells_;        // per cell: candidates start << 8 | (count - 1)
   std::vector<Candidate> candidates_;  // at most 32768 x 256 entries: start fits 24 bits
 };
 
@@ -133,8 +133,9 @@ ColourMapper& MapperFor(const uint8_t* table, int count) {
   thread_local std::vector<std::unique_ptr<ColourMapper>> mappers;
   for (size_t i = 0; i < mappers.size(); ++i) {
     if (mappers[i]->Matches(table, count)) {
-      if (i > 0) std::rotate(mappers.begin(), mappers.begin() + ptrdiff_t(i),
-                             mappers.begin() + ptrdiff_t(i) + 1);
+      if (i > 0)
+        std::rotate(mappers.begin(), mappers.begin() + ptrdiff_t(i),
+                    mappers.begin() + ptrdiff_t(i) + 1);
       return *mappers.front();
     }
   }
@@ -161,9 +162,12 @@ struct Target {
     switch (s.depth) {
       case 1:
       case 4:
-      case 8: return mapper->Map(rgb);
-      case 24: return rgb;
-      default: return s.layout.Pack(uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb));
+      case 8:
+        return mapper->Map(rgb);
+      case 24:
+        return rgb;
+      default:
+        return s.layout.Pack(uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb));
     }
   }
 
@@ -180,8 +184,12 @@ struct Target {
         b = (x & 1) ? uint8_t((b & 0xF0) | (v & 0x0F)) : uint8_t((b & 0x0F) | ((v & 0x0F) << 4));
         break;
       }
-      case 8: row[x] = uint8_t(v); break;
-      case 16: PutU16(row + 2 * int64_t(x), uint16_t(v)); break;
+      case 8:
+        row[x] = uint8_t(v);
+        break;
+      case 16:
+        PutU16(row + 2 * int64_t(x), uint16_t(v));
+        break;
       case 24: {
         uint8_t* p = row + 3 * int64_t(x);
         p[0] = uint8_t(v);
@@ -189,7 +197,9 @@ struct Target {
         p[2] = uint8_t(v >> 16);
         break;
       }
-      default: PutU32(row + 4 * int64_t(x), v); break;
+      default:
+        PutU32(row + 4 * int64_t(x), v);
+        break;
     }
   }
 
@@ -197,15 +207,22 @@ struct Target {
   uint32_t Get(const uint8_t* row, int x) const {
     int index;
     switch (s.depth) {
-      case 1: index = (row[x >> 3] >> (7 - (x & 7))) & 1; break;
-      case 4: index = (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4; break;
-      case 8: index = row[x]; break;
+      case 1:
+        index = (row[x >> 3] >> (7 - (x & 7))) & 1;
+        break;
+      case 4:
+        index = (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4;
+        break;
+      case 8:
+        index = row[x];
+        break;
       case 24: {
         const uint8_t* p = row + 3 * int64_t(x);
         return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
       }
       default: {
-        const uint32_t v = s.depth == 16 ? GetU16(row + 2 * int64_t(x)) : GetU32(row + 4 * int64_t(x));
+        const uint32_t v =
+            s.depth == 16 ? GetU16(row + 2 * int64_t(x)) : GetU32(row + 4 * int64_t(x));
         uint8_t r, g, b;
         s.layout.Unpack(v, r, g, b);
         return (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
@@ -354,7 +371,9 @@ void DrawImage(const Target& t, int x, int y, const QImage& source) {
     case QImage::Format_ARGB32:
     case QImage::Format_RGB888:
     case QImage::Format_BGR888:
-    case QImage::Format_RGB16: converted = false; break;
+    case QImage::Format_RGB16:
+      converted = false;
+      break;
     case QImage::Format_Mono:
     case QImage::Format_MonoLSB:
       image = source.copy(c.sx, c.sy, c.w, c.h).convertToFormat(QImage::Format_Indexed8);
@@ -378,7 +397,8 @@ void DrawImage(const Target& t, int x, int y, const QImage& source) {
       QRgb colours[256];
       const QVector<QRgb> table = image.colorTable();
       for (int i = 0; i < 256; ++i) colours[i] = i < table.size() ? table[i] : qRgb(0, 0, 0);
-      DrawIndexed(t, cc, srcRow, [](const uint8_t* r, int i) { return int(r[i]); }, colours);
+      DrawIndexed(
+          t, cc, srcRow, [](const uint8_t* r, int i) { return int(r[i]); }, colours);
       break;
     }
     case QImage::Format_RGB32:
@@ -407,7 +427,8 @@ void DrawImage(const Target& t, int x, int y, const QImage& source) {
         return Expand565(reinterpret_cast<const quint16*>(r)[i]);
       });
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -422,16 +443,19 @@ void DrawStore(const Target& t, int x, int y, const TDIBSharedImage& s) {
                         s.colorTable[size_t(i * 4)]);
     switch (s.depth) {
       case 1:
-        DrawIndexed(t, c, srcRow, [](const uint8_t* r, int i) { return (r[i >> 3] >> (7 - (i & 7))) & 1; },
-                    colours);
+        DrawIndexed(
+            t, c, srcRow, [](const uint8_t* r, int i) { return (r[i >> 3] >> (7 - (i & 7))) & 1; },
+            colours);
         break;
       case 4:
-        DrawIndexed(t, c, srcRow,
-                    [](const uint8_t* r, int i) { return (i & 1) ? r[i >> 1] & 0x0F : r[i >> 1] >> 4; },
-                    colours);
+        DrawIndexed(
+            t, c, srcRow,
+            [](const uint8_t* r, int i) { return (i & 1) ? r[i >> 1] & 0x0F : r[i >> 1] >> 4; },
+            colours);
         break;
       default:
-        DrawIndexed(t, c, srcRow, [](const uint8_t* r, int i) { return int(r[i]); }, colours);
+        DrawIndexed(
+            t, c, srcRow, [](const uint8_t* r, int i) { return int(r[i]); }, colours);
         break;
     }
     return;
@@ -455,7 +479,8 @@ void DrawStore(const Target& t, int x, int y, const TDIBSharedImage& s) {
       DrawOpaque(t, c, srcRow,
                  [](const uint8_t* r, int i) { return GetU32(r + 4 * int64_t(i)) & 0xFFFFFFu; });
       break;
-    default: break;
+    default:
+      break;
   }
 }
 

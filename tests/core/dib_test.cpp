@@ -1,13 +1,14 @@
 // The picture class: store sizes and header block, copy-on-write, the palette cache,
 // run-length decoding and conversion to QImage.
 
+#include "bitmap/dib.h"
+
 #include <gtest/gtest.h>
 
 #include <QPainter>
 #include <cstring>
 #include <vector>
 
-#include "bitmap/dib.h"
 #include "common/byteio.h"
 #include "common/errors.h"
 
@@ -332,14 +333,13 @@ TEST(DibTest, ReplacePaletteCommitsColours) {
 }
 
 TEST(DibTest, RunLength8Decoding) {
-  RunLengthSource src(6, 3, 8,
-                      {3, 7,                     // run of three 7s
-                       0, 3, 0xA, 0xB, 0xC, 0,   // literal of three, padded
-                       0, 0,                     // end of row
-                       0, 2, 2, 1,               // move 2 right, 1 up
-                       1, 4,                     // one 4
-                       0, 1,                     // end of picture
-                       5, 9});                   // after the end: ignored
+  RunLengthSource src(6, 3, 8, {3, 7,                    // run of three 7s
+                                0, 3, 0xA, 0xB, 0xC, 0,  // literal of three, padded
+                                0, 0,                    // end of row
+                                0, 2, 2,   1,            // move 2 right, 1 up
+                                1, 4,                    // one 4
+                                0, 1,                    // end of picture
+                                5, 9});                  // after the end: ignored
   const Rows rows = src.Decode();
   EXPECT_EQ(rows[2], (std::vector<uint8_t>{7, 7, 7, 0xA, 0xB, 0xC, 0, 0}));
   EXPECT_EQ(rows[1], (std::vector<uint8_t>(8, 0)));
@@ -347,14 +347,13 @@ TEST(DibTest, RunLength8Decoding) {
 }
 
 TEST(DibTest, RunLength4Decoding) {
-  RunLengthSource src(7, 2, 4,
-                      {3, 0x12,                    // 1 2 1
-                       0, 3, 0xAB, 0xC0,           // literal A B C (two bytes, even)
-                       1, 0xF0,                    // F
-                       0, 0,                       // end of row
-                       0, 5, 0x12, 0x34, 0x50, 0,  // literal 1 2 3 4 5, padded
-                       2, 0xEE,                    // E E
-                       0, 1});
+  RunLengthSource src(7, 2, 4, {3, 0x12,                       // 1 2 1
+                                0, 3,    0xAB, 0xC0,           // literal A B C (two bytes, even)
+                                1, 0xF0,                       // F
+                                0, 0,                          // end of row
+                                0, 5,    0x12, 0x34, 0x50, 0,  // literal 1 2 3 4 5, padded
+                                2, 0xEE,                       // E E
+                                0, 1});
   const Rows rows = src.Decode();
   EXPECT_EQ(rows[1], (std::vector<uint8_t>{0x12, 0x1A, 0xBC, 0xF0}));
   EXPECT_EQ(rows[0], (std::vector<uint8_t>{0x12, 0x34, 0x5E, 0xE0}));

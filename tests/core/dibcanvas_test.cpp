@@ -50,9 +50,12 @@ int BruteNearest(const TColorTable& t, int count, QRgb c) {
 int IndexAt(TDIB& d, int x, int y) {
   const uint8_t* row = d.RowAt(y);
   switch (d.BitDepth()) {
-    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    case 4: return (x & 1) ? row[x >> 1] & 15 : row[x >> 1] >> 4;
-    default: return row[x];
+    case 1:
+      return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    case 4:
+      return (x & 1) ? row[x >> 1] & 15 : row[x >> 1] >> 4;
+    default:
+      return row[x];
   }
 }
 
@@ -145,9 +148,9 @@ TEST(DibCanvasTest, SourceFormatsGiveTheSameIndices) {
     TDIB direct = Indexed(40, 30, 8, table), viaImage = Indexed(40, 30, 8, table);
     direct.Surface().Draw(0, 0, source);
     viaImage.Surface().Draw(0, 0, source.ToImage());
-    EXPECT_EQ(std::memcmp(direct.ConstPixelData(), viaImage.ConstPixelData(),
-                          size_t(direct.ImageSize())),
-              0)
+    EXPECT_EQ(
+        std::memcmp(direct.ConstPixelData(), viaImage.ConstPixelData(), size_t(direct.ImageSize())),
+        0)
         << "depth " << depth;
   }
 }
