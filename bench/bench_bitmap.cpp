@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QImage>
 #include <QTemporaryDir>
 #include <cstring>
@@ -223,12 +222,3 @@ BENCHMARK(BM_NearestSprite_Naive)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_NearestPhoto_Naive)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

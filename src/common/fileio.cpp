@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -125,6 +126,16 @@ bool FileExists(const QString& path) {
   if (path.isEmpty()) return false;
   QFileInfo info(path);
   return info.exists() && !info.isDir();
+}
+
+QString FindFileIgnoringCase(const QString& folder, const QString& name) {
+  const QDir dir(folder);
+  const QString exact = dir.filePath(name);
+  if (FileExists(exact)) return exact;
+  const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+  for (const QString& candidate : names)
+    if (candidate.compare(name, Qt::CaseInsensitive) == 0) return dir.filePath(candidate);
+  return QString();
 }
 
 QByteArray ReadWholeFile(const QString& path) {

@@ -53,5 +53,9 @@ class TFile {
 // True when a file (not a folder) of that name exists.
 bool FileExists(const QString& path);
 
+// The path of the file named name in folder: the exact name when it exists, otherwise a
+// file whose name differs only in case; empty when there is neither.
+QString FindFileIgnoringCase(const QString& folder, const QString& name);
+
 // Reads a whole file into memory; throws EFOpenError or EReadError.
 QByteArray ReadWholeFile(const QString& path);

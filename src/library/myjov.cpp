@@ -61,16 +61,11 @@ QString BaseNameOf(const QString& path) {
 }
 
 QString IndexPathOf(const QString& dataPath) {
-  const QFileInfo info(dataPath);
+  const QString folder = QFileInfo(dataPath).path();
   const QString wanted = BaseNameOf(dataPath) + QStringLiteral(".JOX");
-  const QDir dir = info.dir();
-  const QString exact = dir.filePath(wanted);
-  if (QFileInfo::exists(exact)) return exact;
   // An index written on another system may be named .jox or .Jox.
-  const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
-  for (const QString& name : names)
-    if (name.compare(wanted, Qt::CaseInsensitive) == 0) return dir.filePath(name);
-  return exact;
+  const QString found = FindFileIgnoringCase(folder, wanted);
+  return found.isEmpty() ? QDir(folder).filePath(wanted) : found;
 }
 
 void BuildBitmap16Header(uint8_t (&header)[66]) {
@@ -396,20 +391,35 @@ bool TJOV::ReadRecordRest(int64_t offset, int64_t have, int64_t total) {
   return DataStream->ReadAt(offset + have, buffer + have, total - have) == total - have;
 }
 
-void TJOV::ReadImage8(int64_t offset, int index) {
-  const int64_t headerSize = jov::kImageHeaderSize + OffSet;
+int64_t TJOV::ReadRecordSize(int64_t offset, int64_t headerSize, int index, int& w, int& h) {
   const int64_t have = ReadRecordHead(offset, headerSize);
   if (have < 0) {
     MakeOutputEmpty();
-    return;
+    return -1;
   }
   const uint8_t* header = readBuffer_.Data();
-  const int w = GetI16(header), h = GetI16(header + 2);
+  w = GetI16(header);
+  h = GetI16(header + 2);
   SetTables(index, GetI16(header + 4), GetI16(header + 6));
   if (w <= 0 || h <= 0) {
     MakeOutputEmpty();
-    return;
+    return -1;
   }
+  return have;
+}
+
+void TJOV::ResizeOutput(int w, int h, QImage::Format format) {
+  // The bitmap is reused while it keeps its size, so stepping through a library of
+  // like-sized images does not allocate.
+  if (outputBitmap_.width() != w || outputBitmap_.height() != h || outputBitmap_.format() != format)
+    outputBitmap_ = QImage(w, h, format);
+}
+
+void TJOV::ReadImage8(int64_t offset, int index) {
+  const int64_t headerSize = jov::kImageHeaderSize + OffSet;
+  int w, h;
+  const int64_t have = ReadRecordSize(offset, headerSize, index, w, h);
+  if (have < 0) return;
   // Too large to show: the previous picture stays.
   if (w > jov::kMaxImageSide8 || h > jov::kMaxImageSide8) return;
   if (!ReadRecordRest(offset, have, headerSize + int64_t(w) * h)) {
@@ -422,9 +432,7 @@ void TJOV::ReadImage8(int64_t offset, int index) {
   // width rounded up to a multiple of 4 one by one, so that a record written by another
   // tool with an odd width keeps its shape; the padding columns are black.
   const int outWidth = int(RoundUp4(w));
-  if (outputBitmap_.width() != outWidth || outputBitmap_.height() != h ||
-      outputBitmap_.format() != QImage::Format_Indexed8)
-    outputBitmap_ = QImage(outWidth, h, QImage::Format_Indexed8);
+  ResizeOutput(outWidth, h, QImage::Format_Indexed8);
   if (outputBitmap_.colorTable() != colorTable_) outputBitmap_.setColorTable(colorTable_);
   uchar* const bits = outputBitmap_.bits();
   const qsizetype stride = outputBitmap_.bytesPerLine();
@@ -440,28 +448,17 @@ void TJOV::ReadImage16(int64_t offset, int index) {
     MakeOutputEmpty();
     return;
   }
-  const int64_t have = ReadRecordHead(offset, jov::kImageHeader16Size);
-  if (have < 0) {
-    MakeOutputEmpty();
-    return;
-  }
-  const uint8_t* header = readBuffer_.Data();
-  const int w = GetI16(header), h = GetI16(header + 2);
-  SetTables(index, GetI16(header + 4), GetI16(header + 6));
-  const int64_t wordCount = GetI32(header + jov::kWordCountOffset16);
-  if (w <= 0 || h <= 0) {
-    MakeOutputEmpty();
-    return;
-  }
+  int w, h;
+  const int64_t have = ReadRecordSize(offset, jov::kImageHeader16Size, index, w, h);
+  if (have < 0) return;
+  const int64_t wordCount = GetI32(readBuffer_.Data() + jov::kWordCountOffset16);
   if (w > jov::kMaxImageSide16 || h > jov::kMaxImageSide16) return;
   // The words must all be in the file; a record cut short shows as an empty picture.
   if (wordCount < 0 || !ReadRecordRest(offset, have, jov::kImageHeader16Size + wordCount * 2)) {
     MakeOutputEmpty();
     return;
   }
-  if (outputBitmap_.width() != w || outputBitmap_.height() != h ||
-      outputBitmap_.format() != QImage::Format_RGB16)
-    outputBitmap_ = QImage(w, h, QImage::Format_RGB16);
+  ResizeOutput(w, h, QImage::Format_RGB16);
   DecodeRuns16(readBuffer_.Data() + jov::kImageHeader16Size, wordCount, w, h, outputBitmap_);
 }
 

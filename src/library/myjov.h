@@ -112,6 +112,11 @@ class TJOV {
   // all total bytes are there (false when the file ends before).
   int64_t ReadRecordHead(int64_t offset, int64_t headerSize);
   bool ReadRecordRest(int64_t offset, int64_t have, int64_t total);
+  // Reads a record header's size (w, h) and placement, storing the placement in the
+  // tables; returns ReadRecordHead's count, or -1 after emptying the output when the
+  // header is missing or the size is 0 or negative.
+  int64_t ReadRecordSize(int64_t offset, int64_t headerSize, int index, int& w, int& h);
+  void ResizeOutput(int w, int h, QImage::Format format);
 
   TByteBuffer readBuffer_;          // reused between fetches
   int64_t lastRecordSize_ = 256;    // read ahead with the header of the next record
