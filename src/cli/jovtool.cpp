@@ -8,6 +8,9 @@
 #include <functional>
 #include <map>
 
+#include "cli/cliutil.h"
+#include "cli/cmdexport.h"
+#include "cli/demo.h"
 #include "common/errors.h"
 #include "library/jovformat.h"
 #include "library/myjov.h"
@@ -17,66 +20,20 @@ namespace {
 constexpr char kUsage[] =
     "usage: jovtool COMMAND [ARGS...]\n"
     "commands:\n"
-    "  info LIB [--json]      list the images of a library\n";
-
-// A command line that does not fit its command.
-struct UsageError {
-  QString message;
-};
-// An operation that failed or was refused.
-struct Failure {
-  QString message;
-};
-
-void PrintOut(const QString& text) {
-  const QByteArray bytes = text.toUtf8();
-  std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-}
-
-void PrintErr(const QString& text) {
-  const QByteArray bytes = text.toUtf8();
-  std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-}
+    "  info LIB [--json]      list the images of a library\n"
+    "  export-one LIB INDEX FILE\n"
+    "                         write image INDEX as a bitmap file\n"
+    "  export LIB DIR [--from N] [--to M]\n"
+    "                         write images N..M as an exchange folder\n"
+    "  demo DIR [--quiet]     write small demo libraries of every variant into DIR\n";
 
 QString JsonString(const QString& text) {
   const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
   return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
-// Arguments of one command: positionals and --options, in any order.
-struct Args {
-  QStringList positional;
-  QStringList flags;
-
-  bool Has(const QString& flag) const { return flags.contains(flag); }
-};
-
-Args Split(const QStringList& raw, const QStringList& knownFlags) {
-  Args args;
-  for (const QString& a : raw) {
-    if (a.startsWith(QLatin1String("--"))) {
-      if (!knownFlags.contains(a)) throw UsageError{QStringLiteral("unknown option ") + a};
-      args.flags << a;
-    } else {
-      args.positional << a;
-    }
-  }
-  return args;
-}
-
-// Opens LIB as the viewer opens it; the messages are the viewer's.
-void OpenLibrary(TJOV& jov, const QString& path) {
-  jov.FileName = path;
-  switch (jov.Open()) {
-    case TOpenResult::Opened: return;
-    case TOpenResult::Missing: throw Failure{TJOV::MissingFileMessage(path)};
-    case TOpenResult::NotLibrary:
-      throw Failure{QStringLiteral("JOv文件已经被破坏或不是jov文件！")};
-  }
-}
-
 int CmdInfo(const QStringList& raw) {
-  const Args args = Split(raw, {QStringLiteral("--json")});
+  const Args args = SplitArgs(raw, {QStringLiteral("--json")});
   if (args.positional.size() != 1) throw UsageError{QStringLiteral("info takes one library")};
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
@@ -134,6 +91,9 @@ int main(int argc, char** argv) {
   args.removeFirst();
   const std::map<QString, std::function<int(const QStringList&)>> commands = {
       {QStringLiteral("info"), CmdInfo},
+      {QStringLiteral("demo"), CmdDemo},
+      {QStringLiteral("export-one"), CmdExportOne},
+      {QStringLiteral("export"), CmdExport},
   };
   if (args.isEmpty() || !commands.count(args[0])) {
     if (!args.isEmpty() && args[0] != QLatin1String("--help"))

@@ -55,3 +55,21 @@ class EWriteError : public EJovError {
   EWriteError() : EJovError(std::string("Stream write error")) {}
   using EJovError::EJovError;
 };
+
+// An object that cannot be assigned to another ("Cannot assign a %s to a %s.").
+class EConvertError : public EJovError {
+ public:
+  using EJovError::EJovError;
+};
+
+// A file or folder that could not be created.
+class EFCreateError : public EJovError {
+ public:
+  using EJovError::EJovError;
+};
+
+// A placement file with fewer than two lines.
+class EPlacementFileError : public EJovError {
+ public:
+  using EJovError::EJovError;
+};

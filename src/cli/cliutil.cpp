@@ -1,0 +1,69 @@
+#include "cli/cliutil.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "common/parseinteger.h"
+#include "library/myjov.h"
+
+void PrintOut(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+void PrintErr(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+Args SplitArgs(const QStringList& raw, const QStringList& flags, const QStringList& options) {
+  Args args;
+  for (qsizetype i = 0; i < raw.size(); ++i) {
+    const QString& a = raw[i];
+    if (!a.startsWith(QLatin1String("--"))) {
+      args.positional << a;
+    } else if (flags.contains(a) || a == QLatin1String("--quiet")) {
+      args.flags << a;
+    } else if (options.contains(a)) {
+      if (i + 1 >= raw.size()) throw UsageError{a + QStringLiteral(" needs a value")};
+      args.options[a] = raw[++i];
+    } else {
+      throw UsageError{QStringLiteral("unknown option ") + a};
+    }
+  }
+  return args;
+}
+
+int ParseNumber(const QString& text, const QString& what) {
+  const TParsedInteger n = ParseInteger(text);
+  if (!n.ok()) throw UsageError{QStringLiteral("%1 is not a number: %2").arg(what, text)};
+  return n.value;
+}
+
+void OpenLibrary(TJOV& jov, const QString& path) {
+  jov.FileName = path;
+  switch (jov.Open()) {
+    case TOpenResult::Opened: return;
+    case TOpenResult::Missing: throw Failure{TJOV::MissingFileMessage(path)};
+    case TOpenResult::NotLibrary:
+      throw Failure{QStringLiteral("JOv文件已经被破坏或不是jov文件！")};
+  }
+}
+
+TProgressBar::TProgressBar(bool quiet) : active_(!quiet && ::isatty(STDERR_FILENO)) {}
+
+TProgressBar::~TProgressBar() {
+  if (active_ && lastWidth_ >= 0) std::fputs("\n", stderr);
+}
+
+void TProgressBar::Update(int done, int total) {
+  if (!active_ || total <= 0) return;
+  constexpr int kWidth = 40;
+  const int filled = int(int64_t(done) * kWidth / total);
+  if (filled == lastWidth_ && done != total) return;
+  lastWidth_ = filled;
+  std::fprintf(stderr, "\r[%s%s] %d/%d", std::string(size_t(filled), '#').c_str(),
+               std::string(size_t(kWidth - filled), ' ').c_str(), done, total);
+  std::fflush(stderr);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+// What every jovtool command shares: argument splitting, numbers read as the viewer
+// reads them, opening a library, messages and the progress bar.
+
+#include <QString>
+#include <QStringList>
+#include <map>
+
+class TJOV;
+
+// A command line that does not fit its command: exit status 2 with the usage text.
+struct UsageError {
+  QString message;
+};
+// An operation that failed or was refused: exit status 1.
+struct Failure {
+  QString message;
+};
+
+void PrintOut(const QString& text);
+void PrintErr(const QString& text);
+
+// Arguments of one command: positionals, flags and options with a value, in any order.
+struct Args {
+  QStringList positional;
+  QStringList flags;
+  std::map<QString, QString> options;
+
+  bool Has(const QString& flag) const { return flags.contains(flag); }
+  bool Quiet() const { return Has(QStringLiteral("--quiet")); }
+};
+
+// Splits raw into positionals, the known flags and the known options (each followed by
+// its value).  "--quiet" is always known.  Anything else starting with "--" is a usage
+// error.
+Args SplitArgs(const QStringList& raw, const QStringList& flags, const QStringList& options = {});
+
+// A number read with ParseInteger; a text that does not read whole is a usage error.
+int ParseNumber(const QString& text, const QString& what);
+
+// Opens LIB as the viewer opens it; a failure carries the viewer's message.
+void OpenLibrary(TJOV& jov, const QString& path);
+
+// A progress bar on stderr, drawn only when stderr is a terminal and not quiet.
+class TProgressBar {
+ public:
+  explicit TProgressBar(bool quiet);
+  ~TProgressBar();
+  void Update(int done, int total);
+
+ private:
+  bool active_;
+  int lastWidth_ = -1;
+};

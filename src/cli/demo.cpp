@@ -1,0 +1,399 @@
+#include "cli/demo.h"
+
+#include <QDir>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "common/byteio.h"
+#include "common/errors.h"
+#include "common/fileio.h"
+#include "library/jovformat.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// ---- Byte building --------------------------------------------------------------------
+
+class Bytes {
+ public:
+  void U8(uint8_t v) { data_.push_back(v); }
+  void I16(int v) {
+    uint8_t b[2];
+    PutI16(b, int16_t(v));
+    data_.insert(data_.end(), b, b + 2);
+  }
+  void I32(int32_t v) {
+    uint8_t b[4];
+    PutI32(b, v);
+    data_.insert(data_.end(), b, b + 4);
+  }
+  void Raw(const void* p, size_t n) {
+    const auto* b = static_cast<const uint8_t*>(p);
+    data_.insert(data_.end(), b, b + n);
+  }
+  void Fill(size_t n, uint8_t v) { data_.insert(data_.end(), n, v); }
+  // A length-prefixed title in a field of fieldSize bytes.
+  void Title(const char* text, size_t fieldSize) {
+    const size_t len = std::strlen(text);
+    U8(uint8_t(len));
+    Raw(text, len);
+    Fill(fieldSize - 1 - len, 0);
+  }
+  int32_t Size() const { return int32_t(data_.size()); }
+  const std::vector<uint8_t>& Data() const { return data_; }
+
+ private:
+  std::vector<uint8_t> data_;
+};
+
+void WriteFile(const QString& path, const Bytes& bytes) {
+  std::unique_ptr<TFile> file = TFile::Open(path, TFile::Mode::Create);
+  file->WriteAt(0, bytes.Data().data(), bytes.Size());
+  file->Flush();
+}
+
+// ---- Pictures -------------------------------------------------------------------------
+
+struct Rgb {
+  int r = 0, g = 0, b = 0;
+};
+
+// A picture as colours, top row first; alpha false marks see-through pixels.
+struct Picture {
+  int w = 0, h = 0, px = 0, py = 0;
+  std::vector<Rgb> rgb;
+  std::vector<bool> solid;
+  Picture(int width, int height, int placeX, int placeY)
+      : w(width), h(height), px(placeX), py(placeY), rgb(size_t(w * h)), solid(size_t(w * h)) {}
+  void Set(int x, int y, Rgb c) {
+    if (x < 0 || y < 0 || x >= w || y >= h) return;
+    rgb[size_t(y * w + x)] = c;
+    solid[size_t(y * w + x)] = true;
+  }
+};
+
+int Clamp255(double v) { return int(std::lround(std::fmin(255.0, std::fmax(0.0, v)))); }
+
+Rgb Shade(Rgb c, double f) { return {Clamp255(c.r * f), Clamp255(c.g * f), Clamp255(c.b * f)}; }
+
+// A shaded ball of radius r centred at (cx, cy), lit from the top left.
+void Ball(Picture& p, double cx, double cy, double r, Rgb colour) {
+  for (int y = 0; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) {
+      const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+      const double d2 = dx * dx + dy * dy;
+      if (d2 > r * r) continue;
+      const double z = std::sqrt(r * r - d2) / r;
+      const double light = 0.35 + 0.65 * std::fmax(0.0, (-dx / r) * 0.4 + (-dy / r) * 0.5 + z * 0.75);
+      p.Set(x, y, Shade(colour, light));
+    }
+}
+
+// A filled ellipse (the ball's shadow).
+void Ellipse(Picture& p, double cx, double cy, double rx, double ry, Rgb colour) {
+  for (int y = 0; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) {
+      const double dx = (x + 0.5 - cx) / rx, dy = (y + 0.5 - cy) / ry;
+      if (dx * dx + dy * dy <= 1.0) p.Set(x, y, colour);
+    }
+}
+
+// A five-pointed star turned by angle, with a darker rim.
+void Star(Picture& p, double angle, Rgb colour) {
+  const double cx = p.w / 2.0, cy = p.h / 2.0, outer = p.w * 0.46, inner = outer * 0.45;
+  for (int y = 0; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) {
+      const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+      const double d = std::sqrt(dx * dx + dy * dy);
+      double a = std::atan2(dy, dx) - angle;
+      a = std::fmod(a + 20 * kPi, 2 * kPi / 5) / (2 * kPi / 5);  // 0..1 within one point
+      const double edge = inner + (outer - inner) * std::fabs(1.0 - 2.0 * a);
+      if (d > edge) continue;
+      p.Set(x, y, d > edge - 2.0 ? Shade(colour, 0.55) : Shade(colour, 1.0 - 0.3 * d / outer));
+    }
+}
+
+// A picture that fills its whole area: sky, sun, hills and a red flag.
+Picture Landscape(int w, int h) {
+  Picture p(w, h, -w / 2, -h / 2);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double t = double(y) / h;
+      Rgb c{Clamp255(90 + 120 * t), Clamp255(150 + 80 * t), 255};
+      const double hill1 = h * (0.62 + 0.08 * std::sin(x * 6.0 / w));
+      const double hill2 = h * (0.75 + 0.05 * std::sin(x * 11.0 / w + 1.3));
+      if (y > hill1) c = {Clamp255(40 + 60 * t), Clamp255(120 + 60 * t), 50};
+      if (y > hill2) c = {Clamp255(30 + 40 * t), Clamp255(90 + 50 * t), 35};
+      const double sx = x - w * 0.78, sy = y - h * 0.2;
+      if (sx * sx + sy * sy < (h * 0.08) * (h * 0.08)) c = {255, 230, 90};
+      p.Set(x, y, c);
+    }
+  // A flag in pure red: the key colour while "Transparant" is off.
+  const int fx = w / 4, fy = int(h * 0.45);
+  for (int y = fy - h / 5; y < fy; ++y) p.Set(fx, y, {60, 40, 20});
+  for (int y = fy - h / 5; y < fy - h / 5 + h / 12; ++y)
+    for (int x = fx + 1; x < fx + 1 + w / 14; ++x) p.Set(x, y, {255, 0, 0});
+  return p;
+}
+
+// ---- The 8-bit palette ----------------------------------------------------------------
+
+// Entry 0 black, then a 6 x 6 x 6 colour cube, then a ramp of greys.
+std::vector<Rgb> DemoPalette() {
+  std::vector<Rgb> pal(256);
+  int i = 1;
+  for (int r = 0; r < 6; ++r)
+    for (int g = 0; g < 6; ++g)
+      for (int b = 0; b < 6; ++b) pal[size_t(i++)] = {r * 51, g * 51, b * 51};
+  for (int k = 0; i < 256; ++i, ++k) pal[size_t(i)] = {6 + k * 6, 6 + k * 6, 6 + k * 6};
+  return pal;
+}
+
+// The palette index of a colour: the nearest cube colour, or the nearest grey when that
+// is closer.  See-through pixels are index 0 (black).
+uint8_t IndexOf(const std::vector<Rgb>& pal, Rgb c) {
+  auto q = [](int v) { return (v + 25) / 51; };
+  int best = 1 + q(c.r) * 36 + q(c.g) * 6 + q(c.b);
+  auto dist = [&](int i) {
+    const Rgb& p = pal[size_t(i)];
+    return (p.r - c.r) * (p.r - c.r) + (p.g - c.g) * (p.g - c.g) + (p.b - c.b) * (p.b - c.b);
+  };
+  for (int i = 217; i < 256; ++i)
+    if (dist(i) < dist(best)) best = i;
+  // Keep opaque black distinct from the see-through index 0 only by value: both draw black.
+  return uint8_t(best);
+}
+
+// ---- FileType 0 and 1 -----------------------------------------------------------------
+
+struct Record8 {
+  int w, h, px, py;
+  std::vector<uint8_t> pixels;  // bottom row first
+};
+
+Record8 ToRecord8(const Picture& p, const std::vector<Rgb>& pal) {
+  // Widths are rounded up to a multiple of 4, as this system writes them.
+  const int w = (p.w + 3) / 4 * 4;
+  Record8 r{w, p.h, p.px, p.py, std::vector<uint8_t>(size_t(w * p.h), 0)};
+  for (int y = 0; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) {
+      const size_t at = size_t(y * p.w + x);
+      if (p.solid[at]) r.pixels[size_t((p.h - 1 - y) * w + x)] = IndexOf(pal, p.rgb[at]);
+    }
+  return r;
+}
+
+// The 1 x 1 placeholder of a blank image.
+Record8 Blank8() { return Record8{1, 1, 0, 0, {0}}; }
+
+void WriteLibrary8(const QString& dataPath, const QString& indexPath, int fileType,
+                   const std::vector<Record8>& records, const std::vector<Rgb>& pal) {
+  const int extra = fileType == 1 ? 4 : 0;
+  const int32_t count = int32_t(records.size());
+  Bytes data;
+  data.Title(fileType == 1 ? jov::kTitle1 : jov::kTitle0, 44);
+  data.I32(count);
+  data.I32(256);
+  data.I32(1024);
+  if (extra) data.I32(0);
+  for (const Rgb& c : pal) {
+    data.U8(uint8_t(c.b));
+    data.U8(uint8_t(c.g));
+    data.U8(uint8_t(c.r));
+    data.U8(0);
+  }
+  std::vector<int32_t> offsets;
+  for (const Record8& r : records) {
+    offsets.push_back(data.Size());
+    data.I16(r.w);
+    data.I16(r.h);
+    data.I16(r.px);
+    data.I16(r.py);
+    if (extra) {  // the second copy of the placement
+      data.I16(r.px);
+      data.I16(r.py);
+    }
+    data.Raw(r.pixels.data(), r.pixels.size());
+  }
+  Bytes index;
+  index.Title(jov::kIndexTitle, 44);
+  index.I32(count);
+  if (extra) index.I32(0);
+  for (int32_t o : offsets) index.I32(o);
+  WriteFile(dataPath, data);
+  WriteFile(indexPath, index);
+}
+
+// ---- FileType 2 -----------------------------------------------------------------------
+
+uint16_t To565(Rgb c) {
+  return uint16_t(((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3));
+}
+
+// Run-codes a picture: one empty row record in front, then one row record per row of
+// skip runs (see-through pixels) and pixel runs.
+std::vector<uint16_t> RunCode(const Picture& p) {
+  std::vector<uint16_t> words{0};
+  for (int y = 0; y < p.h; ++y) {
+    std::vector<uint16_t> row;
+    int x = 0;
+    while (x < p.w) {
+      const bool solid = p.solid[size_t(y * p.w + x)];
+      int n = 0;
+      while (x + n < p.w && p.solid[size_t(y * p.w + x + n)] == solid) ++n;
+      if (!solid) {
+        row.push_back(jov::kRunSkip);
+        row.push_back(uint16_t(n));
+      } else {
+        row.push_back(jov::kRunPixels1);
+        row.push_back(uint16_t(n));
+        for (int i = 0; i < n; ++i) {
+          const uint16_t v = To565(p.rgb[size_t(y * p.w + x + i)]);
+          row.push_back(v == 0 ? uint16_t(0x0821) : v);  // opaque black stays visible
+        }
+      }
+      x += n;
+    }
+    words.push_back(uint16_t(row.size()));
+    words.insert(words.end(), row.begin(), row.end());
+  }
+  return words;
+}
+
+// skipped: leading index entries that are not images; empty: pictures with no pixels
+// are stored as entry 0.
+void WriteLibrary16(const QString& dataPath, const QString& indexPath,
+                    const std::vector<Picture>& pictures, int skipped) {
+  Bytes data;
+  data.U8(0);
+  data.U8(0);
+  data.Raw(jov::kTitle2, std::strlen(jov::kTitle2) + 1);
+  data.Fill(28 - size_t(data.Size()), 0);
+  std::vector<int32_t> entries(size_t(skipped), -1);
+  for (const Picture& p : pictures) {
+    if (p.w == 0) {
+      entries.push_back(0);
+      continue;
+    }
+    entries.push_back(data.Size());
+    const std::vector<uint16_t> words = RunCode(p);
+    data.I16(p.w);
+    data.I16(p.h);
+    data.I16(p.px);
+    data.I16(p.py);
+    data.Fill(5, 0);
+    data.I32(int32_t(words.size()));
+    for (uint16_t v : words) data.I16(int16_t(v));
+  }
+  Bytes index;
+  index.Fill(20, 0);
+  index.I32(int32_t(entries.size()));
+  for (int32_t e : entries) index.I32(e);
+  WriteFile(dataPath, data);
+  WriteFile(indexPath, index);
+}
+
+// ---- The demo sets --------------------------------------------------------------------
+
+Picture BallFrame(int frame, int frames) {
+  Picture p(64, 64, -32, -60);
+  const double t = double(frame) / frames;
+  const double height = std::fabs(std::sin(t * kPi)) * 30.0;
+  const double squash = height < 4 ? 1.0 - (4 - height) * 0.04 : 1.0;
+  Ellipse(p, 32, 58, 14 - height * 0.2, 4, {50, 50, 50});
+  Ball(p, 32, 44 - height, 12 * (2 - squash), {230, 60, 40});
+  return p;
+}
+
+Picture StarFrame(int frame, int frames, int size, Rgb colour) {
+  Picture p(size, size, -size / 2, -size / 2);
+  Star(p, 2 * kPi / 5 * frame / frames, colour);
+  return p;
+}
+
+Picture GemFrame(int frame, int frames) {
+  Picture p(40, 40, -20, -36);
+  const double a = 2 * kPi * frame / frames;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const double dx = x - 19.5, dy = y - 19.5;
+      if (std::fabs(dx) * (1.2 + 0.2 * std::cos(a)) + std::fabs(dy) > 19) continue;
+      const double f = 0.5 + 0.5 * std::sin(a + (dx - dy) * 0.15);
+      p.Set(x, y, {Clamp255(60 + 150 * f), Clamp255(200 - 80 * f), 255});
+    }
+  return p;
+}
+
+}  // namespace
+
+QStringList WriteDemoLibraries(const QString& dir) {
+  if (!QDir().mkpath(dir)) throw EFOpenError(QStringLiteral("Cannot create folder %1").arg(dir));
+  const QDir out(dir);
+  const std::vector<Rgb> pal = DemoPalette();
+  QStringList written;
+
+  // FileType 0: a bouncing ball, a turning star, a few blank images, a landscape and a
+  // picture larger than the preview.
+  {
+    std::vector<Record8> records;
+    for (int i = 0; i < 16; ++i) records.push_back(ToRecord8(BallFrame(i, 16), pal));
+    records.push_back(Blank8());
+    records.push_back(Blank8());
+    for (int i = 0; i < 10; ++i) records.push_back(ToRecord8(StarFrame(i, 10, 48, {250, 200, 40}), pal));
+    records.push_back(Blank8());
+    records.push_back(ToRecord8(Landscape(320, 200), pal));
+    records.push_back(ToRecord8(Landscape(640, 480), pal));
+    WriteLibrary8(out.filePath("demo8.jov"), out.filePath("demo8.JOX"), 0, records, pal);
+    written << out.filePath("demo8.jov");
+  }
+  // FileType 1: the star in another colour, with the longer headers of that variant.
+  {
+    std::vector<Record8> records;
+    for (int i = 0; i < 10; ++i) records.push_back(ToRecord8(StarFrame(i, 10, 64, {80, 200, 255}), pal));
+    records.push_back(Blank8());
+    records.push_back(ToRecord8(Landscape(160, 100), pal));
+    WriteLibrary8(out.filePath("demo8x.jov"), out.filePath("demo8x.JOX"), 1, records, pal);
+    written << out.filePath("demo8x.jov");
+  }
+  // FileType 2: run-coded 16-bit pictures with an empty entry.
+  {
+    std::vector<Picture> pictures;
+    for (int i = 0; i < 12; ++i) pictures.push_back(GemFrame(i, 12));
+    pictures.push_back(Picture(0, 0, 0, 0));
+    pictures.push_back(Landscape(200, 120));
+    WriteLibrary16(out.filePath("demo16.jov"), out.filePath("demo16.JOX"), pictures, 0);
+    written << out.filePath("demo16.jov");
+  }
+  // FileType 2 whose index starts with entries that are not images.
+  {
+    std::vector<Picture> pictures;
+    for (int i = 0; i < 8; ++i) pictures.push_back(StarFrame(i, 8, 56, {255, 120, 200}));
+    WriteLibrary16(out.filePath("demo16s.jov"), out.filePath("demo16s.JOX"), pictures, 3);
+    written << out.filePath("demo16s.jov");
+  }
+  return written;
+}
+
+int CmdDemo(const QStringList& args) {
+  QStringList positional;
+  bool quiet = false;
+  for (const QString& a : args) {
+    if (a == QLatin1String("--quiet"))
+      quiet = true;
+    else if (a.startsWith(QLatin1String("--")))
+      positional << QString();  // an unknown option makes the line wrong
+    else
+      positional << a;
+  }
+  if (positional.size() != 1 || positional[0].isEmpty()) {
+    std::fputs("jovtool: demo takes one folder\nusage: jovtool demo DIR [--quiet]\n", stderr);
+    return 2;
+  }
+  const QStringList written = WriteDemoLibraries(positional[0]);
+  if (!quiet)
+    for (const QString& path : written) std::printf("%s\n", QDir::toNativeSeparators(path).toLocal8Bit().constData());
+  return 0;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+// The exchange folder: numbered bitmap files side by side, and beside them the
+// sub-folder "Placements" with one placement text file per image.  This is how images
+// leave a library and come back.
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+class TJOV;
+
+inline constexpr char kPlacementsFolder[] = "Placements";
+
+// "%.6d.bmp" and "%.6d.txt": at least six digits, never cut.
+QString ExchangeBitmapName(int index);
+QString PlacementFileName(int index);
+
+// A folder text with the separator appended when it lacks one.
+QString WithTrailingSeparator(const QString& folder);
+
+// The placement file of a bitmap file: G/NAME.bmp pairs with G/Placements/NAME.txt.
+QString PlacementPathFor(const QString& bitmapPath);
+
+// The bytes of a placement file: px and py in decimal, each line ended by CR LF.
+QByteArray PlacementFileBytes(int px, int py);
+// Writes a placement file, replacing an existing one.  Throws on failure.
+void WritePlacementFile(const QString& path, int px, int py);
+
+struct TPlacement {
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+// Reads a placement file by the one rule every reader shares: lines end at CR, LF or
+// CR LF; line 1 gives x and line 2 gives y through ParseInteger, whose error position is
+// not looked at; further lines are ignored.  Throws EFOpenError when the file cannot be
+// opened and EPlacementFileError when it has fewer than two lines.
+TPlacement ReadPlacementFile(const QString& path);
+// The same rule on bytes already read.
+TPlacement ParsePlacement(const QByteArray& bytes, const QString& pathForMessage = QString());
+
+// Writes image index of the open library as a bitmap file, exactly the picture ImageAt
+// gives: 8-bit with the library palette, or 16-bit RGB565 with bit-field masks.  Leaves
+// the library's px, py, Width and Height describing that image.  Throws on failure.
+void ExportImage(TJOV& jov, int index, const QString& path);
