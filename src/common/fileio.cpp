@@ -102,8 +102,9 @@ std::unique_ptr<TFile> TFile::OpenNative(const QString& path, Mode mode) {
       throw EFOpenError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemReason(err)));
     throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, SystemReason(err)));
   }
+  // A folder opens for reading; opening one for writing already failed with EISDIR.
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (mode == Mode::Read && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     throw EFOpenError(
         QStringLiteral("Cannot open file \"%1\". %2").arg(path, SystemReason(EISDIR)));
