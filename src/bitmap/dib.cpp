@@ -73,9 +73,13 @@ void ChannelLayout::Unpack(uint32_t pixel, uint8_t& r, uint8_t& g, uint8_t& b) c
   const uint32_t r8 = ShiftBy(pixel & uint32_t(RedMask), -RedShift) & 0xFF;
   const uint32_t g8 = ShiftBy(pixel & uint32_t(GreenMask), -GreenShift) & 0xFF;
   const uint32_t b8 = ShiftBy(pixel & uint32_t(BlueMask), BlueShift) & 0xFF;
-  r = uint8_t(r8 | ShiftBy(r8, -RedFill));
-  g = uint8_t(g8 | ShiftBy(g8, -GreenFill));
-  b = uint8_t(b8 | ShiftBy(b8, -BlueFill));
+  // The top bits of each channel are repeated in the low bits, so that a 5-bit 31
+  // becomes 255 and a 5-bit 16 becomes 132.  (Shifting the widened value right by the
+  // fill width instead would give 144 for 16, and a picture taken from 16 to 24 bits and
+  // back would change colour.)
+  r = uint8_t(r8 | ShiftBy(r8, -RedBits));
+  g = uint8_t(g8 | ShiftBy(g8, -GreenBits));
+  b = uint8_t(b8 | ShiftBy(b8, -BlueBits));
 }
 
 const ChannelLayout& Layout888() {
@@ -569,11 +573,8 @@ void TDIB::ChangeBitDepth(int n) {
     ConvertBitDepth(n);
 }
 
-// Changes the depth of a picture that holds pixels.  For now the picture is remade at
-// the new depth without its pixels; carrying them over belongs here.
-void TDIB::ConvertBitDepth(int n) {
-  Recreate(width_, height_, n);
-}
+// ConvertBitDepth, which carries the pixels over to the new depth, and CopyFrom live in
+// dibassign.cpp.
 
 void TDIB::Recreate(int w, int h, int n) {
   if (w == width_ && h == height_ && n == depth_ && RequestedLayout.SameMasks(currentLayout_))

@@ -9,8 +9,10 @@
 #include <QRect>
 #include <QString>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <variant>
 #include <vector>
 
 #include "common/stream.h"
@@ -164,6 +166,24 @@ class TDIBCanvas {
   TDIB& owner_;
 };
 
+// Anything that can be handed to TDIB::CopyFrom.  Objects that are not pictures are
+// refused there with EConvertError.
+class TPersistent {
+ public:
+  virtual ~TPersistent() = default;
+  virtual QString ClassName() const = 0;
+};
+
+// A picture of another kind: it knows its size and draws itself onto a canvas.
+class TGraphic : public TPersistent {
+ public:
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  virtual void Draw(TDIBCanvas& canvas, int x, int y) const = 0;
+};
+
+class TPicture;
+
 // What ToClipboardData hands over: the packed-DIB clipboard format 8 and its bytes.
 struct TClipboardData {
   int format = 8;
@@ -192,6 +212,15 @@ class TDIB {
   void ChangeBitDepth(int n);
   void Recreate(int w, int h, int n);
   void MakeEmpty();
+  // Takes over the picture of a source.  Nothing (or an empty holder) empties the
+  // picture; another TDIB is shared, not copied; a QImage keeps its colour table and
+  // depth; any other graphic becomes a 24-bit picture.  Objects that are not pictures
+  // throw EConvertError.  On failure the picture stays as it was.
+  void CopyFrom(std::nullptr_t);
+  void CopyFrom(const TDIB& source);
+  void CopyFrom(const QImage& source);
+  void CopyFrom(const TPicture& source);
+  void CopyFrom(const TPersistent& source);
   void CommitColors();
   // Direct access to the pixel block (bottom row first); ImageSize bytes.
   uint8_t* PixelData();
@@ -236,6 +265,9 @@ class TDIB {
   void MakePrivate(bool allowPlain);
   // ChangeBitDepth on a picture that holds pixels.
   void ConvertBitDepth(int n);
+  void CopyFromGraphic(const TGraphic& source);
+  // Takes over the store of a picture that was changed in place of this one.
+  void Adopt(const TDIB& work);
 
   std::unique_ptr<TDIBCanvas> surface_;
   std::shared_ptr<TDIBSharedImage> store_;
@@ -249,6 +281,17 @@ class TDIB {
   int width_ = 0;
   int rowBytes_ = 0;
   bool paletteModified_ = false;
+};
+
+// A holder of one picture of any kind, or of none.
+class TPicture : public TPersistent {
+ public:
+  using Content = std::variant<std::monostate, TDIB, QImage, std::shared_ptr<const TGraphic>>;
+  TPicture() = default;
+  explicit TPicture(Content graphic) : Graphic(std::move(graphic)) {}
+  QString ClassName() const override { return QStringLiteral("TPicture"); }
+
+  Content Graphic;
 };
 
 // Picture formats read through TDIB ("dib"), looked up by extension without regard to

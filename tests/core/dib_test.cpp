@@ -217,6 +217,15 @@ TEST(DibTest, ChannelLayouts) {
   EXPECT_EQ(r, 255);
   EXPECT_EQ(g, 255);
   EXPECT_EQ(b, 255);
+  Layout555().Unpack(16 << 10, r, g, b);
+  EXPECT_EQ(r, 132) << "top bits repeated in the low bits";
+  // Every 16-bit pixel survives unpacking and packing again.
+  for (const ChannelLayout* l : {&Layout555(), &Layout565()})
+    for (uint32_t p = 0; p < 0x10000; ++p) {
+      if (l == &Layout555() && p >= 0x8000) break;
+      l->Unpack(p, r, g, b);
+      ASSERT_EQ(l->Pack(r, g, b), p);
+    }
 
   // Narrow and wide channels shift the other way round without going wrong.
   const ChannelLayout narrow = ChannelLayout::FromBits(1, 1, 1);
