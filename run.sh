@@ -9,8 +9,10 @@ scripts/build.sh build
 
 viewer=build/jovviewer
 args=("$@")
-if [ ${#args[@]} -eq 0 ] && [ -x build/jovtool ] && build/jovtool demo build/demo >/dev/null 2>&1; then
-  args=(build/demo/demo8.jov)
+if [ ${#args[@]} -eq 0 ] && [ -x build/jovtool ]; then
+  # The demo libraries are written on first use; later runs open them as they were left.
+  [ -f build/demo/demo8.jov ] || build/jovtool demo build/demo --quiet >/dev/null 2>&1 || true
+  [ -f build/demo/demo8.jov ] && args=(build/demo/demo8.jov)
 fi
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then

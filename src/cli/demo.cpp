@@ -1,11 +1,13 @@
 #include "cli/demo.h"
 
 #include <QDir>
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "cli/cliutil.h"
 #include "common/byteio.h"
 #include "common/errors.h"
 #include "common/fileio.h"
@@ -75,9 +77,13 @@ struct Picture {
   }
 };
 
-int Clamp255(double v) { return int(std::lround(std::fmin(255.0, std::fmax(0.0, v)))); }
+int Clamp255(double v) {
+  return int(std::lround(std::fmin(255.0, std::fmax(0.0, v))));
+}
 
-Rgb Shade(Rgb c, double f) { return {Clamp255(c.r * f), Clamp255(c.g * f), Clamp255(c.b * f)}; }
+Rgb Shade(Rgb c, double f) {
+  return {Clamp255(c.r * f), Clamp255(c.g * f), Clamp255(c.b * f)};
+}
 
 // A shaded ball of radius r centred at (cx, cy), lit from the top left.
 void Ball(Picture& p, double cx, double cy, double r, Rgb colour) {
@@ -87,7 +93,8 @@ void Ball(Picture& p, double cx, double cy, double r, Rgb colour) {
       const double d2 = dx * dx + dy * dy;
       if (d2 > r * r) continue;
       const double z = std::sqrt(r * r - d2) / r;
-      const double light = 0.35 + 0.65 * std::fmax(0.0, (-dx / r) * 0.4 + (-dy / r) * 0.5 + z * 0.75);
+      const double light =
+          0.35 + 0.65 * std::fmax(0.0, (-dx / r) * 0.4 + (-dy / r) * 0.5 + z * 0.75);
       p.Set(x, y, Shade(colour, light));
     }
 }
@@ -152,19 +159,18 @@ std::vector<Rgb> DemoPalette() {
   return pal;
 }
 
-// The palette index of a colour: the nearest cube colour, or the nearest grey when that
-// is closer.  See-through pixels are index 0 (black).
-uint8_t IndexOf(const std::vector<Rgb>& pal, Rgb c) {
-  auto q = [](int v) { return (v + 25) / 51; };
-  int best = 1 + q(c.r) * 36 + q(c.g) * 6 + q(c.b);
-  auto dist = [&](int i) {
-    const Rgb& p = pal[size_t(i)];
-    return (p.r - c.r) * (p.r - c.r) + (p.g - c.g) * (p.g - c.g) + (p.b - c.b) * (p.b - c.b);
-  };
-  for (int i = 217; i < 256; ++i)
-    if (dist(i) < dist(best)) best = i;
-  // Keep opaque black distinct from the see-through index 0 only by value: both draw black.
-  return uint8_t(best);
+// The palette index of the colour of pixel (x, y): greys take the grey ramp, other
+// colours the cube, with an ordered dither when asked so that gradients do not band.
+uint8_t IndexOf(Rgb c, int x, int y, bool dither) {
+  static constexpr int kBayer[4][4] = {
+      {0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+  if (std::abs(c.r - c.g) < 8 && std::abs(c.g - c.b) < 8) {
+    const int grey = (c.r + c.g + c.b) / 3;
+    return uint8_t(217 + std::clamp((grey - 6 + 3) / 6, 0, 38));
+  }
+  const int offset = dither ? (kBayer[y & 3][x & 3] * 51) / 16 - 25 : 0;
+  auto q = [offset](int v) { return std::clamp((v + offset + 25) / 51, 0, 5); };
+  return uint8_t(1 + q(c.r) * 36 + q(c.g) * 6 + q(c.b));
 }
 
 // ---- FileType 0 and 1 -----------------------------------------------------------------
@@ -174,20 +180,22 @@ struct Record8 {
   std::vector<uint8_t> pixels;  // bottom row first
 };
 
-Record8 ToRecord8(const Picture& p, const std::vector<Rgb>& pal) {
+Record8 ToRecord8(const Picture& p, bool dither = false) {
   // Widths are rounded up to a multiple of 4, as this system writes them.
   const int w = (p.w + 3) / 4 * 4;
   Record8 r{w, p.h, p.px, p.py, std::vector<uint8_t>(size_t(w * p.h), 0)};
   for (int y = 0; y < p.h; ++y)
     for (int x = 0; x < p.w; ++x) {
       const size_t at = size_t(y * p.w + x);
-      if (p.solid[at]) r.pixels[size_t((p.h - 1 - y) * w + x)] = IndexOf(pal, p.rgb[at]);
+      if (p.solid[at]) r.pixels[size_t((p.h - 1 - y) * w + x)] = IndexOf(p.rgb[at], x, y, dither);
     }
   return r;
 }
 
 // The 1 x 1 placeholder of a blank image.
-Record8 Blank8() { return Record8{1, 1, 0, 0, {0}}; }
+Record8 Blank8() {
+  return Record8{1, 1, 0, 0, {0}};
+}
 
 void WriteLibrary8(const QString& dataPath, const QString& indexPath, int fileType,
                    const std::vector<Record8>& records, const std::vector<Rgb>& pal) {
@@ -339,22 +347,22 @@ QStringList WriteDemoLibraries(const QString& dir) {
   // picture larger than the preview.
   {
     std::vector<Record8> records;
-    for (int i = 0; i < 16; ++i) records.push_back(ToRecord8(BallFrame(i, 16), pal));
+    for (int i = 0; i < 16; ++i) records.push_back(ToRecord8(BallFrame(i, 16)));
     records.push_back(Blank8());
     records.push_back(Blank8());
-    for (int i = 0; i < 10; ++i) records.push_back(ToRecord8(StarFrame(i, 10, 48, {250, 200, 40}), pal));
+    for (int i = 0; i < 10; ++i) records.push_back(ToRecord8(StarFrame(i, 10, 48, {250, 200, 40})));
     records.push_back(Blank8());
-    records.push_back(ToRecord8(Landscape(320, 200), pal));
-    records.push_back(ToRecord8(Landscape(640, 480), pal));
+    records.push_back(ToRecord8(Landscape(320, 200), true));
+    records.push_back(ToRecord8(Landscape(640, 480), true));
     WriteLibrary8(out.filePath("demo8.jov"), out.filePath("demo8.JOX"), 0, records, pal);
     written << out.filePath("demo8.jov");
   }
   // FileType 1: the star in another colour, with the longer headers of that variant.
   {
     std::vector<Record8> records;
-    for (int i = 0; i < 10; ++i) records.push_back(ToRecord8(StarFrame(i, 10, 64, {80, 200, 255}), pal));
+    for (int i = 0; i < 10; ++i) records.push_back(ToRecord8(StarFrame(i, 10, 64, {80, 200, 255})));
     records.push_back(Blank8());
-    records.push_back(ToRecord8(Landscape(160, 100), pal));
+    records.push_back(ToRecord8(Landscape(160, 100), true));
     WriteLibrary8(out.filePath("demo8x.jov"), out.filePath("demo8x.JOX"), 1, records, pal);
     written << out.filePath("demo8x.jov");
   }
@@ -377,23 +385,12 @@ QStringList WriteDemoLibraries(const QString& dir) {
   return written;
 }
 
-int CmdDemo(const QStringList& args) {
-  QStringList positional;
-  bool quiet = false;
-  for (const QString& a : args) {
-    if (a == QLatin1String("--quiet"))
-      quiet = true;
-    else if (a.startsWith(QLatin1String("--")))
-      positional << QString();  // an unknown option makes the line wrong
-    else
-      positional << a;
-  }
-  if (positional.size() != 1 || positional[0].isEmpty()) {
-    std::fputs("jovtool: demo takes one folder\nusage: jovtool demo DIR [--quiet]\n", stderr);
-    return 2;
-  }
-  const QStringList written = WriteDemoLibraries(positional[0]);
-  if (!quiet)
-    for (const QString& path : written) std::printf("%s\n", QDir::toNativeSeparators(path).toLocal8Bit().constData());
+int CmdDemo(const QStringList& raw) {
+  const Args args = SplitArgs(raw, {});
+  if (args.positional.size() != 1) throw UsageError{QStringLiteral("demo takes one folder")};
+  const QStringList written = WriteDemoLibraries(args.positional[0]);
+  if (!args.Quiet())
+    for (const QString& path : written)
+      PrintOut(QDir::toNativeSeparators(path) + QLatin1Char('\n'));
   return 0;
 }

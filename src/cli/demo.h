@@ -9,5 +9,6 @@
 // written.  Throws EJovError when a file cannot be written.
 QStringList WriteDemoLibraries(const QString& dir);
 
-// The command: jovtool demo DIR [--quiet].  Returns the exit status.
+// The command: jovtool demo DIR [--quiet].  Returns the exit status; a wrong command
+// line throws UsageError.
 int CmdDemo(const QStringList& args);

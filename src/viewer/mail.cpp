@@ -1,11 +1,704 @@
 #include "viewer/mail.h"
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
-  setWindowTitle(QStringLiteral("JovViewer V4.0"));
-  resize(800, 600);
-  FormCreate();
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QSplitter>
+#include <QTimer>
+#include <cmath>
+
+#include "app/guard.h"
+#include "common/errors.h"
+#include "common/fileio.h"
+#include "common/parseinteger.h"
+#include "editing/dialogs/addone.h"
+#include "editing/dialogs/addpic.h"
+#include "editing/dialogs/del.h"
+#include "editing/dialogs/newlib.h"
+#include "editing/dialogs/outpic.h"
+#include "library/jovformat.h"
+#include "viewer/collapsepanel.h"
+#include "viewer/ffpbox.h"
+#include "viewer/inputdialog.h"
+
+namespace {
+
+constexpr int kClientWidth = 699;
+constexpr int kClientHeight = 649;
+constexpr int kLeftPanelWidth = 273;
+constexpr int kGridPanelHeight = 269;
+constexpr int kSplitterWidth = 3;
+constexpr QSize kPaintBoxStartSize(416, 329);
+constexpr int kButtonWidth = 110;
+constexpr int kButtonHeight = 25;
+constexpr char kGridCaption[] = "    Use Button At The Side To Expand GridView";
+constexpr char kProjectPage[] = "https://example.org/jovviewer";
+
+const QString kNotALibrary = QStringLiteral("JOv文件已经被破坏或不是jov文件！");
+const QString kBadNumber = QStringLiteral("请输入正确的格式");
+
+// Nearest integer, a value exactly halfway going to the even neighbour.
+int RoundHalfEven(double x) {
+  return int(std::nearbyint(x));
 }
 
-TFormMain::~TFormMain() = default;
+bool IsLibraryPath(const QString& path) {
+  return path.endsWith(QStringLiteral(".jov"), Qt::CaseInsensitive);
+}
 
-void TFormMain::FormCreate() { jov_ = std::make_unique<TJOV>(); }
+// The first local .jov file among dropped data, if any.
+QString DroppedLibrary(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return QString();
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile() && IsLibraryPath(url.toLocalFile())) return url.toLocalFile();
+  return QString();
+}
+
+// The message box: one "OK" button, centred on the screen.
+class TMessageBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    if (QScreen* s = screen()) {
+      const QRect area = s->availableGeometry();
+      move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+  }
+};
+
+}  // namespace
+
+std::function<void(const QString&, QMessageBox::Icon, const QString&)> TFormMain::MessageHook;
+
+// ---------------------------------------------------------------------------------------
+// Creation
+
+TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle(QStringLiteral("JovViewer V4.0"));
+  setAcceptDrops(true);
+  CreateControls();
+  ConnectHandlers();
+  resize(kClientWidth, kClientHeight);
+  FormCreate();
+  SetUnhandledErrorReporter([this](const QString& message) { showErrMessage(message); });
+}
+
+TFormMain::~TFormMain() {
+  SetUnhandledErrorReporter(nullptr);
+}
+
+void TFormMain::FormCreate() {
+  jov_ = std::make_unique<TJOV>();
+}
+
+void TFormMain::CreateControls() {
+  auto* central = new QWidget(this);
+  auto* layout = new QHBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  setCentralWidget(central);
+
+  // ---- Left panel: laid out by hand, as a form is.
+  auto* left = new QWidget(central);
+  left->setFixedWidth(kLeftPanelWidth);
+  layout->addWidget(left);
+
+  Label1 = new QLabel(QStringLiteral("File:"), left);
+  Label1->setGeometry(10, 11, 30, 18);
+  EditFileName = new QLineEdit(left);
+  EditFileName->setGeometry(42, 9, 190, 22);
+  Button2 = new QPushButton(QStringLiteral("..."), left);
+  Button2->setGeometry(236, 9, 28, 22);
+
+  auto makeButton = [left](const char* caption, int row, int col) {
+    auto* b = new QPushButton(QString::fromLatin1(caption), left);
+    b->setGeometry(col == 0 ? 20 : 143, 42 + row * 32, kButtonWidth, kButtonHeight);
+    b->setEnabled(false);
+    return b;
+  };
+  btnup = makeButton("Previous", 0, 0);
+  btndown = makeButton("Next", 0, 1);
+  btndelete = makeButton("Delete Image", 1, 0);
+  BtnJump = makeButton("Jump Image", 1, 1);
+  BtnAutoPlay = makeButton("Play", 2, 0);
+  btnstop = makeButton("Stop", 2, 1);
+  btninput = makeButton("Import At", 3, 0);
+  BtnOut = makeButton("Export At", 3, 1);
+  btnAdd = makeButton("Add", 4, 0);
+  btnCreate = makeButton("Create New", 4, 1);
+  btnallinput = makeButton("Import All", 5, 0);
+  btnallOut = makeButton("Export all", 5, 1);
+
+  GroupInfo = new QGroupBox(QStringLiteral("File/Image Information"), left);
+  GroupInfo->setGeometry(8, 240, 257, 164);
+  auto makeLabel = [](QWidget* parent, const QString& text, int x, int y, int w) {
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(x, y, w, 20);
+    return l;
+  };
+  Label3 = makeLabel(GroupInfo, QStringLiteral("Type:"), 14, 26, 40);
+  Labeltype = makeLabel(GroupInfo, QString(), 60, 26, 190);
+  Label2 = makeLabel(GroupInfo, QStringLiteral("Info:"), 14, 52, 40);
+  LabelSize = makeLabel(GroupInfo, QString(), 60, 52, 190);
+  btnx = new QPushButton(QStringLiteral("X"), GroupInfo);
+  btnx->setGeometry(12, 78, 40, 22);
+  LabelX = makeLabel(GroupInfo, QString(), 60, 79, 190);
+  btny = new QPushButton(QStringLiteral("Y"), GroupInfo);
+  btny->setGeometry(12, 106, 40, 22);
+  LabelY = makeLabel(GroupInfo, QString(), 60, 107, 190);
+  Label7 = makeLabel(GroupInfo, QStringLiteral("Idx:"), 14, 134, 40);
+  LabelIndex = makeLabel(GroupInfo, QString(), 60, 134, 190);
+
+  GroupOptions = new QGroupBox(QStringLiteral("Options"), left);
+  GroupOptions->setGeometry(8, 414, 257, 150);
+  auto makeRadio = [this](const char* caption, int row, int col) {
+    auto* r = new QRadioButton(QString::fromLatin1(caption), GroupOptions);
+    r->setGeometry(14 + col * 80, 24 + row * 24, 76, 20);
+    return r;
+  };
+  Rb50 = makeRadio("50%", 0, 0);
+  rb100 = makeRadio("100%", 0, 1);
+  rb200 = makeRadio("200%", 0, 2);
+  rb400 = makeRadio("400%", 1, 0);
+  rb800 = makeRadio("800%", 1, 1);
+  rbauto = makeRadio("Auto", 1, 2);
+  rb100->setChecked(true);
+  auto makeCheck = [this](const char* caption, int row, int col) {
+    auto* c = new QCheckBox(QString::fromLatin1(caption), GroupOptions);
+    c->setGeometry(14 + col * 120, 76 + row * 24, 116, 20);
+    return c;
+  };
+  checkboxTransparent = makeCheck("Transparant", 0, 0);
+  CheckBoxjump = makeCheck("Jump", 0, 1);
+  checkboxXY = makeCheck("Apply X/Y", 1, 0);
+  CheckBoxzuobiao = makeCheck("ShowGrid", 1, 1);
+  LinkLabel = new QLabel(
+      QStringLiteral("<a href=\"%1\">Project page</a>").arg(QString::fromLatin1(kProjectPage)),
+      GroupOptions);
+  LinkLabel->setGeometry(14, 124, 200, 20);
+  LinkLabel->setOpenExternalLinks(true);
+  LinkLabel->setTextInteractionFlags(Qt::TextBrowserInteraction);
+
+  // ---- Right side: the preview over the collapsible grid panel.
+  Splitter1 = new QSplitter(Qt::Vertical, central);
+  Splitter1->setHandleWidth(kSplitterWidth);
+  Splitter1->setChildrenCollapsible(false);
+  layout->addWidget(Splitter1, 1);
+
+  ScrollBox1 = new QScrollArea(Splitter1);
+  ScrollBox1->setWidgetResizable(false);
+  ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  PaintBox1 = new TFlickerFreePaintBox;
+  PaintBox1->resize(kPaintBoxStartSize);
+  ScrollBox1->setWidget(PaintBox1);
+  Image1 = new QLabel(ScrollBox1);
+  Image1->hide();
+
+  GridPanel = new TCollapsePanel(QString::fromLatin1(kGridCaption), kGridPanelHeight, Splitter1);
+  DrawGrid1 = new TDrawGrid(GridPanel);
+  GridPanel->SetBody(DrawGrid1);
+  Splitter1->addWidget(ScrollBox1);
+  Splitter1->addWidget(GridPanel);
+  Splitter1->setStretchFactor(0, 1);
+  Splitter1->setStretchFactor(1, 0);
+
+  InputDialog = new TInputDialog(this);
+}
+
+void TFormMain::ConnectHandlers() {
+  // Every handler runs inside the guard for errors that nothing else catches.
+  auto on = [this](QPushButton* button, void (TFormMain::*handler)()) {
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  };
+  on(Button2, &TFormMain::Button2Click);
+  on(btnup, &TFormMain::btnupClick);
+  on(btndown, &TFormMain::btndownClick);
+  on(btndelete, &TFormMain::btndeleteClick);
+  on(BtnJump, &TFormMain::BtnJumpClick);
+  on(BtnAutoPlay, &TFormMain::BtnAutoPlayClick);
+  on(btnstop, &TFormMain::btnstopClick);
+  on(btninput, &TFormMain::btninputClick);
+  on(BtnOut, &TFormMain::BtnOutClick);
+  on(btnAdd, &TFormMain::btnAddClick);
+  on(btnCreate, &TFormMain::btnCreateClick);
+  on(btnallinput, &TFormMain::btnallinputClick);
+  on(btnallOut, &TFormMain::btnallOutClick);
+  on(btnx, &TFormMain::btnxClick);
+  on(btny, &TFormMain::btnyClick);
+
+  // The ten options share one handler: once for the radio button that became checked,
+  // once for a check box whichever way it went.
+  for (QRadioButton* r : {Rb50, rb100, rb200, rb400, rb800, rbauto})
+    connect(r, &QRadioButton::toggled, this, [this](bool checked) {
+      if (checked) Guarded([this] { rb800Click(); });
+    });
+  for (QCheckBox* c : {checkboxTransparent, CheckBoxjump, checkboxXY, CheckBoxzuobiao})
+    connect(c, &QCheckBox::toggled, this, [this] { Guarded([this] { rb800Click(); }); });
+
+  PaintBox1->OnPaint = [this](TFlickerFreePaintBox* sender, QPainter& canvas) {
+    PaintBox1Paint(sender, canvas);
+  };
+  DrawGrid1->OnDrawCell = [this](int col, int row, const QRect& rect, TGridDrawState state,
+                                 QPainter& canvas) {
+    DrawGrid1DrawCell(col, row, rect, state, canvas);
+  };
+  connect(DrawGrid1, &TDrawGrid::SelectionSettled, this, &TFormMain::ScheduleGridSync);
+
+  // Expanded, the grid panel takes its own height and the preview the rest; collapsed,
+  // the preview takes all but the caption bar.
+  connect(GridPanel, &TCollapsePanel::ExpandedChanged, this, [this](bool expanded) {
+    const int total = Splitter1->height() - Splitter1->handleWidth();
+    const int panel = expanded ? GridPanel->ExpandedHeight() : TCollapsePanel::kCaptionHeight;
+    Splitter1->setSizes({std::max(0, total - panel), panel});
+  });
+
+  // Keys step through the images through the buttons' own handlers, and only when the
+  // button could be clicked.
+  auto key = [this](QKeySequence sequence, std::function<void()> action) {
+    auto* shortcut = new QShortcut(sequence, this);
+    connect(shortcut, &QShortcut::activated, this, [action] { Guarded(action); });
+  };
+  key(QKeySequence(Qt::Key_Left), [this] { btnup->click(); });
+  key(QKeySequence(Qt::Key_PageUp), [this] { btnup->click(); });
+  key(QKeySequence(Qt::Key_Right), [this] { btndown->click(); });
+  key(QKeySequence(Qt::Key_PageDown), [this] { btndown->click(); });
+  key(QKeySequence(Qt::Key_Home), [this] {
+    if (BtnJump->isEnabled()) JumpTo(0);
+  });
+  key(QKeySequence(Qt::Key_End), [this] {
+    if (BtnJump->isEnabled()) JumpTo(jov_->ImageCount - 1);
+  });
+}
+
+// ---------------------------------------------------------------------------------------
+// Message boxes and resources
+
+void TFormMain::showMessage(const QString& text) {
+  ShowBox(QStringLiteral("消息！"), QMessageBox::Information, text);
+}
+
+void TFormMain::showErrMessage(const QString& text) {
+  ShowBox(QStringLiteral("错误！"), QMessageBox::Warning, text);
+}
+
+void TFormMain::ShowBox(const QString& title, QMessageBox::Icon icon, const QString& text) {
+  if (MessageHook) {
+    MessageHook(title, icon, text);
+    return;
+  }
+  // A box of its own for every message, so nothing of an earlier one is left over.  It
+  // is modal over whatever window is active, a dialog that called it included.
+  QWidget* owner = QApplication::activeModalWidget();
+  if (owner == nullptr) owner = QApplication::activeWindow();
+  if (owner == nullptr) owner = this;
+  TMessageBox box(owner);
+  box.setWindowTitle(title);
+  box.setIcon(icon);
+  box.setText(text);
+  box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+  box.exec();
+}
+
+void TFormMain::Extractrec(const QString& resType, const QString& resName,
+                           const QString& fileName) {
+  // Resources sit under ":/TYPE/NAME"; both parts are matched without regard to case.
+  QString found;
+  const QDir root(QStringLiteral(":/"));
+  for (const QString& type : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    if (type.compare(resType, Qt::CaseInsensitive) != 0) continue;
+    const QDir dir(root.filePath(type));
+    for (const QString& name : dir.entryList(QDir::Files))
+      if (name.compare(resName, Qt::CaseInsensitive) == 0) found = dir.filePath(name);
+  }
+  QFile resource(found);
+  if (found.isEmpty() || !resource.open(QIODevice::ReadOnly))
+    throw EFOpenError(QStringLiteral("Resource %1 not found").arg(resName));
+  const QByteArray bytes = resource.readAll();
+  std::unique_ptr<TFile> file = TFile::Open(fileName, TFile::Mode::Create);
+  file->WriteAt(0, bytes.constData(), bytes.size());
+  file->Flush();
+}
+
+// ---------------------------------------------------------------------------------------
+// Opening
+
+void TFormMain::Button2Click() {
+  OpenDialog1.Filter = QStringLiteral("jov (*.jov *.JOV *.Jov);;All (*)");
+  if (!OpenDialog1.Execute(this)) return;
+  OpenLibrary(OpenDialog1.FileName);
+}
+
+void TFormMain::OpenLibrary(const QString& path) {
+  EditFileName->setText(path);
+  const QString name = EditFileName->text();
+  if (!FileExists(name)) return;
+  if (jov_->IsOpen()) jov_->Close();
+  jov_->FileName = name;
+  paintErrorShown_ = false;
+  TOpenResult result;
+  try {
+    result = jov_->Open();
+  } catch (...) {
+    // The library is closed: the views must not keep showing its images.
+    PaintBox1->update();
+    DrawGrid1->viewport()->update();
+    throw;
+  }
+  if (result == TOpenResult::Missing) showErrMessage(TJOV::MissingFileMessage(name));
+  if (jov_->IsOpen()) {
+    currentIndex_ = 0;
+    SetGridRowCount();
+    DrawGrid1->viewport()->update();
+    FillInfo(0);
+  } else {
+    showErrMessage(kNotALibrary);
+    PaintBox1->update();
+    DrawGrid1->viewport()->update();
+  }
+}
+
+void TFormMain::OpenFromCommandLine(const QStringList& arguments) {
+  for (const QString& argument : arguments) {
+    if (argument.startsWith(QLatin1Char('-'))) continue;
+    if (!FileExists(argument)) {
+      showErrMessage(TJOV::MissingFileMessage(argument));
+      return;
+    }
+    OpenLibrary(QFileInfo(argument).absoluteFilePath());
+    return;
+  }
+}
+
+void TFormMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedLibrary(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TFormMain::dropEvent(QDropEvent* event) {
+  const QString path = DroppedLibrary(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  Guarded([&] { OpenLibrary(path); });
+}
+
+// ---------------------------------------------------------------------------------------
+// FillInfo and the preview geometry
+
+double TFormMain::ChosenZoom() const {
+  if (Rb50->isChecked()) return 0.5;
+  if (rb200->isChecked()) return 2.0;
+  if (rb400->isChecked()) return 4.0;
+  if (rb800->isChecked()) return 8.0;
+  return 1.0;
+}
+
+QSize TFormMain::ComputePreviewGeometry(int w, int h) {
+  const bool applyXY = checkboxXY->isChecked();
+  if (rbauto->isChecked()) {
+    // Measured against the paint box as it is.
+    const int W = PaintBox1->width(), H = PaintBox1->height();
+    if (w < W && h < H) {
+      zoom_ = 1.0;
+      if (applyXY) {
+        originX_ = W / 2 + jov_->px;
+        originY_ = H / 2 + jov_->py;
+      } else {
+        originX_ = (W - w) / 2;
+        originY_ = (H - h) / 2;
+      }
+    } else {
+      // Shrunk until it fits.  A box of no height or width measures as 1 pixel.
+      const double r = std::max(double(w) / std::max(W, 1), double(h) / std::max(H, 1));
+      zoom_ = 1.0 / r;
+      originX_ = 1;
+      originY_ = 1;
+    }
+    return QSize(w, h);
+  }
+
+  zoom_ = ChosenZoom();
+  PaintBox1->resize(ScrollBox1->width() - 5, ScrollBox1->height() - 5);
+  const int W = PaintBox1->width(), H = PaintBox1->height();
+  const int zw = RoundHalfEven(w * zoom_), zh = RoundHalfEven(h * zoom_);
+  if (zw >= W || zh >= H) {
+    // The scrolling area scrolls over the whole zoomed image.
+    PaintBox1->resize(zw, zh);
+    originX_ = 1;
+    originY_ = 1;
+  } else if (applyXY) {
+    originX_ = W / 2 + jov_->px;
+    originY_ = H / 2 + jov_->py;
+  } else {
+    originX_ = (W - zw) / 2;
+    originY_ = (H - zh) / 2;
+  }
+  return QSize(zw, zh);
+}
+
+void TFormMain::SetEditButtons(bool enabled) {
+  for (QPushButton* b : {btninput, btnallinput, btnAdd, btndelete, btnx, btny})
+    b->setEnabled(enabled);
+}
+
+void TFormMain::FillInfo(int v) {
+  if (!jov_->IsOpen()) return;
+  currentIndex_ = v;
+  transparent_ = checkboxTransparent->isChecked();
+  jov_->ImageAt(v);
+  int w = jov_->Width, h = jov_->Height;
+
+  // Blank images are skipped forwards, never past the last image.
+  if (CheckBoxjump->isChecked()) {
+    while ((w <= 1 || h <= 1) && currentIndex_ < jov_->ImageCount - 1) {
+      ++currentIndex_;
+      jov_->ImageAt(currentIndex_);
+      w = jov_->Width;
+      h = jov_->Height;
+    }
+  }
+
+  const QSize shown = ComputePreviewGeometry(w, h);
+
+  // The index label and the Previous/Next states follow the requested index, the rest
+  // the image shown.
+  LabelX->setText(QString::number(jov_->px));
+  LabelY->setText(QString::number(jov_->py));
+  LabelSize->setText(QStringLiteral("%1*%2").arg(shown.width()).arg(shown.height()));
+  LabelIndex->setText(QStringLiteral("%1/%2").arg(v).arg(jov_->ImageCount - 1));
+  const QString label = TypeLabel(jov_->FileType, jov_->OffSet);
+  if (!label.isEmpty()) Labeltype->setText(label);
+
+  PaintBox1->repaint();
+
+  for (QPushButton* b :
+       {btnup, btndown, BtnJump, BtnAutoPlay, btnstop, BtnOut, btnallOut, btnCreate})
+    b->setEnabled(true);
+  // Run-coded libraries are viewed and exported, never changed.
+  SetEditButtons(jov_->FileType != 2);
+
+  if (v == jov_->ImageCount - 1) {
+    btndown->setEnabled(false);
+    btnup->setEnabled(true);
+  }
+  if (v == 0) btnup->setEnabled(false);
+
+  DrawGrid1->SelectCell(currentIndex_ / TDrawGrid::kColCount, currentIndex_ % TDrawGrid::kColCount);
+  // When blank images were skipped the grid now marks the image shown; showing it
+  // again brings the index label and Previous/Next in line with it.
+  if (currentIndex_ != v) ScheduleGridSync();
+}
+
+// ---------------------------------------------------------------------------------------
+// Navigation
+
+void TFormMain::btnupClick() {
+  if (!jov_->IsOpen()) return;
+  int index = currentIndex_ - 1;
+  if (index < 0) index = 0;
+  FillInfo(index);
+}
+
+void TFormMain::btndownClick() {
+  if (!jov_->IsOpen()) return;
+  int index = currentIndex_ + 1;
+  // Capped at ImageCount, one past the last image: that shows the 1 x 1 placeholder.
+  if (index > jov_->ImageCount) index = jov_->ImageCount;
+  FillInfo(index);
+}
+
+void TFormMain::JumpTo(int index) {
+  if (index >= 0 && index < jov_->ImageCount) FillInfo(index);
+}
+
+void TFormMain::BtnJumpClick() {
+  if (!jov_->IsOpen()) return;
+  // The value text is what was typed last.
+  InputDialog->Caption = QStringLiteral("跳转");
+  InputDialog->Prompt = QStringLiteral("请输入图片索引号    ");
+  if (InputDialog->Execute() != TInputDialog::mrOk) return;
+  // The number read before the first character that does not fit.
+  JumpTo(ParseInteger(InputDialog->Value).value);
+}
+
+void TFormMain::BtnAutoPlayClick() {
+  stopRequested_ = false;
+  // Index, count and stop flag are read afresh on every pass: a jump, an option or a
+  // newly opened library takes effect at once, and a Play pressed during play runs a
+  // nested loop that Stop ends together with this one.
+  while (currentIndex_ < jov_->ImageCount - 1 && !stopRequested_ && jov_->IsOpen()) {
+    ++currentIndex_;
+    FillInfo(currentIndex_);
+    QCoreApplication::processEvents();
+  }
+}
+
+void TFormMain::btnstopClick() {
+  stopRequested_ = true;
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+  // A play in progress ends with the window.
+  stopRequested_ = true;
+  QMainWindow::closeEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------
+// Placements and options
+
+void TFormMain::btnxClick() {
+  InputDialog->Caption = QStringLiteral("更改图片横坐标");
+  InputDialog->Prompt = QStringLiteral("请输入图片横坐标    ");
+  InputDialog->Value = QStringLiteral("1");
+  if (InputDialog->Execute() == TInputDialog::mrCancel) return;
+  const TParsedInteger entry = ParseInteger(InputDialog->Value);
+  if (!entry.ok()) {
+    showErrMessage(kBadNumber);
+    return;
+  }
+  // Stored as a signed 16-bit number: only the low 16 bits are kept.
+  jov_->SetImagePx(currentIndex_, int16_t(entry.value));
+  FillInfo(currentIndex_);
+}
+
+void TFormMain::btnyClick() {
+  InputDialog->Caption = QStringLiteral("更改图片纵坐标");
+  InputDialog->Prompt = QStringLiteral("请输入图片纵坐标    ");
+  InputDialog->Value = QStringLiteral("1");
+  if (InputDialog->Execute() == TInputDialog::mrCancel) return;
+  const TParsedInteger entry = ParseInteger(InputDialog->Value);
+  if (!entry.ok()) {
+    showErrMessage(kBadNumber);
+    return;
+  }
+  jov_->SetImagePy(currentIndex_, int16_t(entry.value));
+  FillInfo(currentIndex_);
+}
+
+void TFormMain::rb800Click() {
+  FillInfo(currentIndex_);
+}
+
+// ---------------------------------------------------------------------------------------
+// The editing dialogs
+
+void TFormMain::btndeleteClick() {
+  Formdel->Execute();
+}
+
+void TFormMain::btninputClick() {
+  // Replacing the image shown from a picture file comes with the import commands.
+}
+
+void TFormMain::BtnOutClick() {
+  // Saving the image shown as a bitmap file comes with the export commands.
+}
+
+void TFormMain::btnAddClick() {
+  if (jov_->IsOpen()) Formaddone->Execute();
+}
+
+void TFormMain::btnCreateClick() {
+  Formnew->Execute();
+}
+
+void TFormMain::btnallinputClick() {
+  if (jov_->IsOpen()) Formadd->Execute();
+}
+
+void TFormMain::btnallOutClick() {
+  if (jov_->IsOpen()) Formout->Execute();
+}
+
+void TFormMain::SetGridRowCount() {
+  DrawGrid1->SetRowCount(jov_->ImageCount / TDrawGrid::kColCount + 1);
+}
+
+void TFormMain::RepaintGrid() {
+  DrawGrid1->viewport()->update();
+  PaintBox1->update();
+  ScheduleGridSync();
+}
+
+// ---------------------------------------------------------------------------------------
+// Painting
+
+void TFormMain::ReportPaintError() {
+  // Painting goes on without the image; the message is shown once, outside painting.
+  const QString message = CurrentErrorMessage();
+  if (paintErrorShown_) return;
+  paintErrorShown_ = true;
+  QTimer::singleShot(0, this, [this, message] { showErrMessage(message); });
+}
+
+void TFormMain::PaintBox1Paint(TFlickerFreePaintBox* sender, QPainter& canvas) {
+  try {
+    if (jov_->IsOpen())
+      jov_->DrawZoomed(canvas, originX_, originY_, currentIndex_, zoom_, transparent_);
+  } catch (...) {
+    ReportPaintError();
+  }
+  if (CheckBoxzuobiao->isChecked()) {
+    // Dotted axes crossing at the centre of the box, over the image.
+    const int W = sender->width(), H = sender->height();
+    canvas.save();
+    canvas.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    canvas.setRenderHint(QPainter::Antialiasing, false);
+    canvas.drawLine(0, H / 2, W, H / 2);
+    canvas.drawLine(W / 2, 0, W / 2, H);
+    canvas.restore();
+  }
+}
+
+void TFormMain::DrawGrid1DrawCell(int col, int row, const QRect& rect, TGridDrawState,
+                                  QPainter& canvas) {
+  const int index = row * TDrawGrid::kColCount + col;
+  if (!jov_->IsOpen() || index >= jov_->ImageCount) return;
+  try {
+    jov_->DrawThumbnail(canvas, rect, index);
+  } catch (...) {
+    ReportPaintError();
+  }
+  // The number in the cell's bottom-right corner, one pixel inside it, no background.
+  const QString label = QString::asprintf("%.5d", index);
+  const QFontMetrics metrics(canvas.font());
+  const int right = rect.x() + rect.width(), bottom = rect.y() + rect.height();
+  const QRect box(right - metrics.horizontalAdvance(label) - 1, bottom - metrics.height() - 1,
+                  metrics.horizontalAdvance(label), metrics.height());
+  canvas.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, label);
+}
+
+// ---------------------------------------------------------------------------------------
+// The grid and the current image
+
+void TFormMain::ScheduleGridSync() {
+  if (gridSyncPending_) return;
+  gridSyncPending_ = true;
+  QTimer::singleShot(0, this, [this] { Guarded([this] { SyncFromGrid(); }); });
+}
+
+void TFormMain::SyncFromGrid() {
+  gridSyncPending_ = false;
+  if (!jov_->IsOpen()) return;
+  // Of the marked cells that hold an image, the last in painting order becomes current.
+  const int target = DrawGrid1->LastMarkedCellBelow(jov_->ImageCount);
+  if (target >= 0) FillInfo(target);
+}

@@ -1,11 +1,36 @@
 #pragma once
 
+// The viewer's main window.  It owns the one library object and the current image
+// index; FillInfo makes an image current and brings the whole window up to date.  The
+// five editing dialogs share the library through it and report through its two
+// message boxes.
+
 #include <QMainWindow>
+#include <QMessageBox>
+#include <functional>
 #include <memory>
 
 #include "library/myjov.h"
+#include "viewer/drawgrid.h"
+#include "viewer/filedialog.h"
 
-// The viewer's main window.  It owns the one library object.
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollArea;
+class QSplitter;
+class TCollapsePanel;
+class TFlickerFreePaintBox;
+class TInputDialog;
+class TFormout;
+class TFormadd;
+class TFormnew;
+class TFormdel;
+class TFormaddone;
+
 class TFormMain : public QMainWindow {
   Q_OBJECT
 
@@ -13,10 +38,142 @@ class TFormMain : public QMainWindow {
   explicit TFormMain(QWidget* parent = nullptr);
   ~TFormMain() override;
 
+  // ---- Controls, named as the handlers know them.
+  QLabel* Label1;
+  QLineEdit* EditFileName;
+  QPushButton* Button2;
+  QPushButton* btnup;
+  QPushButton* btndown;
+  QPushButton* btndelete;
+  QPushButton* BtnJump;
+  QPushButton* BtnAutoPlay;
+  QPushButton* btnstop;
+  QPushButton* btninput;
+  QPushButton* BtnOut;
+  QPushButton* btnAdd;
+  QPushButton* btnCreate;
+  QPushButton* btnallinput;
+  QPushButton* btnallOut;
+  QGroupBox* GroupInfo;
+  QLabel* Label3;
+  QLabel* Labeltype;
+  QLabel* Label2;
+  QLabel* LabelSize;
+  QPushButton* btnx;
+  QLabel* LabelX;
+  QPushButton* btny;
+  QLabel* LabelY;
+  QLabel* Label7;
+  QLabel* LabelIndex;
+  QGroupBox* GroupOptions;
+  QRadioButton* Rb50;
+  QRadioButton* rb100;
+  QRadioButton* rb200;
+  QRadioButton* rb400;
+  QRadioButton* rb800;
+  QRadioButton* rbauto;
+  QCheckBox* checkboxTransparent;
+  QCheckBox* CheckBoxjump;
+  QCheckBox* checkboxXY;
+  QCheckBox* CheckBoxzuobiao;
+  QLabel* LinkLabel;
+  QSplitter* Splitter1;
+  QScrollArea* ScrollBox1;
+  TFlickerFreePaintBox* PaintBox1;
+  TCollapsePanel* GridPanel;
+  TDrawGrid* DrawGrid1;
+  QLabel* Image1;  // picture holder for the import commands; never shown
+  TOpenDialog OpenDialog1;
+  TInputDialog* InputDialog;
+
+  // The editing dialogs, created once by the start-up right after this window.
+  TFormout* Formout = nullptr;
+  TFormadd* Formadd = nullptr;
+  TFormnew* Formnew = nullptr;
+  TFormdel* Formdel = nullptr;
+  TFormaddone* Formaddone = nullptr;
+
+  // ---- Shared state.
   TJOV& Jov() { return *jov_; }
+  int CurrentIndex() const { return currentIndex_; }
+  QPoint PreviewOrigin() const { return QPoint(originX_, originY_); }
+  double PreviewZoom() const { return zoom_; }
+  bool Transparent() const { return transparent_; }
+
+  // ---- Services every dialog uses.
+  // Modal boxes with one "OK" button: "消息！" with the information icon, "错误！" with
+  // the warning icon.  Title, icon and text are set anew on every call.
+  void showMessage(const QString& text);
+  void showErrMessage(const QString& text);
+  // When set, the boxes call it instead of showing themselves (tests record the call).
+  static std::function<void(const QString& title, QMessageBox::Icon icon, const QString& text)>
+      MessageHook;
+  // Saves the embedded resource of that type and name (both matched without regard to
+  // case) as fileName, replacing the file's whole content.  Throws when the resource
+  // does not exist or the file cannot be written.
+  void Extractrec(const QString& resType, const QString& resName, const QString& fileName);
+
+  // ---- Operations.
+  // Makes image v current and refreshes labels, preview, buttons and grid selection.
+  void FillInfo(int v);
+  // Opens the library at path as the "..." button does once a file is chosen.
+  void OpenLibrary(const QString& path);
+  // Opens the library named on the command line, if any.
+  void OpenFromCommandLine(const QStringList& arguments);
+  // For the dialogs after they changed the library: the grid's row count follows
+  // ImageCount, and grid and preview are drawn afresh; the selected cell's image
+  // becomes current again when it still holds one.
+  void SetGridRowCount();
+  void RepaintGrid();
+
+  // ---- Handlers.
+  void FormCreate();
+  void Button2Click();
+  void btnupClick();
+  void btndownClick();
+  void BtnJumpClick();
+  void BtnAutoPlayClick();
+  void btnstopClick();
+  void btnxClick();
+  void btnyClick();
+  void rb800Click();
+  void btndeleteClick();
+  void btninputClick();
+  void BtnOutClick();
+  void btnAddClick();
+  void btnCreateClick();
+  void btnallinputClick();
+  void btnallOutClick();
+  void PaintBox1Paint(TFlickerFreePaintBox* sender, QPainter& canvas);
+  void DrawGrid1DrawCell(int col, int row, const QRect& rect, TGridDrawState state,
+                         QPainter& canvas);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
-  void FormCreate();
+  void CreateControls();
+  void ConnectHandlers();
+  // The preview geometry for an image of w x h: sets zoom, origin and perhaps the
+  // paint box size; returns the size shown in LabelSize.
+  QSize ComputePreviewGeometry(int w, int h);
+  double ChosenZoom() const;
+  void SetEditButtons(bool enabled);
+  void ShowBox(const QString& title, QMessageBox::Icon icon, const QString& text);
+  void ScheduleGridSync();
+  void SyncFromGrid();
+  void JumpTo(int index);
+  void ReportPaintError();
 
   std::unique_ptr<TJOV> jov_;
+  int currentIndex_ = 0;
+  int originX_ = 0;
+  int originY_ = 0;
+  double zoom_ = 0;
+  bool transparent_ = false;
+  bool stopRequested_ = false;
+  bool gridSyncPending_ = false;
+  bool paintErrorShown_ = false;
 };

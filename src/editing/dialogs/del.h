@@ -1,0 +1,12 @@
+#pragma once
+
+// The delete dialog: removes or blanks a range of images.
+
+#include "editing/dialogs/jovdialog.h"
+
+class TFormdel : public TJovDialog {
+  Q_OBJECT
+
+ public:
+  explicit TFormdel(TFormMain& main);
+};

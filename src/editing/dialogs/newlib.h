@@ -1,0 +1,12 @@
+#pragma once
+
+// The create dialog: makes a new library from a folder of bitmaps.
+
+#include "editing/dialogs/jovdialog.h"
+
+class TFormnew : public TJovDialog {
+  Q_OBJECT
+
+ public:
+  explicit TFormnew(TFormMain& main);
+};

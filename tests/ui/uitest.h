@@ -1,0 +1,114 @@
+#pragma once
+
+// Helpers of the window tests: the six windows made as the program makes them, message
+// boxes recorded instead of shown, answers typed into the input box.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "app/jovver3.h"
+#include "support/libbuilder.h"
+#include "viewer/collapsepanel.h"
+#include "viewer/inputdialog.h"
+#include "viewer/mail.h"
+
+struct RecordedMessage {
+  QString title;
+  QMessageBox::Icon icon;
+  QString text;
+};
+
+// What the input box showed when it came up.
+struct SeenInput {
+  bool shown = false;
+  QString caption, prompt, value;
+};
+
+// Answers the next input box that comes up: types text and presses OK, or Cancel.
+inline std::shared_ptr<SeenInput> AnswerInput(const QString& text, bool ok = true) {
+  auto seen = std::make_shared<SeenInput>();
+  auto* timer = new QTimer;
+  timer->setInterval(2);
+  QObject::connect(timer, &QTimer::timeout, [timer, seen, text, ok] {
+    auto* box = qobject_cast<TInputDialog*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    timer->stop();
+    timer->deleteLater();
+    seen->shown = true;
+    seen->caption = box->windowTitle();
+    seen->prompt = box->findChild<QLabel*>()->text();
+    seen->value = box->Edit()->text();
+    box->Edit()->setText(text);
+    (ok ? box->OkButton() : box->CancelButton())->click();
+  });
+  timer->start();
+  return seen;
+}
+
+class ViewerTest : public ::testing::Test {
+ protected:
+  QTemporaryDir dir;
+  std::unique_ptr<TFormMain> main;
+  std::vector<RecordedMessage> messages;
+
+  void SetUp() override {
+    TFormMain::MessageHook = [this](const QString& title, QMessageBox::Icon icon,
+                                    const QString& text) {
+      messages.push_back({title, icon, text});
+    };
+    main = CreateMainWindows();
+    main->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+  }
+
+  void TearDown() override {
+    main.reset();
+    TFormMain::MessageHook = nullptr;
+    TOpenDialog::ExecuteHook = nullptr;
+  }
+
+  // Opens a file through the "..." button, the open dialog answering with path.
+  void ChooseFile(const QString& path) {
+    TOpenDialog::ExecuteHook = [path](TOpenDialog& d) {
+      d.FileName = path;
+      return true;
+    };
+    main->Button2->click();
+    TOpenDialog::ExecuteHook = nullptr;
+  }
+
+  QString Write(const LibraryBuilder& b, const QString& name = QStringLiteral("lib")) {
+    return b.Write(dir.path(), name);
+  }
+  void Open(const LibraryBuilder& b, const QString& name = QStringLiteral("lib")) {
+    ChooseFile(Write(b, name));
+    Settle();
+  }
+
+  // Lets queued work (the grid following the current image) run.
+  static void Settle() {
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  }
+
+  void ExpandGrid() {
+    main->GridPanel->SetExpanded(true);
+    Settle();
+  }
+
+  QString Index() const { return main->LabelIndex->text(); }
+  QString Size() const { return main->LabelSize->text(); }
+};
+
+// Pixels of one colour index, rows bottom first as stored.
+inline std::vector<uint8_t> Solid(int w, int h, uint8_t index) {
+  return std::vector<uint8_t>(size_t(w) * size_t(h), index);
+}
