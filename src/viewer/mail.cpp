@@ -32,6 +32,7 @@
 #include "editing/dialogs/del.h"
 #include "editing/dialogs/newlib.h"
 #include "editing/dialogs/outpic.h"
+#include "editing/exchange.h"
 #include "library/jovformat.h"
 #include "viewer/collapsepanel.h"
 #include "viewer/ffpbox.h"
@@ -609,7 +610,15 @@ void TFormMain::btninputClick() {
 }
 
 void TFormMain::BtnOutClick() {
-  // Saving the image shown as a bitmap file comes with the export commands.
+  if (!jov_->IsOpen()) return;
+  SavePictureDialog1.Title = QStringLiteral("Save Image To");
+  SavePictureDialog1.Filter = QStringLiteral("Bitmaps (*.bmp)");
+  SavePictureDialog1.DefaultExt = QStringLiteral(".bmp");
+  SavePictureDialog1.FileName = ExchangeBitmapName(currentIndex_);
+  if (!SavePictureDialog1.Execute(this)) return;
+  // The bitmap only; a placement file belongs to the exchange folder.
+  ExportImage(*jov_, currentIndex_, SavePictureDialog1.FileName);
+  showMessage(QStringLiteral("导出图片成功！"));
 }
 
 void TFormMain::btnAddClick() {
@@ -625,7 +634,11 @@ void TFormMain::btnallinputClick() {
 }
 
 void TFormMain::btnallOutClick() {
-  if (jov_->IsOpen()) Formout->Execute();
+  if (!jov_->IsOpen()) return;
+  Formout->EditPicPath->setText(QString());
+  Formout->editBegin->setText(QStringLiteral("0"));
+  Formout->EditEnd->setText(QString::number(jov_->ImageCount - 1));
+  Formout->Execute();
 }
 
 void TFormMain::SetGridRowCount() {

@@ -84,6 +84,7 @@ class TFormMain : public QMainWindow {
   TDrawGrid* DrawGrid1;
   QLabel* Image1;  // picture holder for the import commands; never shown
   TOpenDialog OpenDialog1;
+  TSaveDialog SavePictureDialog1;
   TInputDialog* InputDialog;
 
   // The editing dialogs, created once by the start-up right after this window.

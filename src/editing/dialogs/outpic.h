@@ -3,10 +3,46 @@
 // The sequence-export dialog: writes a range of images as an exchange folder.
 
 #include "editing/dialogs/jovdialog.h"
+#include "viewer/filedialog.h"
+
+class QGroupBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
 
 class TFormout : public TJovDialog {
   Q_OBJECT
 
  public:
   explicit TFormout(TFormMain& main);
+
+  QLineEdit* EditPicPath;  // the target folder; read-only, filled by the folder picker
+  QPushButton* BtnBrowse;  // "..."
+  QGroupBox* GroupRange;
+  QLineEdit* editBegin;
+  QLineEdit* EditEnd;
+  QPushButton* BtnExport;
+  QPushButton* BtnCancel;
+  QProgressBar* ProgressBar1;  // shown only while a run is going on
+  TFolderPicker FolderPicker;
+
+  void BtnBrowseClick();
+  void BtnExportClick();
+  void BtnCancelClick();
+
+  bool Running() const { return running_; }
+
+ public slots:
+  // Closing while a run is going on closes the dialog once the run has finished.
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void RefuseIndex(QLineEdit* field);
+  void EndRun();
+
+  bool running_ = false;
+  bool closeRequested_ = false;
 };

@@ -1,0 +1,211 @@
+// "Export At" and "Export all" driven through their dialogs.
+
+#include <QDir>
+#include <QProgressBar>
+
+#include "editing/dialogs/outpic.h"
+#include "uitest.h"
+
+namespace {
+
+QByteArray FileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class ExportTest : public ViewerTest {
+ protected:
+  QString out;
+  TFormout* d = nullptr;
+
+  void SetUp() override {
+    ViewerTest::SetUp();
+    out = dir.filePath(QStringLiteral("out"));
+    ASSERT_TRUE(QDir().mkpath(out));
+    d = main->Formout;
+  }
+  void TearDown() override {
+    TSaveDialog::ExecuteHook = nullptr;
+    TFolderPicker::ExecuteHook = nullptr;
+    ViewerTest::TearDown();
+  }
+  // n images of 8 x 4, image i placed at (i - 5, 2 * i).
+  void OpenImages(int n, int fileType = 0) {
+    LibraryBuilder b(fileType);
+    for (int16_t i = 0; i < n; ++i) {
+      if (fileType == 2)
+        b.Add16(8, 4, int16_t(i - 5), int16_t(2 * i), {});
+      else
+        b.Add8(8, 4, int16_t(i - 5), int16_t(2 * i), Solid(8, 4, uint8_t(i + 1)));
+    }
+    Open(b);
+  }
+  // "Export all", then action inside the modal dialog, which is cancelled if still open.
+  void ExportAll(std::function<void()> action) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [this, timer, action] {
+      if (QApplication::activeModalWidget() != d) return;
+      timer->deleteLater();
+      timer->stop();
+      action();
+      if (d->isVisible()) d->BtnCancel->click();
+    });
+    timer->start(2);
+    main->btnallOut->click();
+  }
+  void Run(const QString& folder, const QString& begin, const QString& end) {
+    d->EditPicPath->setText(folder);
+    d->editBegin->setText(begin);
+    d->EditEnd->setText(end);
+    d->BtnExport->click();
+  }
+  QStringList Files(const QString& sub = QString()) const {
+    return QDir(out + sub).entryList(QDir::Files, QDir::Name);
+  }
+  QStringList Texts() const {
+    QStringList texts;
+    for (const RecordedMessage& m : messages) texts << m.title + m.text;
+    return texts;
+  }
+};
+
+const QString kDone = QStringLiteral("消息！批量导出图片成功！");
+
+TEST_F(ExportTest, ExportAllWritesTheClampedRangeBesideOtherFiles) {
+  OpenImages(3);
+  ASSERT_TRUE(QDir(out).mkdir(QStringLiteral("Placements")));
+  WriteFileBytes(out + "/Placements/000001.txt", "1\r\n2\r\n3\r\n");
+  WriteFileBytes(out + "/Placements/keep.txt", "mine");
+  d->EditPicPath->setText(QStringLiteral("/old"));
+  QString prompt;
+  int pokes = 0;
+  TFolderPicker::ExecuteHook = [&](TFolderPicker& p) {
+    prompt = p.Prompt;
+    p.Folder = out + "/";
+    return true;
+  };
+  ExportAll([&] {
+    EXPECT_EQ(QStringList({d->EditPicPath->text(), d->editBegin->text(), d->EditEnd->text()}),
+              QStringList({"", "0", "2"}));
+    d->BtnBrowse->click();
+    // Pressed during the run: no second run starts, and the dialog closes at the end.
+    QTimer poke;
+    QObject::connect(&poke, &QTimer::timeout, [&] {
+      if (!d->Running()) return;
+      EXPECT_FALSE(d->BtnExport->isEnabled());
+      d->BtnCancel->click();
+      pokes += d->isVisible();
+    });
+    poke.start(0);
+    Run(d->EditPicPath->text(), QStringLiteral("-3"), QStringLiteral("99"));
+  });
+  EXPECT_GT(pokes, 0);
+  EXPECT_EQ(prompt, QStringLiteral("Save Images:"));
+  EXPECT_EQ(Texts(), QStringList{kDone});
+  EXPECT_FALSE(d->isVisible());
+  EXPECT_EQ(Files(), QStringList({"000000.bmp", "000001.bmp", "000002.bmp"}));
+  EXPECT_EQ(Files("/Placements"),
+            QStringList({"000000.txt", "000001.txt", "000002.txt", "keep.txt"}));
+  EXPECT_EQ(FileBytes(out + "/Placements/000000.txt"), "-5\r\n0\r\n");
+  EXPECT_EQ(FileBytes(out + "/Placements/000001.txt"), "-4\r\n2\r\n");
+  EXPECT_EQ(QImage(out + "/000002.bmp").pixel(0, 0), main->Jov().ImageAt(2)->pixel(0, 0));
+  EXPECT_FALSE(d->ProgressBar1->isVisibleTo(d));
+  EXPECT_EQ(d->ProgressBar1->value(), 3);
+}
+
+TEST_F(ExportTest, EmptyRangesCreateOnlyTheSubFolder) {
+  OpenImages(10);
+  ExportAll([this] { Run(out, QStringLiteral("5"), QStringLiteral("4")); });
+  EXPECT_TRUE(QFileInfo(out + "/Placements").isDir());
+  ASSERT_TRUE(QDir(out + "/Placements").removeRecursively());
+  Open(LibraryBuilder(0), QStringLiteral("empty"));
+  ExportAll([this] {
+    EXPECT_EQ(d->EditEnd->text(), QStringLiteral("-1"));
+    Run(out, QStringLiteral("0"), QStringLiteral("-1"));
+  });
+  EXPECT_TRUE(QFileInfo(out + "/Placements").isDir());
+  EXPECT_TRUE(Files().isEmpty());
+  EXPECT_EQ(Texts(), QStringList({kDone, kDone}));
+}
+
+TEST_F(ExportTest, ChecksInOrderKeepTheDialogOpenAndWriteNothing) {
+  OpenImages(10);
+  // begin, end, folder, message (after "错误！"), focus on begin.
+  const std::vector<std::tuple<QString, QString, QString, QString, bool>> cases = {
+      {"12abc", "3", "", "请输入正确的编号", true}, {"", "3", "f", "请输入正确的编号", true},
+      {" ", "3", "f", "请输入正确的编号", true},    {"0", "1x", "f", "请输入正确的编号", false},
+      {"7", "4", "f", "请输入正确的编号", true},    {"20", "99", "f", "请输入正确的编号", true},
+      {"0", "3", "", "请输入导出的位置！", true}};
+  ExportAll([&] {
+    for (const auto& [begin, end, folder, message, onBegin] : cases) {
+      messages.clear();
+      (onBegin ? d->EditEnd : d->editBegin)->setFocus();
+      Run(folder.isEmpty() ? QString() : out, begin, end);
+      EXPECT_EQ(Texts(), QStringList{"错误！" + message}) << begin.toStdString();
+      if (message.endsWith(QStringLiteral("编号"))) {
+        EXPECT_EQ(d->focusWidget(), onBegin ? d->editBegin : d->EditEnd) << begin.toStdString();
+      }
+      EXPECT_TRUE(d->isVisible());
+    }
+    messages.clear();
+    main->Jov().Close();
+    Run(out, QStringLiteral("x"), QString());
+    EXPECT_EQ(Texts(), QStringList{QStringLiteral("错误！请先打开jov文件！")});
+  });
+  EXPECT_TRUE(QDir(out).isEmpty());
+}
+
+TEST_F(ExportTest, FileSystemFailuresReachTheGuardAndKeepWhatWasWritten) {
+  OpenImages(4);
+  ExportAll([this] {
+    Run(out + "/missing", QStringLiteral("0"), QStringLiteral("3"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.contains(QStringLiteral("missing")));
+    EXPECT_TRUE(QDir(out).isEmpty());
+    // Image 2 cannot be written: 0 and 1 stay, the bar stays, no success.
+    ASSERT_TRUE(QDir(out).mkdir(QStringLiteral("000002.bmp")));
+    Run(out, QStringLiteral("0"), QStringLiteral("3"));
+    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].title, QStringLiteral("错误！"));
+    EXPECT_EQ(Files() + Files("/Placements"),
+              QStringList({"000000.bmp", "000001.bmp", "000000.txt", "000001.txt"}));
+    EXPECT_TRUE(d->isVisible() && d->ProgressBar1->isVisible() && d->BtnExport->isEnabled());
+  });
+  // "Export At" the same way.
+  TSaveDialog::ExecuteHook = [&](TSaveDialog& s) {
+    s.FileName = out + "/missing/a.bmp";
+    return true;
+  };
+  main->BtnOut->click();
+  EXPECT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages.back().title, QStringLiteral("错误！"));
+}
+
+TEST_F(ExportTest, ExportAtSavesTheImageShownForEveryFileType) {
+  for (int fileType : {0, 2}) {
+    OpenImages(4, fileType);
+    main->btndown->click();
+    TSaveDialog seen;
+    TSaveDialog::ExecuteHook = [&](TSaveDialog& s) {
+      seen = s;
+      return false;
+    };
+    main->BtnOut->click();
+    EXPECT_EQ(QStringList({seen.Title, seen.Filter, seen.DefaultExt, seen.FileName}),
+              QStringList({"Save Image To", "Bitmaps (*.bmp)", ".bmp", "000001.bmp"}));
+    // An existing file is replaced; no placement is written.
+    WriteFileBytes(out + "/a.bmp", QByteArray(5000, 'x'));
+    TSaveDialog::ExecuteHook = [&](TSaveDialog& s) {
+      s.FileName = out + "/a.bmp";
+      return true;
+    };
+    main->BtnOut->click();
+    const QByteArray bmp = FileBytes(out + "/a.bmp");
+    EXPECT_EQ(QImage(out + "/a.bmp").size(), QSize(8, 4));
+    EXPECT_EQ(bmp.size() > 29 ? int(bmp[28]) : 0, fileType == 2 ? 16 : 8);
+    EXPECT_EQ(Files(), QStringList{"a.bmp"});
+  }
+  EXPECT_EQ(Texts(), QStringList(2, QStringLiteral("消息！导出图片成功！")));
+}
+
+}  // namespace
