@@ -21,6 +21,7 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QTimer>
+#include <QUrl>
 #include <cmath>
 
 #include "app/guard.h"
@@ -49,10 +50,19 @@ constexpr QSize kPaintBoxStartSize(416, 329);
 constexpr int kButtonWidth = 110;
 constexpr int kButtonHeight = 25;
 constexpr char kGridCaption[] = "    Use Button At The Side To Expand GridView";
-constexpr char kProjectPage[] = "https://example.org/jovviewer";
 
 const QString kNotALibrary = QStringLiteral("JOv文件已经被破坏或不是jov文件！");
 const QString kBadNumber = QStringLiteral("请输入正确的格式");
+
+// The program's read-me, opened by the link of the options group: beside the program in
+// a build tree, or where a package puts documentation.  Empty when there is none.
+QUrl ReadMeUrl() {
+  const QString dir = QCoreApplication::applicationDirPath();
+  for (const QString& path : {dir + QStringLiteral("/../README.md"), dir + QStringLiteral("/README.md"),
+                              QStringLiteral("/usr/share/doc/jovviewer/README.md")})
+    if (QFileInfo(path).isFile()) return QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath());
+  return QUrl();
+}
 
 // Nearest integer, a value exactly halfway going to the even neighbour.
 int RoundHalfEven(double x) {
@@ -192,12 +202,14 @@ void TFormMain::CreateControls() {
   CheckBoxjump = makeCheck("Jump", 0, 1);
   checkboxXY = makeCheck("Apply X/Y", 1, 0);
   CheckBoxzuobiao = makeCheck("ShowGrid", 1, 1);
+  const QUrl readMe = ReadMeUrl();
   LinkLabel = new QLabel(
-      QStringLiteral("<a href=\"%1\">Project page</a>").arg(QString::fromLatin1(kProjectPage)),
+      QStringLiteral("<a href=\"%1\">Read me</a>").arg(readMe.toString(QUrl::FullyEncoded)),
       GroupOptions);
   LinkLabel->setGeometry(14, 124, 200, 20);
   LinkLabel->setOpenExternalLinks(true);
   LinkLabel->setTextInteractionFlags(Qt::TextBrowserInteraction);
+  LinkLabel->setVisible(!readMe.isEmpty());
 
   // ---- Right side: the preview over the collapsible grid panel.
   Splitter1 = new QSplitter(Qt::Vertical, central);
