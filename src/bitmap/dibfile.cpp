@@ -32,10 +32,11 @@ constexpr uint32_t kCompressionBitFields = 3;
 // near 1 GiB of pixels, so a larger one is taken for a damaged or hostile file.  For
 // run-length data the pixels are only allocated when the picture is decoded, so the
 // decoded size is bounded by the size of the data that was actually read: runs and
-// skips let a few bytes stand for many pixels, but not for more than 1 MiB plus 1,024
-// pixel bytes per byte of data.
+// skips let a few bytes stand for many pixels, but not for more than 64 KiB plus 1,024
+// pixel bytes per byte of data.  (A real encoder spends at least 2 bytes per row and
+// per 255 pixels of a run; 1,024 leaves room for rows ended early and for moves.)
 constexpr int64_t kMaxImageSize = int64_t(1) << 30;
-constexpr int64_t kRleBaseAllowance = int64_t(1) << 20;
+constexpr int64_t kRleBaseAllowance = int64_t(64) << 10;
 constexpr int64_t kRleMaxExpansion = 1024;
 
 // What ReadBitmapFile reads in its first system call: the file header, the largest
