@@ -578,8 +578,19 @@ void TFormMain::closeEvent(QCloseEvent* event) {
 // Placements and options
 
 void TFormMain::btnxClick() {
-  InputDialog->Caption = QStringLiteral("更改图片横坐标");
-  InputDialog->Prompt = QStringLiteral("请输入图片横坐标    ");
+  EditPlacement(QStringLiteral("更改图片横坐标"), QStringLiteral("请输入图片横坐标    "),
+                &TJOV::SetImagePx);
+}
+
+void TFormMain::btnyClick() {
+  EditPlacement(QStringLiteral("更改图片纵坐标"), QStringLiteral("请输入图片纵坐标    "),
+                &TJOV::SetImagePy);
+}
+
+void TFormMain::EditPlacement(const QString& caption, const QString& prompt,
+                              bool (TJOV::*write)(int, int16_t)) {
+  InputDialog->Caption = caption;
+  InputDialog->Prompt = prompt;
   InputDialog->Value = QStringLiteral("1");
   if (InputDialog->Execute() == TInputDialog::mrCancel) return;
   const TParsedInteger entry = ParseInteger(InputDialog->Value);
@@ -588,21 +599,7 @@ void TFormMain::btnxClick() {
     return;
   }
   // Stored as a signed 16-bit number: only the low 16 bits are kept.
-  jov_->SetImagePx(currentIndex_, int16_t(entry.value));
-  FillInfo(currentIndex_);
-}
-
-void TFormMain::btnyClick() {
-  InputDialog->Caption = QStringLiteral("更改图片纵坐标");
-  InputDialog->Prompt = QStringLiteral("请输入图片纵坐标    ");
-  InputDialog->Value = QStringLiteral("1");
-  if (InputDialog->Execute() == TInputDialog::mrCancel) return;
-  const TParsedInteger entry = ParseInteger(InputDialog->Value);
-  if (!entry.ok()) {
-    showErrMessage(kBadNumber);
-    return;
-  }
-  jov_->SetImagePy(currentIndex_, int16_t(entry.value));
+  (jov_.get()->*write)(currentIndex_, int16_t(entry.value));
   FillInfo(currentIndex_);
 }
 

@@ -167,6 +167,9 @@ class TFormMain : public QMainWindow {
   void SyncFromGrid();
   void JumpTo(int index);
   void ReportPaintError();
+  // X and Y: ask for a value and write it into the current image's record.
+  void EditPlacement(const QString& caption, const QString& prompt,
+                     bool (TJOV::*write)(int, int16_t));
 
   std::unique_ptr<TJOV> jov_;
   int currentIndex_ = 0;
