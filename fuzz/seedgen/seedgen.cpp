@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzzing targets from the test fixture builders: every
 // library variant, and bitmap files of every header form, depth and compression.
-//   fuzz_seedgen OUTDIR   writes OUTDIR/library, OUTDIR/bitmap and OUTDIR/parseinteger.
+//   fuzz_seedgen OUTDIR   writes OUTDIR/library, OUTDIR/bitmap, OUTDIR/parseinteger and
+//                         OUTDIR/placement.
 #include <QDir>
 #include <QFile>
 #include <cstdio>
@@ -221,6 +222,14 @@ void ParseIntegerSeeds() {
 
 }  // namespace
 
+void PlacementSeeds() {
+  // Placement files as the export writes them, and with the other line ends and short.
+  Save("placement", "minus5-0", "-5\r\n0\r\n");
+  Save("placement", "mixed-ends", "12abc\n$10\rextra\r\n");
+  Save("placement", "one-line", "7");
+  Save("placement", "empty-lines", "\r\n\r\n");
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
@@ -230,5 +239,6 @@ int main(int argc, char** argv) {
   LibrarySeeds();
   BitmapSeeds();
   ParseIntegerSeeds();
+  PlacementSeeds();
   return 0;
 }
