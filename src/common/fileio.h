@@ -30,6 +30,17 @@ class TFile {
   // Pushes written data to the disk.
   virtual void Flush() = 0;
 
+  // One piece of a scattered read or a gathered write.
+  struct Part {
+    void* data;
+    int64_t size;
+  };
+  // Reads into the parts one after the other from offset on; returns the bytes read
+  // (short only at the end of the file).
+  virtual int64_t ReadPartsAt(int64_t offset, const Part* parts, int count);
+  // Writes the parts one after the other from offset on, or throws EWriteError.
+  virtual void WritePartsAt(int64_t offset, const Part* parts, int count);
+
   // Reads exactly n bytes at offset or throws EReadError ("Stream read error").
   void ReadExactAt(int64_t offset, void* buffer, int64_t n);
 

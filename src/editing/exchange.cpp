@@ -65,19 +65,24 @@ TPlacement ReadPlacementFile(const QString& path) {
 
 namespace {
 
-// A bitmap file of 0 x 0 pixels, for an image the library shows as empty: the headers
-// of the depth the library's images have, and no pixels.
-QByteArray EmptyBitmapFile(bool sixteenBit, const std::array<uint8_t, 1024>& palette) {
+// The headers of an exported bitmap file: the 14-byte file header, the 40-byte
+// information header, then the library palette (8 bits) or the RGB565 masks (16 bits).
+QByteArray ExportHeader(int w, int h, bool sixteenBit, const std::array<uint8_t, 1024>& palette) {
   const int extra = sixteenBit ? 12 : 1024;
+  const int64_t rowBytes = DibRowBytes(sixteenBit ? 16 : 8, w);
+  const int64_t imageSize = rowBytes * h;
   QByteArray bytes(14 + 40 + extra, '\0');
   auto* p = reinterpret_cast<uint8_t*>(bytes.data());
   p[0] = 'B';
   p[1] = 'M';
-  PutU32(p + 2, uint32_t(bytes.size()));
+  PutU32(p + 2, uint32_t(bytes.size() + imageSize));
   PutU32(p + 10, uint32_t(bytes.size()));
   PutU32(p + 14, 40);
+  PutU32(p + 18, uint32_t(w));
+  PutU32(p + 22, uint32_t(h));
   PutU16(p + 26, 1);
   PutU16(p + 28, sixteenBit ? 16 : 8);
+  PutU32(p + 34, uint32_t(imageSize));
   if (sixteenBit) {
     PutU32(p + 30, 3);
     PutU32(p + 54, 0xF800);
@@ -93,33 +98,24 @@ QByteArray EmptyBitmapFile(bool sixteenBit, const std::array<uint8_t, 1024>& pal
 
 void ExportImage(TJOV& jov, int index, const QString& path) {
   const QImage* picture = jov.ImageAt(index);
-  const bool sixteenBit = jov.FileType == 2;
-  if (picture == nullptr || picture->isNull()) {
-    const QByteArray bytes = EmptyBitmapFile(sixteenBit, jov.Palette);
-    TFile::Open(path, TFile::Mode::Create)->WriteAt(0, bytes.constData(), bytes.size());
-    return;
+  const bool empty = picture == nullptr || picture->isNull();
+  const bool sixteenBit =
+      jov.FileType == 2 || (!empty && picture->format() == QImage::Format_RGB16);
+  const int w = empty ? 0 : picture->width(), h = empty ? 0 : picture->height();
+  // An image the library shows as empty is written as a 0 x 0 bitmap of its depth.
+  QByteArray header = ExportHeader(w, h, sixteenBit, jov.Palette);
+
+  // The rows go out straight from the picture, bottom row first, in one gathered write;
+  // the padding at the end of a row is written as zeros.
+  const int64_t used = int64_t(w) * (sixteenBit ? 2 : 1);
+  const int64_t pad = DibRowBytes(sixteenBit ? 16 : 8, w) - used;
+  static const uint8_t zeros[4] = {};
+  std::vector<TFile::Part> parts;
+  parts.reserve(size_t(h) * 2 + 1);
+  parts.push_back({header.data(), header.size()});
+  for (int y = h - 1; y >= 0; --y) {
+    parts.push_back({const_cast<uchar*>(picture->constScanLine(y)), used});
+    if (pad > 0) parts.push_back({const_cast<uint8_t*>(zeros), pad});
   }
-  // The picture is laid into a bitmap of the same depth, row for row.  One bitmap is
-  // kept for all exports, so a run of like-sized images reuses its memory.
-  static thread_local TDIB dib;
-  const int w = picture->width(), h = picture->height();
-  if (sixteenBit || picture->format() == QImage::Format_RGB16) {
-    dib.RequestedLayout = Layout565();
-    dib.Recreate(w, h, 16);
-  } else {
-    dib.RequestedLayout = Layout888();
-    dib.Recreate(w, h, 8);
-    std::memcpy(dib.ColorEntries.data(), jov.Palette.data(), 1024);
-    dib.CommitColors();
-  }
-  // Rows go bottom row first; the padding at the end of a row is written as zeros.
-  const int64_t used = int64_t(w) * dib.BitDepth() / 8;
-  const int64_t rowBytes = dib.RowBytes();
-  uint8_t* pixels = dib.PixelData();
-  for (int y = 0; y < h; ++y) {
-    uint8_t* row = pixels + int64_t(h - 1 - y) * rowBytes;
-    std::memcpy(row, picture->constScanLine(y), size_t(used));
-    std::memset(row + used, 0, size_t(rowBytes - used));
-  }
-  dib.WriteBitmapFile(path);
+  TFile::Open(path, TFile::Mode::Create)->WritePartsAt(0, parts.data(), int(parts.size()));
 }

@@ -32,6 +32,27 @@ TEST(FileLayer, ReadsWritesAndTruncatesAtOffsets) {
   EXPECT_FALSE(FileExists(dir.path()));
 }
 
+TEST(FileLayer, GatheredWritesAndScatteredReadsKeepTheOrderOfTheParts) {
+  QTemporaryDir dir;
+  auto f = TFile::Open(dir.filePath("parts.bin"), TFile::Mode::Create);
+  // More parts than one system call takes.
+  std::vector<char> bytes(2000);
+  std::vector<TFile::Part> parts;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = char(i * 7);
+    parts.push_back({&bytes[i], 1});
+  }
+  f->WritePartsAt(3, parts.data(), int(parts.size()));
+  EXPECT_EQ(f->Size(), 2003);
+  std::vector<char> back(2000, 0);
+  for (size_t i = 0; i < back.size(); ++i) parts[i] = {&back[back.size() - 1 - i], 1};
+  EXPECT_EQ(f->ReadPartsAt(3, parts.data(), int(parts.size())), 2000);
+  EXPECT_EQ(back[0], bytes[1999]);
+  EXPECT_EQ(back[1999], bytes[0]);
+  // At the end of the file the read comes up short.
+  EXPECT_EQ(f->ReadPartsAt(2001, parts.data(), 4), 2);
+}
+
 TEST(FileLayer, OpenFailuresCarryTheReasonAndFactoriesCanBeReplaced) {
   QTemporaryDir dir;
   try {
