@@ -97,6 +97,15 @@ QByteArray ExportHeader(int w, int h, bool sixteenBit, const std::array<uint8_t,
 }  // namespace
 
 void ExportImage(TJOV& jov, int index, const QString& path) {
+  // An 8-bit record stores its rows bottom row first, as a bitmap file does: when its
+  // width needs no padding, the stored rows go out as they are.
+  if (const uint8_t* rows = jov.StoredRows8(index)) {
+    QByteArray header = ExportHeader(jov.Width, jov.Height, false, jov.Palette);
+    const TFile::Part parts[2] = {{header.data(), header.size()},
+                                  {const_cast<uint8_t*>(rows), int64_t(jov.Width) * jov.Height}};
+    TFile::Open(path, TFile::Mode::Create)->WritePartsAt(0, parts, 2);
+    return;
+  }
   const QImage* picture = jov.ImageAt(index);
   const bool empty = picture == nullptr || picture->isNull();
   const bool sixteenBit =

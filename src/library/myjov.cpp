@@ -350,6 +350,23 @@ const QImage* TJOV::ImageAt(int index) {
   return &FetchImage(index);
 }
 
+const uint8_t* TJOV::StoredRows8(int index) {
+  if (LibType != ltLoadBmp || FileType == 2 || !IsOpen() || index < 0 || index >= ImageCount)
+    return nullptr;
+  const std::optional<int32_t> entry = EntryOf(index);
+  if (!entry) return nullptr;
+  const int64_t headerSize = jov::kImageHeaderSize + OffSet;
+  int w, h;
+  const int64_t have = ReadRecordSize(*entry, headerSize, index, w, h);
+  if (have < 0 || w % 4 != 0 || w > jov::kMaxImageSide8 || h > jov::kMaxImageSide8) return nullptr;
+  if (!ReadRecordRest(*entry, have, headerSize + int64_t(w) * h)) return nullptr;
+  Width = w;
+  Height = h;
+  px = PxTable(index);
+  py = PyTable(index);
+  return readBuffer_.Data() + headerSize;
+}
+
 const QImage& TJOV::FetchImage(int index) {
   if (index < 0 || index >= ImageCount) {
     MakeOutputOnePixel();

@@ -61,6 +61,12 @@ class TJOV {
   // The shared output bitmap, overwritten by every fetch; null unless LibType is
   // ltLoadBmp.  A caller that keeps the picture copies it.
   const QImage* ImageAt(int index);
+  // The pixel rows of an 8-bit record as the file stores them (bottom row first, Width
+  // bytes each) when they are exactly the picture ImageAt would give, i.e. the record
+  // is readable and its width a multiple of 4; nullptr otherwise, and the caller takes
+  // ImageAt.  Sets Width, Height, px and py as ImageAt does; valid until the next fetch.
+  // Exporting uses it to write a record without laying it into the output bitmap.
+  const uint8_t* StoredRows8(int index);
 
   void DrawThumbnail(QPainter& canvas, const QRect& rect, int index);
   void DrawZoomed(QPainter& canvas, int x, int y, int index, double zoom, bool transparent);

@@ -95,12 +95,26 @@ QByteArray Bitmap8(int w, int h, const std::array<uint8_t, 1024>& palette,
 
 TEST_F(ExportTest, EightBitImagesCarryThePaletteAndTheRecordRowForRow) {
   std::vector<uint8_t> pixels(8 * 3);
-  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 7);
-  lib.Add8(8, 3, -5, 0, pixels);
-  Open(lib);
-  ExportImage(jov, 0, dir.filePath("one.bmp"));
-  EXPECT_EQ(ReadAll(dir.filePath("one.bmp")), Bitmap8(8, 3, lib.palette, pixels));
-  EXPECT_EQ(jov.px, -5);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 7 + 1);
+  // Both 8-bit variants (their record headers differ in length), and a record another
+  // tool wrote with an odd width: its rows are padded with black (entry 0) to 8.
+  for (int fileType : {0, 1}) {
+    LibraryBuilder b(fileType);
+    b.Add8(8, 3, -5, 0, pixels);
+    b.Add8(5, 3, 7, 9, std::vector<uint8_t>(pixels.begin(), pixels.begin() + 15));
+    Open(b);
+    ExportImage(jov, 0, dir.filePath("one.bmp"));
+    EXPECT_EQ(ReadAll(dir.filePath("one.bmp")), Bitmap8(8, 3, b.palette, pixels)) << fileType;
+    EXPECT_EQ(jov.px, -5);
+    ExportImage(jov, 1, dir.filePath("odd.bmp"));
+    std::vector<uint8_t> padded;
+    for (int y = 0; y < 3; ++y) {
+      padded.insert(padded.end(), pixels.begin() + y * 5, pixels.begin() + y * 5 + 5);
+      padded.insert(padded.end(), 3, 0);
+    }
+    EXPECT_EQ(ReadAll(dir.filePath("odd.bmp")), Bitmap8(8, 3, b.palette, padded)) << fileType;
+    EXPECT_EQ(jov.py, 9);
+  }
 }
 
 TEST_F(ExportTest, RunCodedImagesBecomeSixteenBitBitmapsWithRgb565Masks) {
