@@ -1,6 +1,6 @@
 // Fuzzes the library reader: a data file and its index file, both taken from the input,
-// are opened as a library, every image is fetched, some are drawn, and placements are
-// written.
+// are opened as a library, every image is fetched (also as stored rows, which must agree
+// with the picture), some are drawn, and placements are written.
 //
 // A crash found through state left by earlier runs reproduces with those runs' inputs
 // given first (the object is reused, as in the viewer).
@@ -101,6 +101,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       sum += row[0] + row[picture->bytesPerLine() - 1];
     }
     g_sink = g_sink + sum;
+
+    // Stored rows, when handed out, are the picture's rows bottom first, unpadded.
+    const QImage shown = picture->copy();
+    if (const uint8_t* rows = jov.StoredRows8(i)) {
+      if (shown.width() != jov.Width || shown.height() != jov.Height) std::abort();
+      for (int y = 0; y < jov.Height; ++y)
+        if (std::memcmp(rows + size_t(jov.Height - 1 - y) * size_t(jov.Width),
+                        shown.constScanLine(y), size_t(jov.Width)) != 0)
+          std::abort();
+      if (jov.OutputBitmap() != shown) std::abort();
+    }
   }
   jov.ImageAt(-1);
   jov.ImageAt(jov.ImageCount - 1);

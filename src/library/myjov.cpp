@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "common/byteio.h"
 #include "common/errors.h"
@@ -180,7 +181,10 @@ TJOV::TJOV() {
   pyTable_.assign(kMinTableSize, 0);
 }
 
-TJOV::~TJOV() { Close(); }
+TJOV::~TJOV() {
+  storedRowsAt_ = -1;  // nobody will look at the output bitmap any more
+  Close();
+}
 
 QString TJOV::MissingFileMessage(const QString& fileName) {
   return fileName + QStringLiteral(" 不存在.");
@@ -189,6 +193,7 @@ QString TJOV::MissingFileMessage(const QString& fileName) {
 TOpenResult TJOV::Open() {
   if (FileName.isEmpty()) throw EJovError(std::string("FileName not assigned.."));
   if (!FileExists(FileName)) return TOpenResult::Missing;
+  OutputBitmap();  // settle rows handed out by StoredRows8 before the palette changes
   try {
     DataStream = TFile::Open(FileName, TFile::Mode::ReadWrite);
   } catch (const EFOpenError&) {
@@ -230,6 +235,7 @@ TOpenResult TJOV::Open() {
 }
 
 void TJOV::Close() {
+  OutputBitmap();  // settle rows handed out by StoredRows8 while their palette is here
   DataStream.reset();
   IndexEntries.clear();
   OffSet = 0;
@@ -364,10 +370,18 @@ const uint8_t* TJOV::StoredRows8(int index) {
   Height = h;
   px = PxTable(index);
   py = PyTable(index);
-  return readBuffer_.Data() + headerSize;
+  // The rows move to the second buffer, where they wait to be laid into the output
+  // bitmap; the next read goes into the other one.  The rows of the previous call are
+  // superseded, as this image is now the last one fetched.
+  std::swap(readBuffer_, storedRows_);
+  storedRowsAt_ = headerSize;
+  storedSize_ = QSize(w, h);
+  return storedRows_.Data() + headerSize;
 }
 
 const QImage& TJOV::FetchImage(int index) {
+  // Rows StoredRows8 handed out are the current picture, which some fetches keep.
+  OutputBitmap();
   if (index < 0 || index >= ImageCount) {
     MakeOutputOnePixel();
     return outputBitmap_;
@@ -443,8 +457,10 @@ void TJOV::ReadImage8(int64_t offset, int index) {
     MakeOutputEmpty();
     return;
   }
-  const uint8_t* pixels = readBuffer_.Data() + headerSize;
+  LayRows8(readBuffer_.Data() + headerSize, w, h);
+}
 
+void TJOV::LayRows8(const uint8_t* pixels, int w, int h) {
   // Rows are stored bottom row first, w bytes each.  They are laid into rows of the
   // width rounded up to a multiple of 4 one by one, so that a record written by another
   // tool with an odd width keeps its shape; the padding columns are black.
@@ -458,6 +474,15 @@ void TJOV::ReadImage8(int64_t offset, int index) {
     std::memcpy(row, pixels + size_t(h - 1 - y) * size_t(w), size_t(w));
     if (outWidth > w) std::memset(row + w, blackIndex_, size_t(outWidth - w));
   }
+}
+
+const QImage& TJOV::OutputBitmap() {
+  // Rows handed out by StoredRows8 are laid into the bitmap only when it is asked for.
+  if (storedRowsAt_ >= 0) {
+    const int64_t at = std::exchange(storedRowsAt_, -1);
+    LayRows8(storedRows_.Data() + at, storedSize_.width(), storedSize_.height());
+  }
+  return outputBitmap_;
 }
 
 void TJOV::ReadImage16(int64_t offset, int index) {

@@ -64,7 +64,8 @@ class TJOV {
   // The pixel rows of an 8-bit record as the file stores them (bottom row first, Width
   // bytes each) when they are exactly the picture ImageAt would give, i.e. the record
   // is readable and its width a multiple of 4; nullptr otherwise, and the caller takes
-  // ImageAt.  Sets Width, Height, px and py as ImageAt does; valid until the next fetch.
+  // ImageAt.  Sets Width, Height, px and py as ImageAt does (the output bitmap follows
+  // when next asked for); the rows stay valid until the next fetch.
   // Exporting uses it to write a record without laying it into the output bitmap.
   const uint8_t* StoredRows8(int index);
 
@@ -83,7 +84,8 @@ class TJOV {
   // Placement of image index as last read from its record header (0 when never read).
   int PxTable(int index) const;
   int PyTable(int index) const;
-  const QImage& OutputBitmap() const { return outputBitmap_; }
+  // The shared output bitmap as the last fetch (ImageAt or StoredRows8) left it.
+  const QImage& OutputBitmap();
   const TDIB& WorkDIB() const { return workDIB_; }
   const std::array<uint8_t, 24>& IndexHeader16() const { return indexHeader16_; }
   const std::array<uint8_t, 48>& IndexHeader() const { return indexHeader_; }
@@ -97,6 +99,8 @@ class TJOV {
   const QImage& FetchImage(int index);
   void ReadImage8(int64_t offset, int index);
   void ReadImage16(int64_t offset, int index);
+  // Lays the stored rows of an 8-bit record (bottom row first) into the output bitmap.
+  void LayRows8(const uint8_t* pixels, int w, int h);
   void SetTables(int index, int x, int y);
   void MakeOutputEmpty();
   void MakeOutputOnePixel();
@@ -127,6 +131,9 @@ class TJOV {
   TByteBuffer readBuffer_;          // reused between fetches
   int64_t lastRecordSize_ = 256;    // read ahead with the header of the next record
   int64_t headWanted_ = 0;          // bytes the last ReadRecordHead asked for
+  TByteBuffer storedRows_;          // the record StoredRows8 handed out last
+  int64_t storedRowsAt_ = -1;       // where its rows start, until laid into the output bitmap
+  QSize storedSize_;                // and the record's size
   uint8_t blackIndex_ = 0;           // palette index nearest to black
   QImage keyedScratch_;              // reused by the drawing operations
 };

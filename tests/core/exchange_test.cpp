@@ -106,6 +106,9 @@ TEST_F(ExportTest, EightBitImagesCarryThePaletteAndTheRecordRowForRow) {
     ExportImage(jov, 0, dir.filePath("one.bmp"));
     EXPECT_EQ(ReadAll(dir.filePath("one.bmp")), Bitmap8(8, 3, b.palette, pixels)) << fileType;
     EXPECT_EQ(jov.px, -5);
+    // The shared bitmap describes the image exported last, as after ImageAt.
+    const QImage shared = jov.OutputBitmap().copy();
+    EXPECT_EQ(shared, *jov.ImageAt(0));
     ExportImage(jov, 1, dir.filePath("odd.bmp"));
     std::vector<uint8_t> padded;
     for (int y = 0; y < 3; ++y) {
@@ -115,6 +118,21 @@ TEST_F(ExportTest, EightBitImagesCarryThePaletteAndTheRecordRowForRow) {
     EXPECT_EQ(ReadAll(dir.filePath("odd.bmp")), Bitmap8(8, 3, b.palette, padded)) << fileType;
     EXPECT_EQ(jov.py, 9);
   }
+}
+
+TEST_F(ExportTest, AnImageTooLargeToShowExportsThePicturePreviouslyShown) {
+  lib.Add8(4, 2, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8});
+  lib.Add8(2004, 1, 0, 0, std::vector<uint8_t>(2004, 9));
+  Open(lib);
+  // After a sequence, as after any fetch, the record over 2000 wide keeps the picture
+  // before it; a viewer fetch in between must not change that.
+  QDir().mkpath(Out());
+  ExportSequence(jov, Out(), {0, 1});
+  EXPECT_EQ(ReadAll(Out("000001.bmp")), ReadAll(Out("000000.bmp")));
+  ExportImage(jov, 0, Out("a.bmp"));
+  jov.ImageAt(1);
+  ExportImage(jov, 1, Out("b.bmp"));
+  EXPECT_EQ(ReadAll(Out("b.bmp")), ReadAll(Out("000000.bmp")));
 }
 
 TEST_F(ExportTest, RunCodedImagesBecomeSixteenBitBitmapsWithRgb565Masks) {
