@@ -20,6 +20,18 @@ QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)
 
 constexpr int kMaxParts = 512;
 
+// Fills iov with up to kMaxParts of the parts from first on; returns how many it took
+// and, in bytes, their total size.
+int ToIovecs(const TFile::Part* parts, int first, int count, iovec* iov, int64_t& bytes) {
+  const int n = std::min(count - first, kMaxParts);
+  bytes = 0;
+  for (int i = 0; i < n; ++i) {
+    iov[i] = {parts[first + i].data, size_t(parts[first + i].size)};
+    bytes += parts[first + i].size;
+  }
+  return n;
+}
+
 class TPosixFile final : public TFile {
  public:
   TPosixFile(const QString& path, int fd) : TFile(path), fd_(fd) {}
@@ -61,13 +73,9 @@ class TPosixFile final : public TFile {
   int64_t ReadPartsAt(int64_t offset, const Part* parts, int count) override {
     int64_t done = 0;
     for (int first = 0; first < count;) {
-      const int n = std::min(count - first, kMaxParts);
       iovec iov[kMaxParts];
-      int64_t want = 0;
-      for (int i = 0; i < n; ++i) {
-        iov[i] = {parts[first + i].data, size_t(parts[first + i].size)};
-        want += parts[first + i].size;
-      }
+      int64_t want;
+      const int n = ToIovecs(parts, first, count, iov, want);
       const ssize_t got = ::preadv(fd_, iov, n, off_t(offset + done));
       if (got == want) {
         done += got;
@@ -83,13 +91,9 @@ class TPosixFile final : public TFile {
   void WritePartsAt(int64_t offset, const Part* parts, int count) override {
     int64_t done = 0;
     for (int first = 0; first < count;) {
-      const int n = std::min(count - first, kMaxParts);
       iovec iov[kMaxParts];
-      int64_t want = 0;
-      for (int i = 0; i < n; ++i) {
-        iov[i] = {parts[first + i].data, size_t(parts[first + i].size)};
-        want += parts[first + i].size;
-      }
+      int64_t want;
+      const int n = ToIovecs(parts, first, count, iov, want);
       const ssize_t put = ::pwritev(fd_, iov, n, off_t(offset + done));
       if (put != want) {
         TFile::WritePartsAt(offset + done, parts + first, count - first);

@@ -97,34 +97,33 @@ QByteArray ExportHeader(int w, int h, bool sixteenBit, const std::array<uint8_t,
 }  // namespace
 
 void ExportImage(TJOV& jov, int index, const QString& path) {
-  // An 8-bit record stores its rows bottom row first, as a bitmap file does: when its
-  // width needs no padding, the stored rows go out as they are.
+  // The headers, then the rows bottom row first, in one gathered write.
+  QByteArray header;
+  std::vector<TFile::Part> parts(1);
   if (const uint8_t* rows = jov.StoredRows8(index)) {
-    QByteArray header = ExportHeader(jov.Width, jov.Height, false, jov.Palette);
-    const TFile::Part parts[2] = {{header.data(), header.size()},
-                                  {const_cast<uint8_t*>(rows), int64_t(jov.Width) * jov.Height}};
-    TFile::Open(path, TFile::Mode::Create)->WritePartsAt(0, parts, 2);
-    return;
+    // An 8-bit record stores its rows as a bitmap file does: when its width needs no
+    // padding, the stored rows go out as they are.
+    header = ExportHeader(jov.Width, jov.Height, false, jov.Palette);
+    parts.push_back({const_cast<uint8_t*>(rows), int64_t(jov.Width) * jov.Height});
+  } else {
+    const QImage* picture = jov.ImageAt(index);
+    const bool empty = picture == nullptr || picture->isNull();
+    const bool sixteenBit =
+        jov.FileType == 2 || (!empty && picture->format() == QImage::Format_RGB16);
+    const int w = empty ? 0 : picture->width(), h = empty ? 0 : picture->height();
+    // An image the library shows as empty is written as a 0 x 0 bitmap of its depth.
+    header = ExportHeader(w, h, sixteenBit, jov.Palette);
+    // The rows go out straight from the picture; the padding at the end of a row is
+    // written as zeros.
+    const int64_t used = int64_t(w) * (sixteenBit ? 2 : 1);
+    const int64_t pad = DibRowBytes(sixteenBit ? 16 : 8, w) - used;
+    static const uint8_t zeros[4] = {};
+    parts.reserve(size_t(h) * 2 + 1);
+    for (int y = h - 1; y >= 0; --y) {
+      parts.push_back({const_cast<uchar*>(picture->constScanLine(y)), used});
+      if (pad > 0) parts.push_back({const_cast<uint8_t*>(zeros), pad});
+    }
   }
-  const QImage* picture = jov.ImageAt(index);
-  const bool empty = picture == nullptr || picture->isNull();
-  const bool sixteenBit =
-      jov.FileType == 2 || (!empty && picture->format() == QImage::Format_RGB16);
-  const int w = empty ? 0 : picture->width(), h = empty ? 0 : picture->height();
-  // An image the library shows as empty is written as a 0 x 0 bitmap of its depth.
-  QByteArray header = ExportHeader(w, h, sixteenBit, jov.Palette);
-
-  // The rows go out straight from the picture, bottom row first, in one gathered write;
-  // the padding at the end of a row is written as zeros.
-  const int64_t used = int64_t(w) * (sixteenBit ? 2 : 1);
-  const int64_t pad = DibRowBytes(sixteenBit ? 16 : 8, w) - used;
-  static const uint8_t zeros[4] = {};
-  std::vector<TFile::Part> parts;
-  parts.reserve(size_t(h) * 2 + 1);
-  parts.push_back({header.data(), header.size()});
-  for (int y = h - 1; y >= 0; --y) {
-    parts.push_back({const_cast<uchar*>(picture->constScanLine(y)), used});
-    if (pad > 0) parts.push_back({const_cast<uint8_t*>(zeros), pad});
-  }
+  parts[0] = {header.data(), header.size()};
   TFile::Open(path, TFile::Mode::Create)->WritePartsAt(0, parts.data(), int(parts.size()));
 }
