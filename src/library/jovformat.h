@@ -35,6 +35,17 @@ inline constexpr uint16_t kRunPixels1 = 0x00C1;
 inline constexpr uint16_t kRunPixels2 = 0x00C2;
 inline constexpr uint16_t kRunPixels3 = 0x00C3;
 
+// Size of an 8-bit record header: width, height, px, py, and for FileType 1 (OffSet 4)
+// px and py again.
+inline constexpr int RecordHeaderSize(int offSet) { return kImageHeaderSize + offSet; }
+// Where index entry i of a FileType 0 or 1 index file stands.
+inline constexpr int64_t IndexEntryOffset(int offSet, int64_t i) {
+  return kIndexHeaderSize + offSet + 4 * i;
+}
+// Encodes an 8-bit record header into out (RecordHeaderSize(offSet) bytes).  Values are
+// stored as their low 16 bits.
+void EncodeRecordHeader(uint8_t* out, int offSet, int width, int height, int px, int py);
+
 }  // namespace jov
 
 // The label the viewer shows for a library variant.
