@@ -1,6 +1,7 @@
 #include "common/fileio.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -121,6 +122,18 @@ class TPosixFile final : public TFile {
       throw EWriteError(QStringLiteral("Cannot flush \"%1\": %2").arg(Path(), SystemReason(errno)));
   }
 
+  bool TryLock() override {
+    int rc;
+    do {
+      rc = ::flock(fd_, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0) return true;
+    if (errno == EWOULDBLOCK) return false;
+    throw EWriteError(QStringLiteral("Cannot lock \"%1\": %2").arg(Path(), SystemReason(errno)));
+  }
+
+  void Unlock() override { ::flock(fd_, LOCK_UN); }
+
  private:
   int fd_;
 };
@@ -128,6 +141,11 @@ class TPosixFile final : public TFile {
 TFile::Factory& CurrentFactory() {
   static TFile::Factory factory;
   return factory;
+}
+
+TFolderOps& CurrentFolderOps() {
+  static TFolderOps ops;
+  return ops;
 }
 
 }  // namespace
@@ -189,6 +207,46 @@ std::unique_ptr<TFile> TFile::Open(const QString& path, Mode mode) {
 TFile::Factory TFile::SetFactory(Factory factory) {
   Factory old = std::move(CurrentFactory());
   CurrentFactory() = std::move(factory);
+  return old;
+}
+
+void NativeRemoveFile(const QString& path) {
+  const QByteArray native = QFile::encodeName(path);
+  if (::unlink(native.constData()) != 0 && errno != ENOENT)
+    throw EWriteError(QStringLiteral("Cannot delete \"%1\": %2").arg(path, SystemReason(errno)));
+}
+
+void NativeSyncFolder(const QString& folder) {
+  const QByteArray native = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+  const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    throw EWriteError(QStringLiteral("Cannot open folder \"%1\": %2").arg(folder, SystemReason(errno)));
+  // Some file systems cannot flush a folder (EINVAL); their entries are as durable as
+  // they get.
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+  const int err = errno;
+  ::close(fd);
+  if (!ok)
+    throw EWriteError(QStringLiteral("Cannot flush folder \"%1\": %2").arg(folder, SystemReason(err)));
+}
+
+void RemoveFile(const QString& path) {
+  if (CurrentFolderOps().remove)
+    CurrentFolderOps().remove(path);
+  else
+    NativeRemoveFile(path);
+}
+
+void SyncFolder(const QString& folder) {
+  if (CurrentFolderOps().syncFolder)
+    CurrentFolderOps().syncFolder(folder);
+  else
+    NativeSyncFolder(folder);
+}
+
+TFolderOps SetFolderOps(TFolderOps ops) {
+  TFolderOps old = std::move(CurrentFolderOps());
+  CurrentFolderOps() = std::move(ops);
   return old;
 }
 

@@ -30,6 +30,13 @@ class TFile {
   // Pushes written data to the disk.
   virtual void Flush() = 0;
 
+  // Takes the exclusive writer's lock of the file without waiting: false when another
+  // open file (in this process or another) holds it.  Readers take no lock and are
+  // never held up by it.  The lock ends with Unlock or when the file is closed, and
+  // with the process that held it.  A file that lives only in memory locks trivially.
+  virtual bool TryLock() { return true; }
+  virtual void Unlock() {}
+
   // One piece of a scattered read or a gathered write.
   struct Part {
     void* data;
@@ -60,6 +67,23 @@ class TFile {
  private:
   QString path_;
 };
+
+// Names in folders: removing a file and making a folder's entries durable.  They go
+// through a replaceable pair of functions, like TFile::Open, so that tests can inject
+// faults and simulate power cuts.
+struct TFolderOps {
+  std::function<void(const QString& path)> remove;        // throws EWriteError
+  std::function<void(const QString& folder)> syncFolder;  // throws EWriteError
+};
+// Removes a file; one that does not exist is not an error.
+void RemoveFile(const QString& path);
+// Flushes the entries of a folder (files created or removed in it) to the disk.
+void SyncFolder(const QString& folder);
+// Replaces the functions behind RemoveFile and SyncFolder; returns the old ones.  Empty
+// functions stand for the native ones.
+TFolderOps SetFolderOps(TFolderOps ops);
+void NativeRemoveFile(const QString& path);
+void NativeSyncFolder(const QString& folder);
 
 // True when a file (not a folder) of that name exists.
 bool FileExists(const QString& path);

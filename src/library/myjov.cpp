@@ -11,6 +11,7 @@
 #include "common/byteio.h"
 #include "common/errors.h"
 #include "library/jovformat.h"
+#include "library/jovjournal.h"
 #include "library/runcode16.h"
 
 namespace {
@@ -194,11 +195,20 @@ TOpenResult TJOV::Open() {
   if (FileName.isEmpty()) throw EJovError(std::string("FileName not assigned.."));
   if (!FileExists(FileName)) return TOpenResult::Missing;
   OutputBitmap();  // settle rows handed out by StoredRows8 before the palette changes
+  bool writable = true;
   try {
     DataStream = TFile::Open(FileName, TFile::Mode::ReadWrite);
   } catch (const EFOpenError&) {
     // A library on read-only media can still be viewed; writes to it then fail.
     DataStream = TFile::Open(FileName, TFile::Mode::Read);
+    writable = false;
+  }
+  // A change that was interrupted is undone before anything is read.
+  try {
+    TJovTransaction::RecoverOnOpen(*DataStream, FileName, writable);
+  } catch (...) {
+    DataStream.reset();
+    throw;
   }
 
   uint8_t header[jov::kDataHeaderSize] = {};
@@ -225,13 +235,17 @@ TOpenResult TJOV::Open() {
   }
   indexFileName_ = IndexPathOf(FileName);
   LoadIndex(indexFileName_);
+  GrowTables();
+  if (FileType != 2) LoadPalette();
+  return TOpenResult::Opened;
+}
+
+void TJOV::GrowTables() {
   const size_t tableSize = std::max<size_t>(kMinTableSize, IndexEntries.size());
   if (pxTable_.size() < tableSize) {
     pxTable_.resize(tableSize, 0);
     pyTable_.resize(tableSize, 0);
   }
-  if (FileType != 2) LoadPalette();
-  return TOpenResult::Opened;
 }
 
 void TJOV::Close() {
@@ -536,26 +550,3 @@ void TJOV::DrawZoomed(QPainter& canvas, int x, int y, int index, double zoom, bo
   if (w > 0 && h > 0 && !picture->isNull())
     DrawPicture(canvas, QRect(x, y, w, h), *picture, transparent ? kBlackKey : kRedKey);
 }
-
-// ---------------------------------------------------------------------------------------
-// Placements
-
-namespace {
-
-bool WritePlacement(TJOV& jov, int index, int fieldOffset, int16_t value) {
-  if (!jov.IsOpen()) return true;
-  const std::optional<int32_t> entry = jov.EntryOf(index);
-  if (!entry) return true;
-  const int64_t offset = *entry;
-  // Never write outside the data file: a damaged entry is left alone.
-  if (offset < 0 || offset + jov::kImageHeaderSize > jov.DataStream->Size()) return true;
-  uint8_t bytes[2];
-  PutI16(bytes, value);
-  jov.DataStream->WriteAt(offset + fieldOffset, bytes, 2);
-  return true;
-}
-
-}  // namespace
-
-bool TJOV::SetImagePx(int index, int16_t value) { return WritePlacement(*this, index, 4, value); }
-bool TJOV::SetImagePy(int index, int16_t value) { return WritePlacement(*this, index, 6, value); }

@@ -19,6 +19,7 @@
 #include "common/fileio.h"
 
 class QPainter;
+class TJovTransaction;
 
 enum TLibType { ltLoadBmp, ltLoadMemory, ltLoadMunual, ltUseCache };
 
@@ -76,6 +77,27 @@ class TJOV {
   bool SetImagePx(int index, int16_t value);
   bool SetImagePy(int index, int16_t value);
 
+  // The record writers (FileType 0 and 1).  Each change is one transaction over the
+  // pair of files: after it, or after the process dies anywhere in it, the files are
+  // exactly as before or exactly as after, and this object describes them as they are.
+  //
+  // Replaces the pixels and size of image index by the picture (converted into the
+  // library palette with ToLibraryBitmap); the placement stays.  False when no library
+  // is open or the image has no record; file errors propagate.
+  bool ReplaceImage(int index, const TPicture& picture);
+  // Appends the picture as the new last image; a picture 1 pixel wide or high becomes
+  // the placeholder record.  True also when no library is open (nothing is written);
+  // false when an error was caught.
+  bool AppendImage(const TPicture& picture, int16_t x, int16_t y);
+  // Appends the 1 x 1 placeholder record (placement 1, 1).  Results as AppendImage.
+  bool AppendBlankImage();
+
+  // The writers after conversion: pixels is the record's pixel block, width x height
+  // bytes, bottom row first.  ReplaceRecord is ReplaceImage's write: false when no
+  // library is open or the image has no record.  AppendRecord throws on failure.
+  bool ReplaceRecord(int index, int width, int height, const uint8_t* pixels);
+  void AppendRecord(int width, int height, int x, int y, const uint8_t* pixels);
+
   // The index entry of image index, when the index holds one.  The extra last slot of 0
   // that the 8-bit variants carry is not an entry.
   std::optional<int32_t> EntryOf(int index) const;
@@ -102,6 +124,17 @@ class TJOV {
   // Lays the stored rows of an 8-bit record (bottom row first) into the output bitmap.
   void LayRows8(const uint8_t* pixels, int w, int h);
   void SetTables(int index, int x, int y);
+  // Runs one change of the files: takes the writer's lock (rolling back an interrupted
+  // change first), re-reads the count and the index so that the change works on the
+  // files as they are, then runs body with the transaction.  When body throws, the
+  // transaction rolls back and this object re-reads the files before the error goes on.
+  template <class Body>
+  void Change(Body&& body);
+  // Re-reads the image count and the index entries from the files.
+  void RefreshFromFiles();
+  void ResyncAfterFailure();
+  void GrowTables();
+  bool WritePlacement(int index, int fieldOffset, int16_t value);
   void MakeOutputEmpty();
   void MakeOutputOnePixel();
   void DrawPicture(QPainter& canvas, const QRect& target, const QImage& picture, QRgb key);

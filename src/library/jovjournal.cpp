@@ -1,0 +1,429 @@
+#include "library/jovjournal.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "common/byteio.h"
+
+// Layout of a journal (all integers little-endian):
+//   header   "JOVJRNL1", u32 salt, u32 0, i64 old data size, i64 old index size,
+//            u16 n, n bytes: the index file's name (UTF-8, no folder)
+//   records  "RECD", u8 file (0 data, 1 index), 3 bytes 0, i64 offset, i64 length,
+//            length bytes: the old bytes, u64 checksum of them
+//   trailer  "JEND", u32 record count, u64 checksum of the header
+// Every checksum is seeded with the journal's random salt, so bytes left on the disk by
+// an older journal never pass for this one's.  A journal without a valid trailer, or
+// with any record whose checksum fails, was not complete when the process stopped; the
+// library files are only touched once the journal is complete and on the disk.
+
+namespace {
+
+constexpr char kMagic[] = "JOVJRNL1";
+constexpr char kRecordTag[] = "RECD";
+constexpr char kTrailerTag[] = "JEND";
+constexpr int kHeaderFixed = 34;
+constexpr int kRecordHead = 24;
+constexpr int kTrailerSize = 16;
+constexpr int kMaxName = 4096;
+constexpr auto kLockWait = std::chrono::milliseconds(1000);
+
+// A fast position-dependent checksum (two running sums over 64-bit words), good enough
+// to tell a complete journal from a torn one.  Bytes are fed in chunks whose sizes are
+// multiples of 8, except the last.
+class TSum {
+ public:
+  explicit TSum(uint64_t seed) : a_(seed ^ 0x243F6A8885A308D3ull), b_(~seed) {}
+  void Add(const uint8_t* p, int64_t n) {
+    int64_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t w = 0;
+      for (int k = 0; k < 8; ++k) w |= uint64_t(p[i + k]) << (8 * k);
+      a_ += w;
+      b_ += a_;
+    }
+    if (i < n) {
+      uint64_t w = uint64_t(n - i) << 56;
+      for (int k = 0; i + k < n; ++k) w |= uint64_t(p[i + k]) << (8 * k);
+      a_ += w;
+      b_ += a_;
+    }
+  }
+  uint64_t Value() const { return a_ * 0x9E3779B97F4A7C15ull ^ b_; }
+
+ private:
+  uint64_t a_, b_;
+};
+
+uint64_t GetU64(const uint8_t* p) { return uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32); }
+void PutU64(uint8_t* p, uint64_t v) {
+  PutU32(p, uint32_t(v));
+  PutU32(p + 4, uint32_t(v >> 32));
+}
+
+QString FolderOf(const QString& path) { return QFileInfo(path).path(); }
+
+bool LockWithin(TFile& file) {
+  const auto until = std::chrono::steady_clock::now() + kLockWait;
+  while (!file.TryLock()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+QString BusyMessage(const QString& dataPath) {
+  return QStringLiteral("\"%1\" is being changed by another program; try again when it has finished.")
+      .arg(dataPath);
+}
+
+// Appends to the journal file through the transaction's buffer.
+class TJournalWriter {
+ public:
+  explicit TJournalWriter(TFile& file) : file_(file) {}
+  void Put(const void* data, int64_t n) {
+    file_.WriteAt(at_, data, n);
+    at_ += n;
+  }
+
+ private:
+  TFile& file_;
+  int64_t at_ = 0;
+};
+
+// A journal read back: validated first, then applied.
+struct TJournal {
+  uint32_t salt = 0;
+  int64_t oldSize[2] = {0, -1};
+  QString indexName;
+  struct Record {
+    int file;
+    int64_t offset;
+    int64_t length;
+    int64_t at;  // where its bytes start in the journal
+  };
+  std::vector<Record> records;
+};
+
+// Reads and checks the whole journal; false when it is not complete.
+bool ReadJournal(TFile& journal, TByteBuffer& buffer, TJournal& out) {
+  const int64_t size = journal.Size();
+  uint8_t head[kHeaderFixed];
+  if (size < kHeaderFixed + kTrailerSize || journal.ReadAt(0, head, kHeaderFixed) != kHeaderFixed)
+    return false;
+  if (std::memcmp(head, kMagic, 8) != 0) return false;
+  out.salt = GetU32(head + 8);
+  out.oldSize[0] = int64_t(GetU64(head + 16));
+  out.oldSize[1] = int64_t(GetU64(head + 24));
+  const int nameLength = GetU16(head + 32);
+  if (out.oldSize[0] < 0 || out.oldSize[1] < 0 || nameLength > kMaxName ||
+      kHeaderFixed + nameLength + kTrailerSize > size)
+    return false;
+  QByteArray name(nameLength, '\0');
+  if (journal.ReadAt(kHeaderFixed, name.data(), nameLength) != nameLength) return false;
+  out.indexName = QString::fromUtf8(name);
+  // The index lies beside the data file: a name that leaves the folder is not ours.
+  if (out.indexName.isEmpty() || out.indexName.contains(QLatin1Char('/')) ||
+      out.indexName == QLatin1String("..") || out.indexName == QLatin1String("."))
+    return false;
+  TSum headerSum(out.salt);
+  headerSum.Add(head, kHeaderFixed);
+  headerSum.Add(reinterpret_cast<const uint8_t*>(name.constData()), nameLength);
+
+  int64_t at = kHeaderFixed + nameLength;
+  uint8_t* chunk = buffer.Reserve(TJovTransaction::kChunk);
+  for (;;) {
+    uint8_t tag[kRecordHead];
+    if (at + kTrailerSize > size) return false;
+    if (journal.ReadAt(at, tag, 4) != 4) return false;
+    if (std::memcmp(tag, kTrailerTag, 4) == 0) {
+      uint8_t trailer[kTrailerSize];
+      if (at + kTrailerSize != size || journal.ReadAt(at, trailer, kTrailerSize) != kTrailerSize)
+        return false;
+      return GetU32(trailer + 4) == out.records.size() && GetU64(trailer + 8) == headerSum.Value();
+    }
+    if (std::memcmp(tag, kRecordTag, 4) != 0) return false;
+    if (journal.ReadAt(at, tag, kRecordHead) != kRecordHead) return false;
+    TJournal::Record record{tag[4], int64_t(GetU64(tag + 8)), int64_t(GetU64(tag + 16)),
+                            at + kRecordHead};
+    if (record.file > 1 || record.offset < 0 || record.length <= 0 ||
+        record.length > size - record.at - 8 - kTrailerSize ||
+        record.offset > out.oldSize[record.file] - record.length)
+      return false;
+    TSum sum(out.salt ^ uint64_t(record.offset) ^ (uint64_t(record.length) << 17) ^
+             uint64_t(record.file));
+    for (int64_t done = 0; done < record.length;) {
+      const int64_t n = std::min(TJovTransaction::kChunk, record.length - done);
+      if (journal.ReadAt(record.at + done, chunk, n) != n) return false;
+      sum.Add(chunk, n);
+      done += n;
+    }
+    uint8_t stored[8];
+    if (journal.ReadAt(record.at + record.length, stored, 8) != 8 || GetU64(stored) != sum.Value())
+      return false;
+    out.records.push_back(record);
+    at = record.at + record.length + 8;
+  }
+}
+
+// Undoes the change the journal beside dataPath describes (when it is complete) and
+// removes the journal.  data is the locked data file, open for writing.
+void ApplyJournal(TFile& data, const QString& dataPath, TByteBuffer& buffer) {
+  const QString journalPath = JournalPathOf(dataPath);
+  const QString folder = FolderOf(dataPath);
+  {
+    std::unique_ptr<TFile> journal = TFile::Open(journalPath, TFile::Mode::Read);
+    TJournal parsed;
+    if (ReadJournal(*journal, buffer, parsed)) {
+      const QString indexPath = QFileInfo(dataPath).dir().filePath(parsed.indexName);
+      std::unique_ptr<TFile> index =
+          TFile::Open(indexPath, FileExists(indexPath) ? TFile::Mode::ReadWrite : TFile::Mode::Create);
+      TFile* files[2] = {&data, index.get()};
+      uint8_t* chunk = buffer.Reserve(TJovTransaction::kChunk);
+      for (const TJournal::Record& record : parsed.records) {
+        for (int64_t done = 0; done < record.length;) {
+          const int64_t n = std::min(TJovTransaction::kChunk, record.length - done);
+          journal->ReadExactAt(record.at + done, chunk, n);
+          files[record.file]->WriteAt(record.offset + done, chunk, n);
+          done += n;
+        }
+      }
+      for (int f = 0; f < 2; ++f) {
+        if (files[f]->Size() != parsed.oldSize[f]) files[f]->Truncate(parsed.oldSize[f]);
+        files[f]->Flush();
+      }
+    }
+  }
+  // Until the journal is gone from the disk, the next opening would undo again, which
+  // gives the same old bytes: harmless.
+  RemoveFile(journalPath);
+  SyncFolder(folder);
+}
+
+}  // namespace
+
+QString JournalPathOf(const QString& dataPath) { return dataPath + QStringLiteral("-journal"); }
+
+TJovTransaction::TJovTransaction(TFile& data, const QString& dataPath, const QString& indexPath)
+    : data_(data), dataPath_(dataPath), indexPath_(indexPath), journalPath_(JournalPathOf(dataPath)) {
+  if (!LockWithin(data_)) throw ELibraryBusy(BusyMessage(dataPath_));
+  locked_ = true;
+  try {
+    // An interrupted change of another program comes first.
+    if (FileExists(journalPath_)) ApplyJournal(data_, dataPath_, buffer_);
+    index_ = TFile::Open(indexPath_, TFile::Mode::ReadWrite);
+    oldSize_[0] = data_.Size();
+    oldSize_[1] = index_->Size();
+  } catch (...) {
+    data_.Unlock();
+    throw;
+  }
+}
+
+TJovTransaction::~TJovTransaction() {
+  try {
+    if (state_ == State::Journalled) {
+      Rollback();
+    } else if (state_ == State::Preparing && journal_) {
+      // The files were not touched: the journal only has to go.
+      journal_.reset();
+      RemoveFile(journalPath_);
+    }
+  } catch (...) {
+    // The journal stays; the next opening of the library rolls back.
+  }
+  if (locked_) data_.Unlock();
+}
+
+TFile& TJovTransaction::File(TLibFile file) { return file == TLibFile::Data ? data_ : *index_; }
+
+uint8_t* TJovTransaction::Buffer(int64_t n) { return buffer_.Reserve(std::min(n, kChunk)); }
+
+void TJovTransaction::Protect(TLibFile file, int64_t offset, int64_t length) {
+  if (state_ != State::Preparing) throw std::logic_error("Protect after Begin");
+  if (offset < 0 || length < 0) throw std::logic_error("Protect of a negative range");
+  const int64_t end = std::min(offset + length, oldSize_[int(file)]);
+  if (offset < end) protected_[int(file)].push_back({offset, end - offset});
+}
+
+void TJovTransaction::Begin() {
+  if (state_ != State::Preparing) throw std::logic_error("Begin twice");
+  // Merge overlapping and touching ranges so that every byte is journalled once and a
+  // write check finds one range.
+  for (auto& ranges : protected_) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const Range& a, const Range& b) { return a.offset < b.offset; });
+    std::vector<Range> merged;
+    for (const Range& r : ranges) {
+      if (!merged.empty() && r.offset <= merged.back().offset + merged.back().length) {
+        Range& last = merged.back();
+        last.length = std::max(last.length, r.offset + r.length - last.offset);
+      } else {
+        merged.push_back(r);
+      }
+    }
+    ranges = std::move(merged);
+  }
+
+  const uint32_t salt = QRandomGenerator::system()->generate();
+  const QByteArray name = QFileInfo(indexPath_).fileName().toUtf8();
+  journal_ = TFile::Open(journalPath_, TFile::Mode::Create);
+  TJournalWriter out(*journal_);
+
+  uint8_t head[kHeaderFixed] = {};
+  std::memcpy(head, kMagic, 8);
+  PutU32(head + 8, salt);
+  PutU64(head + 16, uint64_t(oldSize_[0]));
+  PutU64(head + 24, uint64_t(oldSize_[1]));
+  PutU16(head + 32, uint16_t(name.size()));
+  TSum headerSum(salt);
+  headerSum.Add(head, kHeaderFixed);
+  headerSum.Add(reinterpret_cast<const uint8_t*>(name.constData()), name.size());
+  out.Put(head, kHeaderFixed);
+  out.Put(name.constData(), name.size());
+
+  uint32_t records = 0;
+  for (int f = 0; f < 2; ++f) {
+    TFile& source = File(TLibFile(f));
+    for (const Range& r : protected_[f]) {
+      uint8_t recordHead[kRecordHead] = {};
+      std::memcpy(recordHead, kRecordTag, 4);
+      recordHead[4] = uint8_t(f);
+      PutU64(recordHead + 8, uint64_t(r.offset));
+      PutU64(recordHead + 16, uint64_t(r.length));
+      out.Put(recordHead, kRecordHead);
+      TSum sum(salt ^ uint64_t(r.offset) ^ (uint64_t(r.length) << 17) ^ uint64_t(f));
+      uint8_t* chunk = Buffer(r.length);
+      for (int64_t done = 0; done < r.length;) {
+        const int64_t n = std::min(kChunk, r.length - done);
+        source.ReadExactAt(r.offset + done, chunk, n);
+        sum.Add(chunk, n);
+        out.Put(chunk, n);
+        done += n;
+      }
+      uint8_t stored[8];
+      PutU64(stored, sum.Value());
+      out.Put(stored, 8);
+      ++records;
+    }
+  }
+  uint8_t trailer[kTrailerSize] = {};
+  std::memcpy(trailer, kTrailerTag, 4);
+  PutU32(trailer + 4, records);
+  PutU64(trailer + 8, headerSum.Value());
+  out.Put(trailer, kTrailerSize);
+  journal_->Flush();
+  SyncFolder(FolderOf(dataPath_));
+  state_ = State::Journalled;
+}
+
+void TJovTransaction::CheckWrite(TLibFile file, int64_t offset, int64_t length) const {
+  if (state_ != State::Journalled) throw std::logic_error("write outside a begun transaction");
+  if (offset < 0 || length < 0) throw std::logic_error("write at a negative offset");
+  const int64_t end = std::min(offset + length, oldSize_[int(file)]);
+  if (offset >= end) return;  // past the old end
+  for (const Range& r : protected_[int(file)])
+    if (r.offset <= offset && end <= r.offset + r.length) return;
+  throw std::logic_error("write over bytes the journal does not hold");
+}
+
+void TJovTransaction::Write(TLibFile file, int64_t offset, const void* data, int64_t length) {
+  CheckWrite(file, offset, length);
+  written_[int(file)] = true;
+  File(file).WriteAt(offset, data, length);
+}
+
+void TJovTransaction::WriteParts(TLibFile file, int64_t offset, const TFile::Part* parts, int count) {
+  int64_t length = 0;
+  for (int i = 0; i < count; ++i) length += parts[i].size;
+  CheckWrite(file, offset, length);
+  written_[int(file)] = true;
+  File(file).WritePartsAt(offset, parts, count);
+}
+
+void TJovTransaction::Truncate(TLibFile file, int64_t size) {
+  const int64_t current = File(file).Size();
+  if (size < current) CheckWrite(file, size, current - size);
+  written_[int(file)] = true;
+  File(file).Truncate(size);
+}
+
+void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t length) {
+  if (length <= 0 || from == to) return;
+  CheckWrite(file, to, length);
+  written_[int(file)] = true;
+  TFile& f = File(file);
+  uint8_t* chunk = Buffer(length);
+  if (to < from) {
+    for (int64_t done = 0; done < length;) {
+      const int64_t n = std::min(kChunk, length - done);
+      f.ReadExactAt(from + done, chunk, n);
+      f.WriteAt(to + done, chunk, n);
+      done += n;
+    }
+  } else {
+    for (int64_t left = length; left > 0;) {
+      const int64_t n = std::min(kChunk, left);
+      left -= n;
+      f.ReadExactAt(from + left, chunk, n);
+      f.WriteAt(to + left, chunk, n);
+    }
+  }
+}
+
+void TJovTransaction::Commit() {
+  if (state_ != State::Journalled) throw std::logic_error("Commit without Begin");
+  try {
+    if (written_[0]) data_.Flush();
+    if (written_[1]) index_->Flush();
+    journal_.reset();
+    RemoveFile(journalPath_);
+  } catch (...) {
+    try {
+      Rollback();
+    } catch (...) {
+      // The journal stays for the next opening; the first failure is the one to report.
+    }
+    throw;
+  }
+  state_ = State::Committed;
+  SyncFolder(FolderOf(dataPath_));
+}
+
+void TJovTransaction::Rollback() {
+  journal_.reset();
+  index_.reset();  // the journal reopens the index by name
+  // From here on the destructor does not try again: a failure leaves the journal for
+  // the next opening.
+  state_ = State::Finished;
+  ApplyJournal(data_, dataPath_, buffer_);
+}
+
+void TJovTransaction::RecoverOnOpen(TFile& data, const QString& dataPath, bool writable) {
+  const QString journalPath = JournalPathOf(dataPath);
+  if (!FileExists(journalPath)) return;
+  auto refuse = [&](const QString& reason) {
+    return ERecoveryFailed(
+        QStringLiteral("\"%1\" was left half-changed by an interrupted edit and is not read until "
+                       "it is repaired from \"%2\": %3")
+            .arg(dataPath, journalPath, reason));
+  };
+  if (!writable) throw refuse(QStringLiteral("the library cannot be written here."));
+  if (!LockWithin(data)) throw ELibraryBusy(BusyMessage(dataPath));
+  try {
+    // Another program may have finished its own recovery while this one waited.
+    if (FileExists(journalPath)) {
+      TByteBuffer buffer;
+      ApplyJournal(data, dataPath, buffer);
+    }
+  } catch (const EJovError& e) {
+    data.Unlock();
+    throw refuse(e.Message());
+  }
+  data.Unlock();
+}

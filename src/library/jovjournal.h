@@ -1,0 +1,118 @@
+#pragma once
+
+// Every change to a library is one transaction over its pair of files, all or nothing
+// and durable once it returns, whatever happens to the process or the disk meanwhile.
+//
+// The mechanism is a rollback journal beside the data file ("NAME.jov-journal"): before
+// the first byte of either file is overwritten, the old bytes of every range the change
+// will overwrite and the old sizes of both files are written to the journal and flushed
+// to the disk, with the folder.  Then the files are changed in place.  Removing the
+// journal is the commit point; the files are flushed before it and the folder after it.
+// A journal found beside a library ("hot") means a change was interrupted: its bytes are
+// written back and both files cut back to their old sizes, which gives exactly the old
+// pair.  A journal that is not complete (the process died while writing it) means the
+// files were not touched yet; it is simply removed.
+//
+// One writer at a time: a transaction holds the exclusive lock of the data file.
+// Readers take no lock.
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "common/bytebuffer.h"
+#include "common/errors.h"
+#include "common/fileio.h"
+
+// Another program is changing the library right now.
+class ELibraryBusy : public EJovError {
+ public:
+  using EJovError::EJovError;
+};
+
+// An interrupted change that cannot be undone here (the medium is read-only, or the
+// journal is damaged): the library is not read until it is.
+class ERecoveryFailed : public EJovError {
+ public:
+  using EJovError::EJovError;
+};
+
+enum class TLibFile { Data = 0, Index = 1 };
+
+// The journal of the library whose data file is dataPath.
+QString JournalPathOf(const QString& dataPath);
+
+class TJovTransaction {
+ public:
+  // Takes the writer's lock on data (the open data file at dataPath), waiting a moment
+  // for another writer to finish, else throws ELibraryBusy.  A journal left by an
+  // interrupted change is rolled back first (the caller re-reads what it knows of the
+  // files after this).  Opens the index file at indexPath for reading and writing.
+  TJovTransaction(TFile& data, const QString& dataPath, const QString& indexPath);
+  // Rolls back unless committed, and releases the lock.  Never throws: a rollback that
+  // fails leaves the journal for the next opening of the library.
+  ~TJovTransaction();
+  TJovTransaction(const TJovTransaction&) = delete;
+  TJovTransaction& operator=(const TJovTransaction&) = delete;
+
+  TFile& File(TLibFile file);
+  // Size of the file when the transaction started.
+  int64_t OldSize(TLibFile file) const { return oldSize_[int(file)]; }
+
+  // Before Begin: declares bytes the change will overwrite or cut off.  Bytes at or past
+  // the file's old end need none: a rollback cuts the file back to its old size.
+  void Protect(TLibFile file, int64_t offset, int64_t length);
+  // Writes the journal and makes it durable, with the folder.  Then the files may change.
+  void Begin();
+
+  // After Begin.  Each write must fall on protected bytes or past the old end: anything
+  // else is a mistake in the calling code and throws std::logic_error before writing.
+  void Write(TLibFile file, int64_t offset, const void* data, int64_t length);
+  void WriteParts(TLibFile file, int64_t offset, const TFile::Part* parts, int count);
+  void Truncate(TLibFile file, int64_t size);
+  // Moves length bytes from `from` to `to` within the file, in chunks through the
+  // transaction's buffer: front to back when moving towards the start, back to front
+  // when moving towards the end, so that no byte is overwritten before it has moved.
+  void Move(TLibFile file, int64_t from, int64_t to, int64_t length);
+
+  // Flushes the files, removes the journal (the commit point) and flushes the folder.
+  // A failure before the commit point throws after rolling back; a failure to flush the
+  // folder after it throws too, with the change made.
+  void Commit();
+  bool Committed() const { return state_ == State::Committed; }
+
+  // Opening a library: when a journal lies beside the data file, takes the lock and
+  // rolls the interrupted change back.  data must be open for writing, else
+  // ERecoveryFailed names the journal.  Throws ELibraryBusy while another program still
+  // holds the lock (its change is under way).
+  static void RecoverOnOpen(TFile& data, const QString& dataPath, bool writable);
+
+  // The chunk in which records are moved and journalled: the transaction's whole
+  // memory, whatever the size of the library.
+  static constexpr int64_t kChunk = 4 << 20;
+
+ private:
+  enum class State { Preparing, Journalled, Committed, Finished };
+  struct Range {
+    int64_t offset;
+    int64_t length;
+  };
+
+  void CheckWrite(TLibFile file, int64_t offset, int64_t length) const;
+  void Rollback();
+  uint8_t* Buffer(int64_t n);
+
+  TFile& data_;
+  QString dataPath_;
+  QString indexPath_;
+  QString journalPath_;
+  std::unique_ptr<TFile> index_;
+  std::unique_ptr<TFile> journal_;
+  int64_t oldSize_[2] = {0, -1};
+  std::vector<Range> protected_[2];
+  bool written_[2] = {false, false};
+  State state_ = State::Preparing;
+  bool locked_ = false;
+  TByteBuffer buffer_;
+};
