@@ -1,0 +1,326 @@
+// The record and placement writers: the bytes they leave, and what a failure or a power
+// cut at any point of a change leaves behind.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <functional>
+
+#include "common/byteio.h"
+#include "common/errors.h"
+#include "library/jovjournal.h"
+#include "library/myjov.h"
+#include "support/crashfs.h"
+#include "support/libbuilder.h"
+
+namespace {
+
+struct Rec {
+  int16_t w, h, px, py;
+  uint8_t first;  // pixels are first, first + 1, ...
+};
+
+std::vector<uint8_t> Pixels(const Rec& r) {
+  std::vector<uint8_t> v(size_t(r.w) * size_t(r.h));
+  for (size_t i = 0; i < v.size(); ++i) v[i] = uint8_t(r.first + i);
+  return v;
+}
+
+LibraryBuilder Build(int fileType, const std::vector<Rec>& recs, const QByteArray& trailing = {}) {
+  LibraryBuilder b(fileType);
+  for (const Rec& r : recs) b.Add8(r.w, r.h, r.px, r.py, Pixels(r));
+  b.AddBytes(trailing);
+  return b;
+}
+
+QByteArray ReadBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Three records of different sizes: 8 x 3, 4 x 1, 4 x 2.
+const std::vector<Rec> kThree = {{8, 3, 5, -6, 10}, {4, 1, -1, 2, 60}, {4, 2, 7, 8, 90}};
+
+struct Case {
+  const char* name;
+  // What the writer does; returns its result.
+  std::function<bool(TJOV&)> run;
+  // The library afterwards, for a library of kThree, and the stale bytes behind it as a
+  // count of the old file's last bytes.
+  std::vector<Rec> after;
+  int staleTail = 0;
+  bool result = true;
+  // For the placement writers: image, field offset and value written over the old bytes
+  // (they leave the copy of the placement that FileType 1 records carry).
+  int setImage = -1, setField = 0, setValue = 0;
+};
+
+bool Replace(TJOV& jov, int index, const Rec& r) {
+  const std::vector<uint8_t> pixels = Pixels(r);
+  return jov.ReplaceRecord(index, r.w, r.h, pixels.data());
+}
+bool Append(TJOV& jov, const Rec& r) {
+  const std::vector<uint8_t> pixels = Pixels(r);
+  jov.AppendRecord(r.w, r.h, r.px, r.py, pixels.data());
+  return true;
+}
+
+std::vector<Case> Cases() {
+  const Rec a = kThree[0], b = kThree[1], c = kThree[2];
+  return {
+      {"SameSizeInPlace", [](TJOV& j) { return Replace(j, 1, {4, 1, 0, 0, 200}); },
+       {a, {4, 1, -1, 2, 200}, c}},
+      {"SmallerMovesLaterRecordsForward", [](TJOV& j) { return Replace(j, 0, {4, 2, 0, 0, 150}); },
+       {{4, 2, 5, -6, 150}, b, c}, 24 - 8},
+      {"LargerMovesLaterRecordsBack", [](TJOV& j) { return Replace(j, 1, {12, 5, 0, 0, 30}); },
+       {a, {12, 5, -1, 2, 30}, c}},
+      {"LastImageLarger", [](TJOV& j) { return Replace(j, 2, {8, 4, 0, 0, 1}); },
+       {a, b, {8, 4, 7, 8, 1}}},
+      {"LastImageSmaller", [](TJOV& j) { return Replace(j, 2, {4, 1, 0, 0, 1}); },
+       {a, b, {4, 1, 7, 8, 1}}, 4},
+      {"Append", [](TJOV& j) { return Append(j, {8, 2, -300, 301, 40}); },
+       {a, b, c, {8, 2, -300, 301, 40}}},
+      {"AppendBlank", [](TJOV& j) { return j.AppendBlankImage(); }, {a, b, c, {1, 1, 1, 1, 0}}},
+      {"SetPx", [](TJOV& j) { return j.SetImagePx(1, -1234); }, kThree, 0, true, 1, 4, -1234},
+      {"SetPy", [](TJOV& j) { return j.SetImagePy(2, 32767); }, kThree, 0, true, 2, 6, 32767},
+      {"ReplaceBeyondTheLastImage", [](TJOV& j) { return Replace(j, 3, {4, 1, 0, 0, 1}); },
+       kThree, 0, false},
+  };
+}
+
+// The crash loops simulate the disk themselves; memory-backed folders keep thousands of
+// runs quick where one is available.
+QString ScratchTemplate() {
+  const QFileInfo shm(QStringLiteral("/dev/shm"));
+  return shm.isDir() && shm.isWritable() ? QStringLiteral("/dev/shm/jovwrite-XXXXXX") : QString();
+}
+
+class WriteTest : public ::testing::TestWithParam<int> {
+ protected:
+  QTemporaryDir dir{ScratchTemplate()};
+  QString dataPath, indexPath;
+  QByteArray oldData, oldIndex;
+
+  void Lay(const LibraryBuilder& b) {
+    dataPath = b.Write(dir.path(), "lib");
+    indexPath = dir.filePath("lib.JOX");
+    oldData = ReadBytes(dataPath);
+    oldIndex = ReadBytes(indexPath);
+  }
+  void Restore() {
+    WriteFileBytes(dataPath, oldData);
+    WriteFileBytes(indexPath, oldIndex);
+    QFile::remove(JournalPathOf(dataPath));
+  }
+  // The expected files of a case, built independently of the writers.
+  std::pair<QByteArray, QByteArray> Expected(const Case& c) {
+    const LibraryBuilder b = Build(GetParam(), c.after, oldData.right(c.staleTail));
+    QByteArray data = b.Data();
+    if (c.setImage >= 0) {
+      const auto* entries = reinterpret_cast<const uint8_t*>(oldIndex.constData()) + 48 + 4 * GetParam();
+      const int at = GetI32(entries + 4 * c.setImage) + c.setField;
+      data[at] = char(c.setValue & 0xFF);
+      data[at + 1] = char((c.setValue >> 8) & 0xFF);
+    }
+    return {data, b.Index()};
+  }
+  static void ExpectDescribes(TJOV& jov, const QString& path) {
+    TJOV fresh;
+    fresh.FileName = path;
+    ASSERT_EQ(fresh.Open(), TOpenResult::Opened);
+    EXPECT_EQ(jov.ImageCount, fresh.ImageCount);
+    EXPECT_EQ(jov.IndexEntries, fresh.IndexEntries);
+  }
+};
+
+TEST_P(WriteTest, WritersLeaveTheDocumentedBytes) {
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    Lay(Build(GetParam(), kThree));
+    TJOV jov;
+    jov.FileName = dataPath;
+    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    EXPECT_EQ(c.run(jov), c.result);
+    const auto [data, index] = Expected(c);
+    EXPECT_EQ(ReadBytes(dataPath), data);
+    EXPECT_EQ(ReadBytes(indexPath), index);
+    EXPECT_FALSE(QFile::exists(JournalPathOf(dataPath)));
+    ExpectDescribes(jov, dataPath);
+    // The record reads back as written.
+    if (c.result && c.setImage < 0) {
+      const Rec& last = c.after.back();
+      jov.ImageAt(jov.ImageCount - 1);
+      EXPECT_EQ(jov.px, last.px);
+      EXPECT_EQ(jov.py, last.py);
+    }
+  }
+}
+
+TEST_P(WriteTest, AppendWritesItsEntryAtItsOwnPlaceAndDropsStaleOnes) {
+  LibraryBuilder b = Build(GetParam(), kThree);
+  b.AddEntry(999999);  // left behind the count by an interrupted run
+  b.AddEntry(888888);
+  b.dataCount = b.indexCount = 3;
+  Lay(b);
+  TJOV jov;
+  jov.FileName = dataPath;
+  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_TRUE(jov.AppendBlankImage());
+  LibraryBuilder expected = Build(GetParam(), {kThree[0], kThree[1], kThree[2], {1, 1, 1, 1, 0}});
+  EXPECT_EQ(ReadBytes(indexPath), expected.Index());
+  EXPECT_EQ(ReadBytes(dataPath), expected.Data());
+}
+
+TEST_P(WriteTest, ALibraryWithoutImagesHasNothingToReplace) {
+  Lay(Build(GetParam(), {}));
+  TJOV jov;
+  jov.FileName = dataPath;
+  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  EXPECT_FALSE(Replace(jov, 0, {4, 1, 0, 0, 1}));
+  EXPECT_EQ(ReadBytes(dataPath), oldData);
+  EXPECT_EQ(ReadBytes(indexPath), oldIndex);
+}
+
+// Every operation of every writer fails in turn: the files are then exactly the old
+// ones (or the new ones once the change is committed), and the object in memory says so.
+TEST_P(WriteTest, AFailureAtAnyStepLeavesTheOldOrTheNewFiles) {
+  for (const Case& c : Cases()) {
+    if (!c.result) continue;
+    SCOPED_TRACE(c.name);
+    Lay(Build(GetParam(), kThree));
+    const auto [newData, newIndex] = Expected(c);
+    int steps;
+    {
+      TCrashFs fs;
+      TJOV jov;
+      jov.FileName = dataPath;
+      jov.Open();
+      c.run(jov);
+      steps = fs.Count();
+    }
+    ASSERT_GT(steps, 3);
+    for (int k = 1; k <= steps; ++k) {
+      SCOPED_TRACE(k);
+      Restore();
+      bool ok = false;
+      {
+        TCrashFs fs;
+        fs.FailAt(k);
+        TJOV jov;
+        jov.FileName = dataPath;
+        ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+        try {
+          ok = c.run(jov);
+        } catch (const EJovError&) {
+        }
+        if (jov.IsOpen()) ExpectDescribes(jov, dataPath);
+      }
+      TCrashFs quick;  // recovery's flushes are simulated too
+      TJOV reopened;
+      reopened.FileName = dataPath;
+      ASSERT_EQ(reopened.Open(), TOpenResult::Opened);
+      const QByteArray data = ReadBytes(dataPath), index = ReadBytes(indexPath);
+      const bool isOld = data == oldData && index == oldIndex;
+      const bool isNew = data == newData && index == newIndex;
+      EXPECT_TRUE(isOld || isNew);
+      // Only the flush of the folder after the commit point fails with the change made.
+      if (ok || k == steps) {
+        EXPECT_TRUE(isNew);
+      } else {
+        EXPECT_TRUE(isOld);
+      }
+      EXPECT_FALSE(QFile::exists(JournalPathOf(dataPath)));
+    }
+  }
+}
+
+// The power goes at every step of every writer, and the disk keeps any subset of what
+// was not flushed, torn at sectors: the next opening finds the old pair or the new pair.
+TEST_P(WriteTest, APowerCutAtAnyStepLeavesTheOldOrTheNewFiles) {
+  constexpr int kSeeds = 40;
+  for (const Case& c : Cases()) {
+    if (!c.result) continue;
+    SCOPED_TRACE(c.name);
+    Lay(Build(GetParam(), kThree));
+    const auto [newData, newIndex] = Expected(c);
+    int steps;
+    {
+      TCrashFs fs;
+      TJOV jov;
+      jov.FileName = dataPath;
+      jov.Open();
+      c.run(jov);
+      steps = fs.Count();
+    }
+    for (int k = 1; k <= steps; ++k) {
+      for (uint32_t seed = 0; seed < kSeeds; ++seed) {
+        SCOPED_TRACE(testing::Message() << "step " << k << " seed " << seed);
+        Restore();
+        {
+          TCrashFs fs;
+          fs.CutAt(k);
+          {
+            TJOV jov;
+            jov.FileName = dataPath;
+            ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+            try {
+              c.run(jov);
+            } catch (const EJovError&) {
+            }
+          }
+          ASSERT_TRUE(fs.CutHappened());
+          fs.Cut(seed * 7919u + uint32_t(k));
+        }
+        TCrashFs quick;  // recovery's flushes are simulated too
+        TJOV reopened;
+        reopened.FileName = dataPath;
+        ASSERT_EQ(reopened.Open(), TOpenResult::Opened);
+        const QByteArray data = ReadBytes(dataPath), index = ReadBytes(indexPath);
+        EXPECT_TRUE((data == oldData && index == oldIndex) || (data == newData && index == newIndex));
+        EXPECT_FALSE(QFile::exists(JournalPathOf(dataPath)));
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FileTypes, WriteTest, ::testing::Values(0, 1),
+                         [](const auto& info) { return "FileType" + std::to_string(info.param); });
+
+TEST(WriteLockTest, ASecondWriterIsRefusedWhileTheFirstHoldsTheLibrary) {
+  QTemporaryDir dir;
+  const QString path = Build(0, kThree).Write(dir.path(), "lib");
+  TJOV first, second;
+  first.FileName = second.FileName = path;
+  ASSERT_EQ(first.Open(), TOpenResult::Opened);
+  ASSERT_EQ(second.Open(), TOpenResult::Opened);
+  ASSERT_TRUE(first.DataStream->TryLock());  // as a change under way holds it
+  EXPECT_THROW(second.SetImagePx(0, 3), ELibraryBusy);
+  EXPECT_FALSE(second.AppendBlankImage());
+  first.DataStream->Unlock();
+  EXPECT_TRUE(second.SetImagePx(0, 3));
+}
+
+TEST(WriteLockTest, ALibraryLeftHalfChangedOnReadOnlyMediaIsNotRead) {
+  QTemporaryDir dir;
+  const QString path = Build(0, kThree).Write(dir.path(), "lib");
+  WriteFileBytes(JournalPathOf(path), "JOVJRNL1 whatever");
+  // A medium that opens files for reading only.
+  auto old = TFile::SetFactory([](const QString& p, TFile::Mode mode) {
+    if (mode != TFile::Mode::Read) throw EFOpenError(std::string("read-only file system"));
+    return TFile::OpenNative(p, mode);
+  });
+  TJOV jov;
+  jov.FileName = path;
+  try {
+    jov.Open();
+    ADD_FAILURE() << "opened";
+  } catch (const ERecoveryFailed& e) {
+    EXPECT_TRUE(e.Message().contains(JournalPathOf(path)));
+  }
+  TFile::SetFactory(old);
+  EXPECT_FALSE(jov.IsOpen());
+}
+
+}  // namespace
