@@ -70,6 +70,17 @@ bool StoreAccepts(int depth, const ChannelLayout& layout) {
   }
 }
 
+// Bit fields are taken only in the exact layouts a store holds.  Masks elsewhere in the
+// word (red in the top byte, red and blue swapped, overlapping channels) would be read by
+// their widths alone as the standard layout, and the colours would come out wrong.
+bool KnownMasks(uint32_t red, uint32_t green, uint32_t blue) {
+  for (const ChannelLayout* known : {&Layout888(), &Layout555(), &Layout565()})
+    if (red == uint32_t(known->RedMask) && green == uint32_t(known->GreenMask) &&
+        blue == uint32_t(known->BlueMask))
+      return true;
+  return false;
+}
+
 // Swaps rows so that a block read top row first is held bottom row first.
 void FlipRows(uint8_t* pixels, int64_t rowBytes, int64_t rows) {
   std::vector<uint8_t> spare(static_cast<size_t>(rowBytes));
@@ -123,10 +134,13 @@ void ReadPackedInto(TDIBSharedImage& store, TStream& stream, bool plain, int64_t
   int64_t consumed = headerSize;
 
   ChannelLayout layout = depth == 16 ? Layout555() : Layout888();
+  bool knownMasks = true;
   if (compression == kCompressionBitFields) {
     uint8_t masks[kMaskBytes];
     stream.ReadBuffer(masks, kMaskBytes);
-    layout = ChannelLayout::FromMasks(GetU32(masks), GetU32(masks + 4), GetU32(masks + 8));
+    const uint32_t red = GetU32(masks), green = GetU32(masks + 4), blue = GetU32(masks + 8);
+    knownMasks = KnownMasks(red, green, blue);
+    layout = ChannelLayout::FromMasks(red, green, blue);
     consumed += kMaskBytes;
   }
 
@@ -149,6 +163,7 @@ void ReadPackedInto(TDIBSharedImage& store, TStream& stream, bool plain, int64_t
     store.InitStore(1, 1, depth, false, plain, colours.data(), layout);
     ThrowInvalid();  // not reached: the store has refused
   }
+  if (!knownMasks) throw EInvalidGraphicOperation(std::string("PixelFormat in invalid"));
   if (compression > kCompressionBitFields) ThrowInvalid();
   // Run-length data of the other kind than the depth would be decoded as garbage.
   if ((compression == kCompressionRle8 && depth != 8) ||
@@ -158,6 +173,9 @@ void ReadPackedInto(TDIBSharedImage& store, TStream& stream, bool plain, int64_t
 
   // Dimensions: a positive width and a height other than 0 (negative: top row first).
   if (width <= 0 || height == 0) ThrowInvalid();
+  // Run-length rows always run bottom up: only uncompressed and bit-field pictures may be
+  // stored top row first.
+  if (compressed && height < 0) ThrowInvalid();
   const int64_t rows = height < 0 ? -height : height;
   const int64_t rowBytes = DibRowBytes(depth, width);
   if (rowBytes > kMaxImageSize || rows > kMaxImageSize) ThrowInvalid();

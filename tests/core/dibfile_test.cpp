@@ -386,6 +386,10 @@ TEST(DibFileRead, RefusedFiles) {
   EXPECT_EQ(ReadOutcome(with(Canonical(24, 4, 2, 44), [](BmpSpec& s) { s.compression = 1; })),
             invalid);
   EXPECT_EQ(ReadOutcome(with(RleSpec(true), [](BmpSpec& s) { s.imageSize = 0; })), invalid);
+  // Run-length rows stored top row first are not a bitmap; read bottom up they would be
+  // upside down.
+  for (bool rle8 : {true, false})
+    EXPECT_EQ(ReadOutcome(with(RleSpec(rle8), [](BmpSpec& s) { s.height = -s.height; })), invalid);
   // Sizes that cannot be a picture.
   EXPECT_EQ(ReadOutcome(with(base8, [](BmpSpec& s) { s.width = 0; })), invalid);
   EXPECT_EQ(ReadOutcome(with(base8, [](BmpSpec& s) { s.width = -4; })), invalid);
@@ -467,6 +471,55 @@ TEST(DibFileRead, HugeDeclaredSizesAllocateNothing) {
   EXPECT_EQ(ReadOutcome(hostile(20000, 20000, 8, 1, 30)), "EInvalidGraphic: DIB is invalid");
   EXPECT_EQ(ReadOutcome(hostile(30000, 30000, 4, 2, 30)), "EInvalidGraphic: DIB is invalid");
   EXPECT_LT(PeakVirtualKiB() - peakBefore, 64 * 1024);
+}
+
+// Bit fields are read only in the exact layouts of a store; masks of the right widths in
+// other places would give wrong colours without a word.
+TEST(DibFileRead, BitFieldsOnlyInKnownLayouts) {
+  const std::string refused = "EInvalidGraphicOperation: PixelFormat in invalid";
+  struct Case {
+    uint16_t depth;
+    std::array<uint32_t, 3> masks;  // red, green, blue
+    std::string outcome;
+  };
+  const Case cases[] = {
+      {32, {0xFF0000, 0xFF00, 0xFF}, ""},
+      {16, {0xF800, 0x7E0, 0x1F}, ""},
+      {16, {0x7C00, 0x3E0, 0x1F}, ""},
+      {32, {0xFF000000, 0xFF00, 0xFF0000}, refused},
+      {32, {0xFF, 0xFF00, 0xFF0000}, refused},  // red and blue swapped
+      {32, {0xFF000000, 0xFF0000, 0xFF00}, refused},
+      {32, {0xFF, 0xFF, 0xFF}, refused},  // overlapping
+      {32, {0x7C00, 0x3E0, 0x1F}, refused},
+      {32, {0, 0, 0}, refused},
+      {16, {0x1F, 0x3E0, 0x7C00}, refused},  // red and blue swapped
+      {16, {0x1F, 0x7E0, 0xF800}, refused},
+      {16, {0xF800, 0x7C0, 0x3E}, refused},    // 5-5-5 one bit up
+      {16, {0x7C00, 0x3E0, 0x801F}, refused},  // a stray bit above blue
+      {16, {0xFF0000, 0xFF00, 0xFF}, refused},
+      {8, {0x1F, 0x3E0, 0x7C00}, refused},
+      {2, {0x1F, 0x3E0, 0x7C00}, "EInvalidGraphicOperation: Bitcount in invalid (2)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "depth " << c.depth << " masks " << std::hex << c.masks[0]
+                                      << " " << c.masks[1] << " " << c.masks[2]);
+    // Two rows stored top row first: red on top, black below.
+    BmpSpec spec;
+    spec.width = 2;
+    spec.height = -2;
+    spec.depth = c.depth;
+    spec.compression = 3;
+    spec.masks = c.masks;
+    if (c.depth <= 8) spec.colours = RandomBmpColours(1 << c.depth, 5);
+    spec.pixels = c.depth >= 16 ? PackBmpRows(c.depth, 2, {{c.masks[0], c.masks[0]}, {0, 0}}, true)
+                                : QByteArray(qsizetype(BmpRowBytes(c.depth, 2) * 2), char(0));
+    TDIB dib;
+    EXPECT_EQ(Outcome([&] { dib = ReadBytes(BuildBmp(spec)); }), c.outcome);
+    if (!c.outcome.empty()) continue;
+    const QImage image = dib.ToImage();
+    EXPECT_EQ(image.pixel(1, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(image.pixel(1, 1), qRgb(0, 0, 0));
+  }
 }
 
 TEST(DibFileRead, RunLengthDataStayAsRead) {
