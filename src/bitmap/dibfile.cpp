@@ -28,14 +28,18 @@ constexpr uint32_t kCompressionRle8 = 1;
 constexpr uint32_t kCompressionRle4 = 2;
 constexpr uint32_t kCompressionBitFields = 3;
 
-// Limits on what a file may make us allocate.  No picture this program handles comes
-// near 1 GiB of pixels, so a larger one is taken for a damaged or hostile file.  For
-// run-length data the pixels are only allocated when the picture is decoded, so the
-// decoded size is bounded by the size of the data that was actually read: runs and
-// skips let a few bytes stand for many pixels, but not for more than 64 KiB plus 1,024
-// pixel bytes per byte of data.  (A real encoder spends at least 2 bytes per row and
-// per 255 pixels of a run; 1,024 leaves room for rows ended early and for moves.)
-constexpr int64_t kMaxImageSize = int64_t(1) << 30;
+// Limits on what a file may make us allocate.  A picture of more than 256 MiB of pixels
+// (the order of Qt's own image allocation limit) is taken for a damaged or hostile file,
+// whatever its form: no picture this program handles comes near it.  For run-length
+// data the pixels are only allocated when the picture is decoded, so the decoded size is
+// also bounded by the size of the data that was actually read: runs and skips let a few
+// bytes stand for many pixels, but not for more than 64 KiB plus 1,024 pixel bytes per
+// byte of data.  (A real encoder spends at least 2 bytes per row and per 255 pixels of a
+// run; 1,024 leaves room for rows ended early and for moves.)  The data themselves may
+// be larger than the picture (runs of single pixels cost 2 bytes each), but not without
+// bound.
+constexpr int64_t kMaxImageSize = kMaxReadPixelBytes;
+constexpr int64_t kMaxRunLengthBytes = 2 * kMaxImageSize;
 constexpr int64_t kRleBaseAllowance = int64_t(64) << 10;
 constexpr int64_t kRleMaxExpansion = 1024;
 
@@ -182,7 +186,7 @@ void ReadPackedInto(TDIBSharedImage& store, TStream& stream, bool plain, int64_t
   const int64_t imageSize = rowBytes * rows;
   if (imageSize > kMaxImageSize) ThrowInvalid();
   if (compressed) {
-    if (headerImageSize == 0 || headerImageSize > kMaxImageSize) ThrowInvalid();
+    if (headerImageSize == 0 || headerImageSize > kMaxRunLengthBytes) ThrowInvalid();
     if (imageSize > kRleBaseAllowance + kRleMaxExpansion * int64_t(headerImageSize)) ThrowInvalid();
   }
   const int64_t pixelBytes = compressed ? int64_t(headerImageSize) : imageSize;
