@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "support/bmpbuilder.h"
@@ -171,6 +172,58 @@ void BitmapSeeds() {
     s.colours = RandomBmpColours(16, 2);
     s.pixels = QByteArray::fromHex("0512" "000512345000" "0000" "00020101" "0334" "0001");
     BitmapSeed("rle4", s);
+  }
+  // Bit fields in no layout a store holds: red in the top byte, overlapping channels,
+  // red and blue swapped.  All are refused.
+  {
+    const std::pair<const char*, std::array<uint32_t, 3>> odd[] = {
+        {"d32-masks-top", {0xFF000000, 0x00FF00, 0xFF0000}},
+        {"d32-masks-overlap", {0xFF, 0xFF, 0xFF}},
+        {"d16-masks-swapped", {0x001F, 0x03E0, 0x7C00}},
+    };
+    for (const auto& [name, masks] : odd) {
+      BmpSpec s;
+      s.width = w;
+      s.height = h;
+      s.depth = masks[2] == 0x7C00 ? 16 : 32;
+      s.compression = 3;
+      s.masks = masks;
+      s.pixels = PackBmpRows(s.depth, w, RandomBmpPixels(w, h, s.depth, 4));
+      BitmapSeed(name, s);
+    }
+  }
+  // Run-length data stored top row first (refused), a picture far past the pixel cap
+  // from a few bytes (refused), and a sparse one that decodes to 1 MiB from under 1 KB.
+  {
+    BmpSpec s;
+    s.width = 8;
+    s.height = -4;
+    s.depth = 8;
+    s.compression = 1;
+    s.colours = RandomBmpColours(16, 1);
+    s.coloursUsed = 16;
+    s.pixels = QByteArray::fromHex("04030005010203040500" "0000" "0001");
+    BitmapSeed("rle8-topdown", s);
+    s.width = 31000;
+    s.height = 31000;
+    s.imageSize = 983040;
+    BitmapSeed("rle8-past-cap", s);
+    s.width = 1024;
+    s.height = 1024;
+    s.imageSize.reset();
+    s.pixels.clear();
+    for (int row = 0; row < 240; ++row) s.pixels += QByteArray::fromHex("ff050000");
+    s.pixels += QByteArray::fromHex("0001");
+    BitmapSeed("rle8-sparse", s);
+
+    s.width = 9;
+    s.height = -3;
+    s.depth = 4;
+    s.compression = 2;
+    s.colours = RandomBmpColours(16, 2);
+    s.coloursUsed = 0;
+    s.pixels = QByteArray::fromHex("0512000512345000" "0000" "0001");
+    BitmapSeed("rle4-topdown", s);
   }
   // A gap between the colours and the pixels, and a header offset of 0.
   {

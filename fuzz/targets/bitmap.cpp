@@ -63,8 +63,16 @@ bool SameStore(const TDIB& a, const TDIB& b) {
   return n == 0 || std::memcmp(a.ConstPixelData(), b.ConstPixelData(), size_t(n)) == 0;
 }
 
+// No file makes the reader hold more pixel bytes than the cap: not as read, and not
+// once run-length data are decoded.
+void CheckCap(const TDIB& dib) {
+  const int64_t decoded = DibRowBytes(dib.BitDepth(), dib.PixelWidth()) * dib.PixelHeight();
+  Check(dib.ImageSize() <= kMaxReadPixelBytes && decoded <= kMaxReadPixelBytes);
+}
+
 void Exercise(TDIB& dib) {
-  // The picture as a QImage, decoded from a copy when the store holds run-length data.
+  CheckCap(dib);
+  // The picture as a QImage, decoded without a store when it holds 8-bit run-length data.
   const QImage image = dib.ToImage();
   if (!dib.IsEmpty() && !image.isNull())
     Check(image.width() == dib.PixelWidth() && image.height() == dib.PixelHeight());
@@ -81,6 +89,8 @@ void Exercise(TDIB& dib) {
   TDIB copy = dib;
   uint8_t* pixels = copy.PixelData();
   const int64_t size = copy.ImageSize();
+  // Decoded into a store or straight into an image, the picture is the same.
+  Check(copy.ToImage() == image);
   uint32_t sum = 0;
   for (int64_t i = 0; i < size; ++i) sum += pixels[i];
   if (size > 0) {

@@ -404,17 +404,18 @@ void TDIBSharedImage::Duplicate(const TDIBSharedImage& source, bool plainStore) 
 
 namespace {
 
-// Decodes run-length data into a zeroed, bottom-up pixel block.  Every write is checked
-// against the picture and every read against the data: runs and skips that go past the
-// end of a row are cut there, anything above the top row is dropped, and data that end
-// early leave the rest of the picture 0.
+// Decodes run-length data into zeroed rows: out is the bottom row and rowStep the
+// distance from a row to the one above it (negative for rows held top row first, as in a
+// QImage).  Every write is checked against the picture and every read against the data:
+// runs and skips that go past the end of a row are cut there, anything above the top row
+// is dropped, and data that end early leave the rest of the picture 0.
 void DecodeRunLength(const uint8_t* data, int64_t length, int depth, uint8_t* out, int width,
-                     int height, int rowBytes) {
+                     int height, int64_t rowStep) {
   const bool four = depth == 4;
   int64_t x = 0, y = 0;
   int64_t pos = 0;
   auto put = [&](int64_t px, uint8_t value) {
-    uint8_t* row = out + y * rowBytes;
+    uint8_t* row = out + y * rowStep;
     if (four) {
       uint8_t& b = row[px >> 1];
       b = (px & 1) ? uint8_t((b & 0xF0) | (value & 0x0F)) : uint8_t((b & 0x0F) | (value << 4));
@@ -685,6 +686,13 @@ QImage ImageOfStore(const TDIBSharedImage& s) {
       image = QImage(w, h, QImage::Format_Indexed8);
       if (image.isNull()) return {};
       image.setColorTable(ColourTableOf(s, s.colorCount));
+      if (s.compressed) {
+        // Run-length data are decoded straight into the image, which has the same rows
+        // as a decoded store: no decoded copy is held beside it.
+        image.fill(0);
+        DecodeRunLength(s.pixels, s.size, 8, image.scanLine(h - 1), w, h, -image.bytesPerLine());
+        break;
+      }
       for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), row(y), size_t(w));
       break;
     }
@@ -724,7 +732,8 @@ QImage ImageOfStore(const TDIBSharedImage& s) {
 }  // namespace
 
 QImage TDIB::ToImage() const {
-  if (store_->compressed) {
+  // 4-bit run-length data are decoded into a store first and widened to 8 bits from it.
+  if (store_->compressed && store_->depth != 8) {
     TDIBSharedImage decoded;
     decoded.Decompress(*store_, true);
     return ImageOfStore(decoded);

@@ -150,6 +150,10 @@ const std::shared_ptr<TDIBSharedImage>& EmptyStore();
 // Row size in bytes of a picture: rows are padded to a multiple of 4 bytes.
 inline int64_t DibRowBytes(int64_t depth, int64_t width) { return ((depth * width + 31) / 32) * 4; }
 
+// The most pixel bytes a picture read from a bitmap file or packed DIB may hold once
+// decoded; larger ones are refused as invalid.
+constexpr int64_t kMaxReadPixelBytes = int64_t(256) << 20;
+
 class TDIB;
 
 // The drawing surface of a picture.  It offers what the program draws on pictures:

@@ -28,14 +28,18 @@ constexpr uint32_t kCompressionRle8 = 1;
 constexpr uint32_t kCompressionRle4 = 2;
 constexpr uint32_t kCompressionBitFields = 3;
 
-// Limits on what a file may make us allocate.  No picture this program handles comes
-// near 1 GiB of pixels, so a larger one is taken for a damaged or hostile file.  For
-// run-length data the pixels are only allocated when the picture is decoded, so the
-// decoded size is bounded by the size of the data that was actually read: runs and
-// skips let a few bytes stand for many pixels, but not for more than 64 KiB plus 1,024
-// pixel bytes per byte of data.  (A real encoder spends at least 2 bytes per row and
-// per 255 pixels of a run; 1,024 leaves room for rows ended early and for moves.)
-constexpr int64_t kMaxImageSize = int64_t(1) << 30;
+// Limits on what a file may make us allocate.  A picture of more than 256 MiB of pixels
+// (the order of Qt's own image allocation limit) is taken for a damaged or hostile file,
+// whatever its form: no picture this program handles comes near it.  For run-length
+// data the pixels are only allocated when the picture is decoded, so the decoded size is
+// also bounded by the size of the data that was actually read: runs and skips let a few
+// bytes stand for many pixels, but not for more than 64 KiB plus 1,024 pixel bytes per
+// byte of data.  (A real encoder spends at least 2 bytes per row and per 255 pixels of a
+// run; 1,024 leaves room for rows ended early and for moves.)  The data themselves may
+// be larger than the picture (runs of single pixels cost 2 bytes each), but not without
+// bound.
+constexpr int64_t kMaxImageSize = kMaxReadPixelBytes;
+constexpr int64_t kMaxRunLengthBytes = 2 * kMaxImageSize;
 constexpr int64_t kRleBaseAllowance = int64_t(64) << 10;
 constexpr int64_t kRleMaxExpansion = 1024;
 
@@ -68,6 +72,17 @@ bool StoreAccepts(int depth, const ChannelLayout& layout) {
     default:
       return false;
   }
+}
+
+// Bit fields are taken only in the exact layouts a store holds.  Masks elsewhere in the
+// word (red in the top byte, red and blue swapped, overlapping channels) would be read by
+// their widths alone as the standard layout, and the colours would come out wrong.
+bool KnownMasks(uint32_t red, uint32_t green, uint32_t blue) {
+  for (const ChannelLayout* known : {&Layout888(), &Layout555(), &Layout565()})
+    if (red == uint32_t(known->RedMask) && green == uint32_t(known->GreenMask) &&
+        blue == uint32_t(known->BlueMask))
+      return true;
+  return false;
 }
 
 // Swaps rows so that a block read top row first is held bottom row first.
@@ -123,10 +138,13 @@ void ReadPackedInto(TDIBSharedImage& store, TStream& stream, bool plain, int64_t
   int64_t consumed = headerSize;
 
   ChannelLayout layout = depth == 16 ? Layout555() : Layout888();
+  bool knownMasks = true;
   if (compression == kCompressionBitFields) {
     uint8_t masks[kMaskBytes];
     stream.ReadBuffer(masks, kMaskBytes);
-    layout = ChannelLayout::FromMasks(GetU32(masks), GetU32(masks + 4), GetU32(masks + 8));
+    const uint32_t red = GetU32(masks), green = GetU32(masks + 4), blue = GetU32(masks + 8);
+    knownMasks = KnownMasks(red, green, blue);
+    layout = ChannelLayout::FromMasks(red, green, blue);
     consumed += kMaskBytes;
   }
 
@@ -149,6 +167,7 @@ void ReadPackedInto(TDIBSharedImage& store, TStream& stream, bool plain, int64_t
     store.InitStore(1, 1, depth, false, plain, colours.data(), layout);
     ThrowInvalid();  // not reached: the store has refused
   }
+  if (!knownMasks) throw EInvalidGraphicOperation(std::string("PixelFormat in invalid"));
   if (compression > kCompressionBitFields) ThrowInvalid();
   // Run-length data of the other kind than the depth would be decoded as garbage.
   if ((compression == kCompressionRle8 && depth != 8) ||
@@ -158,13 +177,16 @@ void ReadPackedInto(TDIBSharedImage& store, TStream& stream, bool plain, int64_t
 
   // Dimensions: a positive width and a height other than 0 (negative: top row first).
   if (width <= 0 || height == 0) ThrowInvalid();
+  // Run-length rows always run bottom up: only uncompressed and bit-field pictures may be
+  // stored top row first.
+  if (compressed && height < 0) ThrowInvalid();
   const int64_t rows = height < 0 ? -height : height;
   const int64_t rowBytes = DibRowBytes(depth, width);
   if (rowBytes > kMaxImageSize || rows > kMaxImageSize) ThrowInvalid();
   const int64_t imageSize = rowBytes * rows;
   if (imageSize > kMaxImageSize) ThrowInvalid();
   if (compressed) {
-    if (headerImageSize == 0 || headerImageSize > kMaxImageSize) ThrowInvalid();
+    if (headerImageSize == 0 || headerImageSize > kMaxRunLengthBytes) ThrowInvalid();
     if (imageSize > kRleBaseAllowance + kRleMaxExpansion * int64_t(headerImageSize)) ThrowInvalid();
   }
   const int64_t pixelBytes = compressed ? int64_t(headerImageSize) : imageSize;

@@ -104,8 +104,10 @@ void ExpectMatchesQt(const QString& path, const std::string& what) {
   ASSERT_FALSE(oracle.isNull()) << "Qt cannot read the fixture";
   TDIB dib;
   dib.ReadBitmapFile(path);
+  const QImage asRead = dib.ToImage();
   dib.PixelData();  // decodes run-length data
   const QImage mine = dib.ToImage();
+  EXPECT_EQ(asRead, mine);
   ASSERT_EQ(mine.size(), oracle.size());
   // Qt widens 5- and 6-bit channels by shifting alone; ours repeats the top bits.
   const int tolerance = dib.BitDepth() == 16 ? 7 : 0;
@@ -116,6 +118,38 @@ void ExpectMatchesQt(const QString& path, const std::string& what) {
       ASSERT_LE(std::abs(qGreen(a) - qGreen(b)), tolerance) << x << "," << y;
       ASSERT_LE(std::abs(qBlue(a) - qBlue(b)), tolerance) << x << "," << y;
     }
+}
+
+// A file that declares a size but holds only 30 bytes of pixels.
+BmpSpec DeclaredSizeSpec(int32_t width, int32_t height, uint16_t depth, uint32_t compression,
+                         uint32_t imageSize) {
+  BmpSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.depth = depth;
+  spec.compression = compression;
+  spec.imageSize = imageSize;
+  spec.coloursUsed = 1;
+  spec.colours = {0};
+  spec.pixels = QByteArray(30, char(1));
+  if (compression == 3) spec.masks = {{0xFF0000, 0xFF00, 0xFF}};
+  return spec;
+}
+
+QByteArray DeclaredSize(int32_t width, int32_t height, uint16_t depth, uint32_t compression,
+                        uint32_t imageSize) {
+  return BuildBmp(DeclaredSizeSpec(width, height, depth, compression, imageSize));
+}
+
+// A field of /proc/self/status in KiB, or -1.
+int64_t StatusKiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const size_t n = std::strlen(field);
+  while (std::getline(status, line))
+    if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
+      return std::stoll(line.substr(n + 1));
+  return -1;
 }
 
 int64_t PeakVirtualKiB() {
@@ -386,6 +420,10 @@ TEST(DibFileRead, RefusedFiles) {
   EXPECT_EQ(ReadOutcome(with(Canonical(24, 4, 2, 44), [](BmpSpec& s) { s.compression = 1; })),
             invalid);
   EXPECT_EQ(ReadOutcome(with(RleSpec(true), [](BmpSpec& s) { s.imageSize = 0; })), invalid);
+  // Run-length rows stored top row first are not a bitmap; read bottom up they would be
+  // upside down.
+  for (bool rle8 : {true, false})
+    EXPECT_EQ(ReadOutcome(with(RleSpec(rle8), [](BmpSpec& s) { s.height = -s.height; })), invalid);
   // Sizes that cannot be a picture.
   EXPECT_EQ(ReadOutcome(with(base8, [](BmpSpec& s) { s.width = 0; })), invalid);
   EXPECT_EQ(ReadOutcome(with(base8, [](BmpSpec& s) { s.width = -4; })), invalid);
@@ -441,32 +479,134 @@ TEST(DibFileRead, TruncatedAtEveryOffset) {
 }
 
 TEST(DibFileRead, HugeDeclaredSizesAllocateNothing) {
-  auto hostile = [](int32_t width, int32_t height, uint16_t depth, uint32_t compression,
-                    uint32_t imageSize) {
-    BmpSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.depth = depth;
-    spec.compression = compression;
-    spec.imageSize = imageSize;
-    spec.coloursUsed = 1;
-    spec.colours = {0};
-    spec.pixels = QByteArray(30, char(1));
-    return BuildBmp(spec);
-  };
+  const auto& hostile = DeclaredSize;
   const int64_t peakBefore = PeakVirtualKiB();
   // Beyond what any picture may hold.
   EXPECT_EQ(ReadOutcome(hostile(100000, 100000, 8, 0, 0)), "EInvalidGraphic: DIB is invalid");
   EXPECT_EQ(ReadOutcome(hostile(100000, -100000, 8, 0, 0)), "EInvalidGraphic: DIB is invalid");
   // Plausible sizes the file cannot hold.
-  EXPECT_EQ(ReadOutcome(hostile(20000, 20000, 8, 0, 0)), "EReadError: Stream read error");
-  EXPECT_EQ(ReadOutcome(hostile(20000, -20000, 8, 0, 0)), "EReadError: Stream read error");
+  EXPECT_EQ(ReadOutcome(hostile(16000, 16000, 8, 0, 0)), "EReadError: Stream read error");
+  EXPECT_EQ(ReadOutcome(hostile(16000, -16000, 8, 0, 0)), "EReadError: Stream read error");
   // Run-length data that claim more bytes than there are.
   EXPECT_EQ(ReadOutcome(hostile(4000, 4000, 8, 1, 500000000)), "EReadError: Stream read error");
   // Run-length data too short for the picture they claim to be.
   EXPECT_EQ(ReadOutcome(hostile(20000, 20000, 8, 1, 30)), "EInvalidGraphic: DIB is invalid");
   EXPECT_EQ(ReadOutcome(hostile(30000, 30000, 4, 2, 30)), "EInvalidGraphic: DIB is invalid");
   EXPECT_LT(PeakVirtualKiB() - peakBefore, 64 * 1024);
+}
+
+// Pictures are capped at 256 MiB of pixels, however small the file: sizes at the cap get
+// as far as reading the pixels (the 30 bytes there are too few), one row more is refused.
+TEST(DibFileRead, DecodedPicturesAreCapped) {
+  ASSERT_EQ(kMaxReadPixelBytes, int64_t(256) << 20);
+  const std::string invalid = "EInvalidGraphic: DIB is invalid";
+  const std::string shortRead = "EReadError: Stream read error";
+  struct Case {
+    int32_t width, height;
+    uint16_t depth;
+    uint32_t compression, imageSize;
+    std::string outcome;
+  };
+  const Case cases[] = {
+      {16384, 16384, 8, 0, 0, shortRead},
+      {16384, 16385, 8, 0, 0, invalid},
+      {16384, -16385, 8, 0, 0, invalid},
+      {4096, 21845, 24, 0, 0, shortRead},  // 12,288-byte rows
+      {4096, 21846, 24, 0, 0, invalid},
+      {8192, 8192, 32, 3, 0, shortRead},
+      {8192, 8193, 32, 3, 0, invalid},
+      {16384, 16384, 8, 1, 262144, shortRead},
+      {16385, 16384, 8, 1, 262144, invalid},  // rows padded to 16,388 bytes
+      {32768, 16384, 4, 2, 262144, shortRead},
+      {32768, 16385, 4, 2, 262144, invalid},
+      // A 983 KB RLE8 file claiming 31,000 x 31,000 pixels (916 MiB decoded).
+      {31000, 31000, 8, 1, 983040, invalid},
+      // Run-length data of more than twice the cap, whatever picture they stand for.
+      {4000, 4000, 8, 1, 600000000, invalid},
+      {4000, 4000, 8, 1, 536870912, shortRead},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadOutcome(DeclaredSize(c.width, c.height, c.depth, c.compression, c.imageSize)),
+              c.outcome)
+        << c.width << " x " << c.height << " depth " << c.depth << " compression " << c.compression;
+  }
+}
+
+// Bit fields are read only in the exact layouts of a store; masks of the right widths in
+// other places would give wrong colours without a word.
+TEST(DibFileRead, BitFieldsOnlyInKnownLayouts) {
+  const std::string refused = "EInvalidGraphicOperation: PixelFormat in invalid";
+  struct Case {
+    uint16_t depth;
+    std::array<uint32_t, 3> masks;  // red, green, blue
+    std::string outcome;
+  };
+  const Case cases[] = {
+      {32, {0xFF0000, 0xFF00, 0xFF}, ""},
+      {16, {0xF800, 0x7E0, 0x1F}, ""},
+      {16, {0x7C00, 0x3E0, 0x1F}, ""},
+      {32, {0xFF000000, 0xFF00, 0xFF0000}, refused},
+      {32, {0xFF, 0xFF00, 0xFF0000}, refused},  // red and blue swapped
+      {32, {0xFF000000, 0xFF0000, 0xFF00}, refused},
+      {32, {0xFF, 0xFF, 0xFF}, refused},  // overlapping
+      {32, {0x7C00, 0x3E0, 0x1F}, refused},
+      {32, {0, 0, 0}, refused},
+      {16, {0x1F, 0x3E0, 0x7C00}, refused},  // red and blue swapped
+      {16, {0x1F, 0x7E0, 0xF800}, refused},
+      {16, {0xF800, 0x7C0, 0x3E}, refused},    // 5-5-5 one bit up
+      {16, {0x7C00, 0x3E0, 0x801F}, refused},  // a stray bit above blue
+      {16, {0xFF0000, 0xFF00, 0xFF}, refused},
+      {8, {0x1F, 0x3E0, 0x7C00}, refused},
+      {2, {0x1F, 0x3E0, 0x7C00}, "EInvalidGraphicOperation: Bitcount in invalid (2)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "depth " << c.depth << " masks " << std::hex << c.masks[0]
+                                      << " " << c.masks[1] << " " << c.masks[2]);
+    // Two rows stored top row first: red on top, black below.
+    BmpSpec spec;
+    spec.width = 2;
+    spec.height = -2;
+    spec.depth = c.depth;
+    spec.compression = 3;
+    spec.masks = c.masks;
+    if (c.depth <= 8) spec.colours = RandomBmpColours(1 << c.depth, 5);
+    spec.pixels = c.depth >= 16 ? PackBmpRows(c.depth, 2, {{c.masks[0], c.masks[0]}, {0, 0}}, true)
+                                : QByteArray(qsizetype(BmpRowBytes(c.depth, 2) * 2), char(0));
+    TDIB dib;
+    EXPECT_EQ(Outcome([&] { dib = ReadBytes(BuildBmp(spec)); }), c.outcome);
+    if (!c.outcome.empty()) continue;
+    const QImage image = dib.ToImage();
+    EXPECT_EQ(image.pixel(1, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(image.pixel(1, 1), qRgb(0, 0, 0));
+  }
+}
+
+// ToImage of an 8-bit picture still held as run-length data decodes it once, into the
+// image, rather than into a decoded store that is then copied.
+TEST(DibFileRead, RunLengthImageIsNotDecodedTwice) {
+  const int side = 6000;  // 36,000,000 pixel bytes
+  QByteArray data;
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; x += 250) data += QByteArray::fromHex("fa") + char(1 + (x + y) % 200);
+    data += QByteArray(2, char(0));
+  }
+  data += QByteArray::fromHex("0001");
+  BmpSpec spec = RleSpec(true);
+  spec.width = spec.height = side;
+  spec.pixels = data;
+  const TDIB dib = ReadBytes(BuildBmp(spec));
+  ASSERT_TRUE(dib.IsCompressed());
+
+  // Writing 5 to clear_refs starts the peak resident size afresh from the current one.
+  std::ofstream clear("/proc/self/clear_refs");
+  if (!(clear << "5" << std::flush) || StatusKiB("VmHWM") < 0)
+    GTEST_SKIP() << "cannot reset the peak resident size";
+  clear.close();
+  const int64_t before = StatusKiB("VmRSS");
+  const QImage image = dib.ToImage();
+  const int64_t peak = StatusKiB("VmHWM");
+  EXPECT_EQ(image.pixel(0, side - 1), spec.colours[1] | 0xFF000000u);
+  EXPECT_LT(peak - before, int64_t(side) * side * 3 / 2 / 1024);
 }
 
 TEST(DibFileRead, RunLengthDataStayAsRead) {
@@ -508,7 +648,9 @@ TEST(DibFileRead, RunLengthOverruns) {
       spec.pixels = QByteArray(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
       TDIB dib = ReadBytes(BuildBmp(spec));
       ASSERT_TRUE(dib.IsCompressed());
+      const QImage asRead = dib.ToImage();
       dib.PixelData();
+      EXPECT_EQ(dib.ToImage(), asRead);
       EXPECT_EQ(dib.ImageSize(), BmpRowBytes(spec.depth, spec.width) * spec.height);
     }
   }
