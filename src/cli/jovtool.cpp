@@ -9,6 +9,7 @@
 #include <map>
 
 #include "cli/cliutil.h"
+#include "cli/cmdcheck.h"
 #include "cli/cmdexport.h"
 #include "cli/demo.h"
 #include "common/errors.h"
@@ -25,6 +26,7 @@ constexpr char kUsage[] =
     "                         write image INDEX as a bitmap file\n"
     "  export LIB DIR [--from N] [--to M]\n"
     "                         write images N..M as an exchange folder\n"
+    "  check LIB [--json]     list the structural problems of a library\n"
     "  demo DIR [--quiet]     write small demo libraries of every variant into DIR\n";
 
 QString JsonString(const QString& text) {
@@ -40,8 +42,9 @@ int CmdInfo(const QStringList& raw) {
   const QString label = TypeLabel(jov.FileType, jov.OffSet);
   if (args.Has(QStringLiteral("--json"))) {
     // Written by hand to keep the documented key order; one image per line.
-    QString out = QStringLiteral("{\n  \"file\": %1,\n  \"fileType\": %2,\n  \"offSet\": %3,\n"
-                                 "  \"imageCount\": %4,\n  \"typeLabel\": %5,\n  \"images\": [")
+    QString out = QStringLiteral(
+                      "{\n  \"file\": %1,\n  \"fileType\": %2,\n  \"offSet\": %3,\n"
+                      "  \"imageCount\": %4,\n  \"typeLabel\": %5,\n  \"images\": [")
                       .arg(JsonString(jov.FileName))
                       .arg(jov.FileType)
                       .arg(jov.OffSet)
@@ -50,8 +53,9 @@ int CmdInfo(const QStringList& raw) {
     for (int i = 0; i < jov.ImageCount; ++i) {
       jov.ImageAt(i);
       const std::optional<int32_t> entry = jov.EntryOf(i);
-      out += QStringLiteral("%1\n    {\"index\": %2, \"width\": %3, \"height\": %4, \"px\": %5, "
-                            "\"py\": %6, \"offset\": %7}")
+      out += QStringLiteral(
+                 "%1\n    {\"index\": %2, \"width\": %3, \"height\": %4, \"px\": %5, "
+                 "\"py\": %6, \"offset\": %7}")
                  .arg(i == 0 ? "" : ",")
                  .arg(i)
                  .arg(jov.Width)
@@ -73,7 +77,12 @@ int CmdInfo(const QStringList& raw) {
   out += QStringLiteral("images: %1\n").arg(jov.ImageCount);
   for (int i = 0; i < jov.ImageCount; ++i) {
     jov.ImageAt(i);
-    out += QStringLiteral("%1 %2x%3 %4 %5\n").arg(i).arg(jov.Width).arg(jov.Height).arg(jov.px).arg(jov.py);
+    out += QStringLiteral("%1 %2x%3 %4 %5\n")
+               .arg(i)
+               .arg(jov.Width)
+               .arg(jov.Height)
+               .arg(jov.px)
+               .arg(jov.py);
     if (out.size() > 1 << 16) {
       PrintOut(out);
       out.clear();
@@ -94,6 +103,7 @@ int main(int argc, char** argv) {
       {QStringLiteral("demo"), CmdDemo},
       {QStringLiteral("export-one"), CmdExportOne},
       {QStringLiteral("export"), CmdExport},
+      {QStringLiteral("check"), CmdCheck},
   };
   if (args.isEmpty() || !commands.count(args[0])) {
     if (!args.isEmpty() && args[0] != QLatin1String("--help"))

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QStringList>
+
+// jovtool check LIB [--json]
+int CmdCheck(const QStringList& args);

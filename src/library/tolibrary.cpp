@@ -1,0 +1,122 @@
+#include "library/tolibrary.h"
+
+#include <QRect>
+#include <variant>
+
+#include "common/errors.h"
+
+namespace {
+
+constexpr QRgb kBlack = 0xFF000000;
+
+// Refuses a picture no record can hold before work is touched.
+void CheckRecordSize(int w, int h) {
+  if (w > kMaxRecordPictureWidth || h > kMaxRecordPictureHeight)
+    throw EInvalidGraphic(QStringLiteral("A picture of %1 x %2 pixels is too large for an image "
+                                         "record (at most %3 x %4)")
+                              .arg(w)
+                              .arg(h)
+                              .arg(kMaxRecordPictureWidth)
+                              .arg(kMaxRecordPictureHeight));
+}
+
+// Makes work a W x h picture in palette, all of it the palette colour nearest to black,
+// and returns its surface; nullptr (and work emptied) for an empty picture.
+TDIBCanvas* PrepareWork(TDIB& work, const TColorTable& palette, int w, int h) {
+  CheckRecordSize(w, h);
+  if (w <= 0 || h <= 0) {
+    work.MakeEmpty();
+    return nullptr;
+  }
+  const int stored = int(LibraryRowWidth(w));
+  // One Recreate instead of ChangeWidth and ChangeHeight: it gives the same W x h
+  // picture, allocates once when the size changes (not at all when it repeats), and
+  // makes the picture 8-bit whatever depth it held before.
+  work.Recreate(stored, h, 8);
+  work.ColorEntries = palette;
+  work.CommitColors();
+  TDIBCanvas& surface = work.Surface();
+  surface.FillRect(QRect(0, 0, stored, h), kBlack);
+  return &surface;
+}
+
+}  // namespace
+
+QSize PictureSize(const TPicture& picture) {
+  const TPicture::Content& g = picture.Graphic;
+  if (const auto* dib = std::get_if<TDIB>(&g)) return {dib->PixelWidth(), dib->PixelHeight()};
+  if (const auto* image = std::get_if<QImage>(&g))
+    return image->isNull() ? QSize(0, 0) : image->size();
+  if (const auto* other = std::get_if<std::shared_ptr<const TGraphic>>(&g); other && *other)
+    return {(*other)->Width(), (*other)->Height()};
+  return {0, 0};
+}
+
+void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const QImage& picture) {
+  const int w = picture.isNull() ? 0 : picture.width(), h = picture.isNull() ? 0 : picture.height();
+  TDIBCanvas* surface = PrepareWork(work, palette, w, h);
+  if (surface == nullptr) return;
+  if (picture.hasAlphaChannel()) {
+    QImage opaque = picture;
+    BlendOverBlack(opaque);
+    surface->Draw(0, 0, opaque);
+  } else {
+    surface->Draw(0, 0, picture);
+  }
+}
+
+void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const TDIB& picture) {
+  if (&work == &picture) {
+    // Drawing a picture into itself: take a shared copy first, so that the resize
+    // below does not throw away the pixels to be drawn.
+    const TDIB source(picture);
+    ToLibraryBitmap(work, palette, source);
+    return;
+  }
+  TDIBCanvas* surface = PrepareWork(work, palette, picture.PixelWidth(), picture.PixelHeight());
+  if (surface != nullptr && !picture.IsEmpty()) surface->Draw(0, 0, picture);
+}
+
+void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const TPicture& picture) {
+  const TPicture::Content& g = picture.Graphic;
+  if (const auto* dib = std::get_if<TDIB>(&g)) {
+    ToLibraryBitmap(work, palette, *dib);
+  } else if (const auto* image = std::get_if<QImage>(&g)) {
+    ToLibraryBitmap(work, palette, *image);
+  } else if (const auto* other = std::get_if<std::shared_ptr<const TGraphic>>(&g);
+             other && *other) {
+    TDIBCanvas* surface = PrepareWork(work, palette, (*other)->Width(), (*other)->Height());
+    if (surface != nullptr) (*other)->Draw(*surface, 0, 0);
+  } else {
+    work.MakeEmpty();
+  }
+}
+
+void BlendOverBlack(QImage& image) {
+  if (image.isNull() || !image.hasAlphaChannel()) return;
+  switch (image.format()) {
+    case QImage::Format_Indexed8:
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB: {
+      QList<QRgb> table = image.colorTable();
+      for (QRgb& c : table) c = qPremultiply(c) | kBlack;
+      image.setColorTable(table);
+      return;
+    }
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+      break;
+    default:
+      image.convertTo(QImage::Format_ARGB32);
+      break;
+  }
+  // Premultiplying gives the colour over black in the colour channels (x * a / 255,
+  // rounded); the alpha channel then says opaque.
+  const bool premultiplied = image.format() == QImage::Format_ARGB32_Premultiplied;
+  const int w = image.width(), h = image.height();
+  for (int y = 0; y < h; ++y) {
+    auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < w; ++x) row[x] = (premultiplied ? row[x] : qPremultiply(row[x])) | kBlack;
+  }
+  image.reinterpretAsFormat(QImage::Format_RGB32);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+// Turning a picture of any kind into the 8-bit picture an image record stores: rows of
+// palette indices of the library palette, the width rounded up to a multiple of 4.
+
+#include <QImage>
+#include <QSize>
+#include <cstdint>
+
+#include "bitmap/dib.h"
+
+// Record sizes are stored as i16, and the stored width is the picture's width rounded
+// up to a multiple of 4: these are the largest pictures a record can hold.
+inline constexpr int kMaxRecordPictureWidth = 32764;
+inline constexpr int kMaxRecordPictureHeight = 32767;
+
+// The stored width of a picture w pixels wide: the byte width of an 8-bit row rounded up
+// to a multiple of 4 (1..4 give 4, 5 gives 8).
+inline constexpr int64_t LibraryRowWidth(int64_t w) {
+  return (w * 8 + 31) / 32 * 4;
+}
+
+// Width and height of a picture; (0, 0) for an empty holder.
+QSize PictureSize(const TPicture& picture);
+
+// Fills work with picture as an 8-bit picture in palette: work becomes W x h with
+// W = LibraryRowWidth(w) and palette as its colours, the whole of it is filled with the
+// palette colour nearest to black, and the picture is drawn unscaled at (0, 0) with
+// every pixel taking the index of the nearest palette colour (a colour of the palette
+// takes its own index: the first entry that holds it).  Pixels with transparency are
+// first blended over black.  PixelData then holds the record's pixel block (bottom row
+// first, W bytes a row).  work keeps its pixel block when the size repeats.
+//
+// An empty picture empties work.  A picture larger than a record can hold throws
+// EInvalidGraphic and leaves work as it was.
+void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const TPicture& picture);
+void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const QImage& picture);
+void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const TDIB& picture);
+
+// Makes image opaque by blending every pixel with transparency over black: a fully
+// transparent pixel becomes black, a half transparent one half its colour.  Pictures
+// with a colour table keep it (its colours are blended); others end up as RGB32.
+// Pictures without transparency are left as they are.
+void BlendOverBlack(QImage& image);

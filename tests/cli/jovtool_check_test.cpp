@@ -1,0 +1,74 @@
+// jovtool check as a script runs it: output and exit status.
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "support/libbuilder.h"
+
+namespace {
+
+struct ToolRun {
+  int code;
+  QString out;
+  QString err;
+};
+
+ToolRun Jovtool(const QStringList& args) {
+  QProcess p;
+  p.start(QStringLiteral(JOVTOOL_PATH), args);
+  p.waitForFinished(60000);
+  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+          QString::fromUtf8(p.readAllStandardError())};
+}
+
+TEST(JovtoolCheck, ExitStatusAndOutputFollowTheProblemsFound) {
+  QTemporaryDir dir;
+  LibraryBuilder sound(0);
+  sound.Add8(4, 1, 0, 0, std::vector<uint8_t>(4, 1));
+  const QString soundPath = sound.Write(dir.path(), "sound");
+  const ToolRun ok = Jovtool({"check", soundPath});
+  EXPECT_EQ(ok.code, 0);
+  EXPECT_EQ(ok.out, "ok\n");
+  EXPECT_EQ(ok.err, "");
+  const ToolRun okJson = Jovtool({"check", soundPath, "--json"});
+  EXPECT_EQ(okJson.code, 0);
+  EXPECT_EQ(QJsonDocument::fromJson(okJson.out.toUtf8()).object()["problems"].toArray().size(), 0);
+
+  LibraryBuilder bad = sound;
+  bad.dataCount = 3;
+  bad.AddEntry(9999);
+  const QString badPath = bad.Write(dir.path(), "bad");
+  const ToolRun text = Jovtool({"check", badPath});
+  EXPECT_EQ(text.code, 1);
+  EXPECT_EQ(text.err.toStdString(),
+            "jovtool: the image count is 3 in the data file but 2 in the index file\n");
+  EXPECT_EQ(text.out.toStdString(),
+            "the image count is 3 in the data file but 2 in the index file\n"
+            "image 1: entry 9999 lies past the end of the data file (1092 bytes)\n"
+            "image 2 has no index entry\n");
+  const ToolRun json = Jovtool({"check", badPath, "--json"});
+  EXPECT_EQ(json.code, 1);
+  const QJsonObject root = QJsonDocument::fromJson(json.out.toUtf8()).object();
+  EXPECT_EQ(root["file"].toString(), badPath);
+  const QJsonArray problems = root["problems"].toArray();
+  ASSERT_EQ(problems.size(), 3);
+  EXPECT_TRUE(problems[0].toObject()["index"].isNull());
+  EXPECT_EQ(problems[1].toObject()["index"].toInt(), 1);
+  EXPECT_EQ(problems[1].toObject()["problem"].toString(),
+            "image 1: entry 9999 lies past the end of the data file (1092 bytes)");
+
+  // Not a library, a missing one, and wrong command lines.
+  WriteFileBytes(dir.filePath("x.jov"), "not a library");
+  EXPECT_EQ(Jovtool({"check", dir.filePath("x.jov")}).code, 1);
+  EXPECT_EQ(Jovtool({"check", dir.filePath("none.jov")}).code, 1);
+  EXPECT_EQ(Jovtool({"check"}).code, 2);
+  EXPECT_EQ(Jovtool({"check", soundPath, soundPath}).code, 2);
+  EXPECT_EQ(Jovtool({"check", soundPath, "--yaml"}).code, 2);
+}
+
+}  // namespace
