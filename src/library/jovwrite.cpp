@@ -11,6 +11,7 @@
 #include "library/jovformat.h"
 #include "library/jovjournal.h"
 #include "library/myjov.h"
+#include "library/tolibrary.h"
 
 namespace {
 
@@ -77,26 +78,40 @@ void TJOV::ResyncAfterFailure() {
 // ---------------------------------------------------------------------------------------
 // Placements
 
-bool TJOV::WritePlacement(int index, int fieldOffset, int16_t value) {
+bool TJOV::WritePlacement(int index, int fieldOffset, const uint8_t* bytes, int length) {
   if (!IsOpen()) return true;
-  uint8_t bytes[2];
-  PutI16(bytes, value);
   Change([&](TJovTransaction& t) {
     const std::optional<int32_t> entry = EntryOf(index);
     if (!entry) return;
     const int64_t at = int64_t(*entry) + fieldOffset;
     // Never write outside the data file: a damaged entry is left alone.
     if (*entry < 0 || int64_t(*entry) + jov::kImageHeaderSize > t.OldSize(TLibFile::Data)) return;
-    t.Protect(TLibFile::Data, at, 2);
+    t.Protect(TLibFile::Data, at, length);
     t.Begin();
-    t.Write(TLibFile::Data, at, bytes, 2);
+    t.Write(TLibFile::Data, at, bytes, length);
     t.Commit();
   });
   return true;
 }
 
-bool TJOV::SetImagePx(int index, int16_t value) { return WritePlacement(index, 4, value); }
-bool TJOV::SetImagePy(int index, int16_t value) { return WritePlacement(index, 6, value); }
+bool TJOV::SetImagePx(int index, int16_t value) {
+  uint8_t bytes[2];
+  PutI16(bytes, value);
+  return WritePlacement(index, 4, bytes, 2);
+}
+
+bool TJOV::SetImagePy(int index, int16_t value) {
+  uint8_t bytes[2];
+  PutI16(bytes, value);
+  return WritePlacement(index, 6, bytes, 2);
+}
+
+bool TJOV::SetImagePlacement(int index, int16_t x, int16_t y) {
+  uint8_t bytes[4];
+  PutI16(bytes, x);
+  PutI16(bytes + 2, y);
+  return WritePlacement(index, 4, bytes, 4);
+}
 
 // ---------------------------------------------------------------------------------------
 // Appending
@@ -141,16 +156,7 @@ void TJOV::AppendRecord(int width, int height, int x, int y, const uint8_t* pixe
   });
 }
 
-bool TJOV::AppendBlankImage() {
-  if (!IsOpen()) return true;
-  static const uint8_t kBlackPixel = 0;
-  try {
-    AppendRecord(1, 1, 1, 1, &kBlackPixel);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
+bool TJOV::AppendBlankImage() { return AppendImage(TPicture(), 0, 0); }
 
 // ---------------------------------------------------------------------------------------
 // Replacing
@@ -223,4 +229,32 @@ bool TJOV::ReplaceRecord(int index, int width, int height, const uint8_t* pixels
     replaced = true;
   });
   return replaced;
+}
+
+// ---------------------------------------------------------------------------------------
+// Pictures
+
+bool TJOV::ReplaceImage(int index, const TPicture& picture) {
+  ToLibraryBitmap(workDIB_, Palette, picture);
+  if (!IsOpen()) return false;
+  return ReplaceRecord(index, workDIB_.PixelWidth(), workDIB_.PixelHeight(), workDIB_.PixelData());
+}
+
+bool TJOV::AppendImage(const TPicture& picture, int16_t x, int16_t y, QString* error) {
+  const QSize size = PictureSize(picture);
+  const bool blank = size.width() <= 1 || size.height() <= 1;
+  try {
+    if (!blank) ToLibraryBitmap(workDIB_, Palette, picture);
+    if (!IsOpen()) return true;
+    // Too thin to be a sprite: the placeholder stands in, without the placement.
+    static const uint8_t kBlackPixel = 0;
+    if (blank)
+      AppendRecord(1, 1, 1, 1, &kBlackPixel);
+    else
+      AppendRecord(workDIB_.PixelWidth(), workDIB_.PixelHeight(), x, y, workDIB_.PixelData());
+    return true;
+  } catch (const std::exception& e) {
+    if (error) *error = QString::fromUtf8(e.what());
+    return false;
+  }
 }

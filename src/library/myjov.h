@@ -76,6 +76,8 @@ class TJOV {
   // Write px / py of record index (the first pair only).  Always true.
   bool SetImagePx(int index, int16_t value);
   bool SetImagePy(int index, int16_t value);
+  // Writes px and py of record index together, as one change.  Always true.
+  bool SetImagePlacement(int index, int16_t x, int16_t y);
 
   // The record writers (FileType 0 and 1).  Each change is one transaction over the
   // pair of files: after it, or after the process dies anywhere in it, the files are
@@ -87,8 +89,8 @@ class TJOV {
   bool ReplaceImage(int index, const TPicture& picture);
   // Appends the picture as the new last image; a picture 1 pixel wide or high becomes
   // the placeholder record.  True also when no library is open (nothing is written);
-  // false when an error was caught.
-  bool AppendImage(const TPicture& picture, int16_t x, int16_t y);
+  // false when an error was caught (its message then goes to error, when given).
+  bool AppendImage(const TPicture& picture, int16_t x, int16_t y, QString* error = nullptr);
   // Appends the 1 x 1 placeholder record (placement 1, 1).  Results as AppendImage.
   bool AppendBlankImage();
 
@@ -134,7 +136,7 @@ class TJOV {
   void RefreshFromFiles();
   void ResyncAfterFailure();
   void GrowTables();
-  bool WritePlacement(int index, int fieldOffset, int16_t value);
+  bool WritePlacement(int index, int fieldOffset, const uint8_t* bytes, int length);
   void MakeOutputEmpty();
   void MakeOutputOnePixel();
   void DrawPicture(QPainter& canvas, const QRect& target, const QImage& picture, QRgb key);
