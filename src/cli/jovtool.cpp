@@ -10,6 +10,7 @@
 
 #include "cli/cliutil.h"
 #include "cli/cmdcheck.h"
+#include "cli/cmdedit.h"
 #include "cli/cmdexport.h"
 #include "cli/demo.h"
 #include "common/errors.h"
@@ -26,6 +27,12 @@ constexpr char kUsage[] =
     "                         write image INDEX as a bitmap file\n"
     "  export LIB DIR [--from N] [--to M]\n"
     "                         write images N..M as an exchange folder\n"
+    "  replace LIB INDEX PICTURE\n"
+    "                         replace the pixels of image INDEX by a picture file\n"
+    "  add LIB PICTURE [--placement X,Y]\n"
+    "                         append a picture file as the new last image\n"
+    "  set-placement LIB INDEX X Y\n"
+    "                         write the placement of image INDEX\n"
     "  check LIB [--json]     list the structural problems of a library\n"
     "  demo DIR [--quiet]     write small demo libraries of every variant into DIR\n";
 
@@ -104,6 +111,9 @@ int main(int argc, char** argv) {
       {QStringLiteral("export-one"), CmdExportOne},
       {QStringLiteral("export"), CmdExport},
       {QStringLiteral("check"), CmdCheck},
+      {QStringLiteral("replace"), CmdReplace},
+      {QStringLiteral("add"), CmdAdd},
+      {QStringLiteral("set-placement"), CmdSetPlacement},
   };
   if (args.isEmpty() || !commands.count(args[0])) {
     if (!args.isEmpty() && args[0] != QLatin1String("--help"))
