@@ -1,0 +1,137 @@
+// jovtool edits killed with SIGKILL at random instants: every library found afterwards is
+// the old pair of files or the new pair, and has no structural problem.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "library/jovcheck.h"
+#include "library/jovjournal.h"
+#include "library/myjov.h"
+#include "support/libbuilder.h"
+
+namespace {
+
+QByteArray ReadBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Starts jovtool with args; returns its process id.
+pid_t Spawn(const QStringList& args) {
+  std::vector<QByteArray> bytes;
+  bytes.push_back(QByteArrayLiteral(JOVTOOL_PATH));
+  for (const QString& a : args) bytes.push_back(a.toLocal8Bit());
+  std::vector<char*> argv;
+  for (QByteArray& b : bytes) argv.push_back(b.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int devnull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return status;
+}
+
+struct Edit {
+  QStringList args;  // after the library path
+  QByteArray data, index;
+  std::chrono::microseconds duration{0};
+};
+
+TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
+  // Memory-backed when possible: a killed process loses nothing the page cache holds,
+  // so the disk is not what is tested here, and kills come quicker.
+  const QFileInfo shm(QStringLiteral("/dev/shm"));
+  QTemporaryDir dir(shm.isDir() && shm.isWritable() ? QStringLiteral("/dev/shm/jovkill-XXXXXX")
+                                                    : QString());
+  // About 3 MB: 40 images of 200 x 180 and 4 small ones.
+  LibraryBuilder b(0);
+  for (int i = 0; i < 44; ++i) {
+    const int w = i % 11 == 3 ? 12 : 200, h = i % 11 == 3 ? 9 : 180;
+    std::vector<uint8_t> pixels(size_t(w * h));
+    for (size_t k = 0; k < pixels.size(); ++k) pixels[k] = uint8_t(k * 7 + i);
+    b.Add8(int16_t(w), int16_t(h), int16_t(i), int16_t(-i), pixels);
+  }
+  const QString lib = b.Write(dir.path(), "lib");
+  const QString index = dir.filePath("lib.JOX");
+  const QByteArray baseData = ReadBytes(lib), baseIndex = ReadBytes(index);
+  // Pictures from the library itself: one of each size.
+  const QString big = dir.filePath("big.bmp"), small = dir.filePath("small.bmp");
+  ASSERT_EQ(Wait(Spawn({"export-one", lib, "0", big})), 0);
+  ASSERT_EQ(Wait(Spawn({"export-one", lib, "3", small})), 0);
+
+  std::vector<Edit> edits(4);
+  edits[0].args = QStringList{"replace", "1", small};  // shrinks: 3 MB move to the start
+  edits[1].args = QStringList{"replace", "3", big};    // grows: the tail moves to the end
+  edits[2].args = QStringList{"add", big, "--placement", "5,-7"};
+  edits[3].args = QStringList{"set-placement", "40", "100", "-100"};
+  auto lay = [&] {
+    WriteFileBytes(lib, baseData);
+    WriteFileBytes(index, baseIndex);
+    QFile::remove(JournalPathOf(lib));
+  };
+  for (Edit& e : edits) {
+    lay();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Wait(Spawn(QStringList{e.args[0], lib} + e.args.mid(1))), 0) << e.args.join(' ').toStdString();
+    e.duration = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
+    e.data = ReadBytes(lib);
+    e.index = ReadBytes(index);
+    ASSERT_NE(e.data + e.index, baseData + baseIndex);
+  }
+
+  constexpr int kKills = 600;
+  std::mt19937 random(20261208);
+  int interrupted = 0, olds = 0, news = 0;
+  for (int kill = 0; kill < kKills; ++kill) {
+    const Edit& e = edits[size_t(kill) % edits.size()];
+    SCOPED_TRACE(testing::Message() << "kill " << kill << ": " << e.args.join(' ').toStdString());
+    lay();
+    const pid_t pid = Spawn(QStringList{e.args[0], lib} + e.args.mid(1));
+    std::this_thread::sleep_for(std::chrono::microseconds(
+        std::uniform_int_distribution<int64_t>(0, e.duration.count() * 6 / 5)(random)));
+    ::kill(pid, SIGKILL);
+    Wait(pid);
+    if (QFile::exists(JournalPathOf(lib))) ++interrupted;
+
+    TJOV jov;
+    jov.FileName = lib;
+    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    const std::vector<TProblem> problems = CheckLibrary(jov);
+    EXPECT_TRUE(problems.empty()) << problems.front().problem.toStdString();
+    jov.Close();
+    const QByteArray data = ReadBytes(lib), idx = ReadBytes(index);
+    const bool isOld = data == baseData && idx == baseIndex;
+    const bool isNew = data == e.data && idx == e.index;
+    EXPECT_TRUE(isOld || isNew);
+    olds += isOld;
+    news += isNew;
+  }
+  // The kills must land inside changes, not only before or after them.
+  EXPECT_GE(interrupted, 5);
+  std::printf("%d kills: %d left a change half done (rolled back on opening), %d old, %d new\n",
+              kKills, interrupted, olds, news);
+}
+
+}  // namespace
