@@ -25,7 +25,10 @@ constexpr char kUsage[] =
     "                         write image INDEX as a bitmap file\n"
     "  export LIB DIR [--from N] [--to M]\n"
     "                         write images N..M as an exchange folder\n"
-    "  demo DIR [--quiet]     write small demo libraries of every variant into DIR\n";
+    "  demo DIR [--quiet]     write small demo libraries of every variant into DIR\n"
+    "  --help                 show this text\n"
+    "  --version              show the version\n"
+    "exit status: 0 done, 1 the operation failed, 2 the command line is wrong\n";
 
 QString JsonString(const QString& text) {
   const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
@@ -40,8 +43,9 @@ int CmdInfo(const QStringList& raw) {
   const QString label = TypeLabel(jov.FileType, jov.OffSet);
   if (args.Has(QStringLiteral("--json"))) {
     // Written by hand to keep the documented key order; one image per line.
-    QString out = QStringLiteral("{\n  \"file\": %1,\n  \"fileType\": %2,\n  \"offSet\": %3,\n"
-                                 "  \"imageCount\": %4,\n  \"typeLabel\": %5,\n  \"images\": [")
+    QString out = QStringLiteral(
+                      "{\n  \"file\": %1,\n  \"fileType\": %2,\n  \"offSet\": %3,\n"
+                      "  \"imageCount\": %4,\n  \"typeLabel\": %5,\n  \"images\": [")
                       .arg(JsonString(jov.FileName))
                       .arg(jov.FileType)
                       .arg(jov.OffSet)
@@ -50,8 +54,9 @@ int CmdInfo(const QStringList& raw) {
     for (int i = 0; i < jov.ImageCount; ++i) {
       jov.ImageAt(i);
       const std::optional<int32_t> entry = jov.EntryOf(i);
-      out += QStringLiteral("%1\n    {\"index\": %2, \"width\": %3, \"height\": %4, \"px\": %5, "
-                            "\"py\": %6, \"offset\": %7}")
+      out += QStringLiteral(
+                 "%1\n    {\"index\": %2, \"width\": %3, \"height\": %4, \"px\": %5, "
+                 "\"py\": %6, \"offset\": %7}")
                  .arg(i == 0 ? "" : ",")
                  .arg(i)
                  .arg(jov.Width)
@@ -73,7 +78,12 @@ int CmdInfo(const QStringList& raw) {
   out += QStringLiteral("images: %1\n").arg(jov.ImageCount);
   for (int i = 0; i < jov.ImageCount; ++i) {
     jov.ImageAt(i);
-    out += QStringLiteral("%1 %2x%3 %4 %5\n").arg(i).arg(jov.Width).arg(jov.Height).arg(jov.px).arg(jov.py);
+    out += QStringLiteral("%1 %2x%3 %4 %5\n")
+               .arg(i)
+               .arg(jov.Width)
+               .arg(jov.Height)
+               .arg(jov.px)
+               .arg(jov.py);
     if (out.size() > 1 << 16) {
       PrintOut(out);
       out.clear();
@@ -95,9 +105,16 @@ int main(int argc, char** argv) {
       {QStringLiteral("export-one"), CmdExportOne},
       {QStringLiteral("export"), CmdExport},
   };
+  if (args.size() == 1 && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
+    PrintOut(QString::fromLatin1(kUsage));
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == QLatin1String("--version")) {
+    PrintOut(QStringLiteral("jovtool " JOV_VERSION "\n"));
+    return 0;
+  }
   if (args.isEmpty() || !commands.count(args[0])) {
-    if (!args.isEmpty() && args[0] != QLatin1String("--help"))
-      PrintErr(QStringLiteral("jovtool: unknown command %1\n").arg(args[0]));
+    if (!args.isEmpty()) PrintErr(QStringLiteral("jovtool: unknown command %1\n").arg(args[0]));
     PrintErr(QString::fromLatin1(kUsage));
     return 2;
   }
