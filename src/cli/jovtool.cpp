@@ -43,9 +43,8 @@ int CmdInfo(const QStringList& raw) {
   const QString label = TypeLabel(jov.FileType, jov.OffSet);
   if (args.Has(QStringLiteral("--json"))) {
     // Written by hand to keep the documented key order; one image per line.
-    QString out = QStringLiteral(
-                      "{\n  \"file\": %1,\n  \"fileType\": %2,\n  \"offSet\": %3,\n"
-                      "  \"imageCount\": %4,\n  \"typeLabel\": %5,\n  \"images\": [")
+    QString out = QStringLiteral("{\n  \"file\": %1,\n  \"fileType\": %2,\n  \"offSet\": %3,\n"
+                                 "  \"imageCount\": %4,\n  \"typeLabel\": %5,\n  \"images\": [")
                       .arg(JsonString(jov.FileName))
                       .arg(jov.FileType)
                       .arg(jov.OffSet)
@@ -54,9 +53,8 @@ int CmdInfo(const QStringList& raw) {
     for (int i = 0; i < jov.ImageCount; ++i) {
       jov.ImageAt(i);
       const std::optional<int32_t> entry = jov.EntryOf(i);
-      out += QStringLiteral(
-                 "%1\n    {\"index\": %2, \"width\": %3, \"height\": %4, \"px\": %5, "
-                 "\"py\": %6, \"offset\": %7}")
+      out += QStringLiteral("%1\n    {\"index\": %2, \"width\": %3, \"height\": %4, \"px\": %5, "
+                            "\"py\": %6, \"offset\": %7}")
                  .arg(i == 0 ? "" : ",")
                  .arg(i)
                  .arg(jov.Width)
@@ -78,12 +76,7 @@ int CmdInfo(const QStringList& raw) {
   out += QStringLiteral("images: %1\n").arg(jov.ImageCount);
   for (int i = 0; i < jov.ImageCount; ++i) {
     jov.ImageAt(i);
-    out += QStringLiteral("%1 %2x%3 %4 %5\n")
-               .arg(i)
-               .arg(jov.Width)
-               .arg(jov.Height)
-               .arg(jov.px)
-               .arg(jov.py);
+    out += QStringLiteral("%1 %2x%3 %4 %5\n").arg(i).arg(jov.Width).arg(jov.Height).arg(jov.px).arg(jov.py);
     if (out.size() > 1 << 16) {
       PrintOut(out);
       out.clear();

@@ -44,7 +44,9 @@ png_size() {
   local bytes
   bytes=($(od -An -v -tu1 -j16 -N8 "$1"))
   [ ${#bytes[@]} -eq 8 ] || return 1
-  echo "$(((bytes[0] << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3]))x$(((bytes[4] << 24) | (bytes[5] << 16) | (bytes[6] << 8) | bytes[7]))"
+  local width=$(((bytes[0] << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3]))
+  local height=$(((bytes[4] << 24) | (bytes[5] << 16) | (bytes[6] << 8) | bytes[7]))
+  echo "${width}x${height}"
 }
 
 check_tree() {
@@ -91,7 +93,8 @@ check_tree() {
   done
 
   local doc=$prefix/share/doc/jovviewer
-  cmp -s "$doc/README.md" "$source_dir/README.md" || fail "the read-me is not in share/doc/jovviewer"
+  cmp -s "$doc/README.md" "$source_dir/README.md" ||
+    fail "the read-me is not in share/doc/jovviewer"
   local picture
   for picture in $(grep -o 'docs/[A-Za-z0-9_-]*\.png' "$source_dir/README.md" | sort -u); do
     [ -f "$doc/$picture" ] || fail "the read-me's picture $picture is not installed beside it"
@@ -99,19 +102,21 @@ check_tree() {
 
   # Both programs answer --help and --version on stdout with status 0, the viewer without
   # a display.
+  local no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
   local version out
   version=$("$prefix/bin/jovtool" --version) || fail "jovtool --version fails"
   [[ "$version" =~ ^jovtool\ [0-9]+\.[0-9]+ ]] || fail "jovtool --version says '$version'"
   out=$("$prefix/bin/jovtool" --help) || fail "jovtool --help fails"
   [[ "$out" == *"info LIB"* ]] || fail "jovtool --help shows no usage"
-  out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/jovviewer" --version 2>&1) ||
+  out=$("${no_display[@]}" "$prefix/bin/jovviewer" --version 2>&1) ||
     fail "jovviewer --version fails without a display: $out"
   [ "$out" = "jovviewer ${version#jovtool }" ] || fail "jovviewer --version says '$out'"
-  out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/jovviewer" --help 2>/dev/null) ||
+  out=$("${no_display[@]}" "$prefix/bin/jovviewer" --help 2>/dev/null) ||
     fail "jovviewer --help fails without a display"
   [[ "$out" == *"--version"* && "$out" == *"library"* ]] || fail "jovviewer --help says '$out'"
 
-  out=$("$prefix/bin/jovtool" info "$work/demo/demo8.jov") || fail "the installed jovtool cannot list a demo library"
+  out=$("$prefix/bin/jovtool" info "$work/demo/demo8.jov") ||
+    fail "the installed jovtool cannot list a demo library"
   [[ "$out" == *$'\nimages: '* ]] || fail "jovtool info says '$out'"
 }
 
@@ -121,7 +126,8 @@ check_mime() {
   # The database is looked up in the prefix before the system's, and in no user's.
   export XDG_DATA_HOME=$work/data-home
   export XDG_DATA_DIRS=$prefix/share:/usr/local/share:/usr/share
-  update-mime-database "$prefix/share/mime" >&2 || fail "update-mime-database rejects the description"
+  update-mime-database "$prefix/share/mime" >&2 ||
+    fail "update-mime-database rejects the description"
   [ -f "$prefix/share/mime/$type.xml" ] || fail "update-mime-database made no entry for $type"
 
   local files=$work/files

@@ -219,18 +219,14 @@ TEST_F(StartupTest, ViewerOpensItsCommandLineLibraryAndSavesAScreenshot) {
 TEST(ViewerCommandLine, HelpAndVersionNeedNoDisplay) {
   struct Case {
     QStringList args;
-    int code;
     QString pattern;
   };
   const QString version = QStringLiteral("^jovviewer [0-9]+\\.[0-9]+\n$");
   const QString help =
       QStringLiteral("^Usage: .*jovviewer \\[options\\] \\[library\\]\n[\\s\\S]*--version");
   const std::vector<Case> cases = {
-      {{"--version"}, 0, version},
-      {{"-v"}, 0, version},
-      {{"--help"}, 0, help},
-      {{"-h"}, 0, help},
-      {{"some.jov", "--help"}, 0, help},
+      {{"--version"}, version},       {{"-v"}, version}, {{"--help"}, help}, {{"-h"}, help},
+      {{"some.jov", "--help"}, help},
   };
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -242,7 +238,7 @@ TEST(ViewerCommandLine, HelpAndVersionNeedNoDisplay) {
     ASSERT_TRUE(viewer.waitForFinished(30000));
     const QString out = QString::fromUtf8(viewer.readAllStandardOutput());
     EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(viewer.exitCode(), c.code) << c.args.join(' ').toStdString();
+    EXPECT_EQ(viewer.exitCode(), 0) << c.args.join(' ').toStdString();
     EXPECT_TRUE(QRegularExpression(c.pattern).match(out).hasMatch())
         << c.args.join(' ').toStdString() << ": " << out.toStdString();
   }
