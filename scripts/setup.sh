@@ -8,6 +8,9 @@ PACKAGES=(
   qt6-base-dev libjpeg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-wqy-microhei
+  # The install test checks the desktop entry and asks the desktop's MIME database, through
+  # xdg-mime (which reads it with the perl module), what a library file is.
+  shared-mime-info xdg-utils libfile-mimeinfo-perl desktop-file-utils
 )
 # The fuzzing targets need clang and its sanitizer runtime.
 if [ "${JOV_WITH_FUZZ:-0}" = "1" ]; then

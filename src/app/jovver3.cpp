@@ -1,6 +1,8 @@
 #include "app/jovver3.h"
 
+#include <QCommandLineParser>
 #include <QFont>
+#include <QIcon>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -42,11 +44,46 @@ std::unique_ptr<TFormMain> CreateMainWindows() {
   return main;
 }
 
+namespace {
+
+// The command line: a library to open and the help and version options.
+void DescribeCommandLine(QCommandLineParser& parser) {
+  parser.setApplicationDescription(QStringLiteral("View and edit game sprite libraries."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument(QStringLiteral("library"),
+                               QStringLiteral("The data file (.jov) of a library to open."),
+                               QStringLiteral("[library]"));
+}
+
+// Writes the help or version text and exits when the command line asks for one.  This
+// happens before any window exists, so it needs no display.
+void AnswerTextOptions(int argc, char** argv) {
+  QCommandLineParser parser;
+  DescribeCommandLine(parser);
+  QStringList raw;
+  for (int i = 0; i < argc; ++i) raw << QString::fromLocal8Bit(argv[i]);
+  parser.parse(raw);
+  if (!parser.isSet(QStringLiteral("help")) && !parser.isSet(QStringLiteral("help-all")) &&
+      !parser.isSet(QStringLiteral("version")))
+    return;
+  QCoreApplication app(argc, argv);
+  parser.process(app);  // prints the text and exits
+}
+
+}  // namespace
+
 int RunViewer(int argc, char** argv) {
+  QCoreApplication::setApplicationName(QStringLiteral("jovviewer"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(JOV_VERSION));
+  AnswerTextOptions(argc, argv);
+
   Q_INIT_RESOURCE(templates);
   TJovApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("jovviewer"));
   QGuiApplication::setDesktopFileName(QStringLiteral("jovviewer"));
+  // The installed icon from the desktop's icon theme; none when run from a build tree.
+  const QIcon icon = QIcon::fromTheme(QStringLiteral("jovviewer"));
+  if (!icon.isNull()) QApplication::setWindowIcon(icon);
   // The application title.  It is not set as Qt's display name, which X11 and Wayland
   // would append to every window caption.
   app.setProperty("applicationTitle", QString::fromUtf16(kApplicationTitle));
@@ -57,7 +94,8 @@ int RunViewer(int argc, char** argv) {
                                         app.primaryScreen()->availableGeometry()));
   main->show();
 
-  // A library named on the command line opens once the loop runs.
+  // A library named on the command line opens once the loop runs.  Other options are
+  // passed over, as they always were.
   QStringList arguments = QCoreApplication::arguments();
   arguments.removeFirst();
   TFormMain* window = main.get();

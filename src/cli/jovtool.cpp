@@ -34,7 +34,10 @@ constexpr char kUsage[] =
     "  set-placement LIB INDEX X Y\n"
     "                         write the placement of image INDEX\n"
     "  check LIB [--json]     list the structural problems of a library\n"
-    "  demo DIR [--quiet]     write small demo libraries of every variant into DIR\n";
+    "  demo DIR [--quiet]     write small demo libraries of every variant into DIR\n"
+    "  --help                 show this text\n"
+    "  --version              show the version\n"
+    "exit status: 0 done, 1 the operation failed, 2 the command line is wrong\n";
 
 QString JsonString(const QString& text) {
   const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
@@ -115,9 +118,16 @@ int main(int argc, char** argv) {
       {QStringLiteral("add"), CmdAdd},
       {QStringLiteral("set-placement"), CmdSetPlacement},
   };
+  if (args.size() == 1 && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
+    PrintOut(QString::fromLatin1(kUsage));
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == QLatin1String("--version")) {
+    PrintOut(QStringLiteral("jovtool " JOV_VERSION "\n"));
+    return 0;
+  }
   if (args.isEmpty() || !commands.count(args[0])) {
-    if (!args.isEmpty() && args[0] != QLatin1String("--help"))
-      PrintErr(QStringLiteral("jovtool: unknown command %1\n").arg(args[0]));
+    if (!args.isEmpty()) PrintErr(QStringLiteral("jovtool: unknown command %1\n").arg(args[0]));
     PrintErr(QString::fromLatin1(kUsage));
     return 2;
   }

@@ -55,11 +55,14 @@ const QString kNotALibrary = QStringLiteral("JOv文件已经被破坏或不是jo
 const QString kBadNumber = QStringLiteral("请输入正确的格式");
 
 // The program's read-me, opened by the link of the options group: beside the program in
-// a build tree, or where a package puts documentation.  Empty when there is none.
+// a build tree, or where an install into any prefix (PREFIX/bin beside PREFIX/share) or a
+// package puts documentation.  Empty when there is none.
 QUrl ReadMeUrl() {
   const QString dir = QCoreApplication::applicationDirPath();
-  for (const QString& path : {dir + QStringLiteral("/../README.md"), dir + QStringLiteral("/README.md"),
-                              QStringLiteral("/usr/share/doc/jovviewer/README.md")})
+  for (const QString& path :
+       {dir + QStringLiteral("/../README.md"), dir + QStringLiteral("/README.md"),
+        dir + QStringLiteral("/../share/doc/jovviewer/README.md"),
+        QStringLiteral("/usr/share/doc/jovviewer/README.md")})
     if (QFileInfo(path).isFile()) return QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath());
   return QUrl();
 }

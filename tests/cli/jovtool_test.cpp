@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "support/libbuilder.h"
@@ -68,6 +69,30 @@ TEST(JovtoolInfo, FailuresAndUsageErrorsHaveTheirExitCodes) {
   EXPECT_EQ(Jovtool({"info"}).code, 2);
   EXPECT_EQ(Jovtool({"info", "a", "--bogus"}).code, 2);
   EXPECT_EQ(Jovtool({"frobnicate"}).code, 2);
+}
+
+// --help and --version are answers, not mistakes: stdout and status 0.  Anything after
+// them, or an unknown option in their place, is a wrong command line.
+TEST(JovtoolUsage, HelpAndVersionAnswerOnStdout) {
+  for (const char* option : {"--help", "-h"}) {
+    const ToolRun r = Jovtool({option});
+    EXPECT_EQ(r.code, 0) << option;
+    EXPECT_TRUE(r.out.startsWith("usage: jovtool COMMAND")) << option;
+    EXPECT_TRUE(r.out.contains("--version")) << option;
+    EXPECT_TRUE(r.err.isEmpty()) << option;
+  }
+  const ToolRun version = Jovtool({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_TRUE(QRegularExpression("^jovtool [0-9]+\\.[0-9]+\n$").match(version.out).hasMatch())
+      << version.out.toStdString();
+  EXPECT_TRUE(version.err.isEmpty());
+  for (const QStringList& wrong :
+       {QStringList{"--help", "info"}, QStringList{"--version", "x"}, QStringList{"--versions"}}) {
+    const ToolRun r = Jovtool(wrong);
+    EXPECT_EQ(r.code, 2) << wrong.join(' ').toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains("usage: jovtool")) << wrong.join(' ').toStdString();
+  }
 }
 
 }  // namespace

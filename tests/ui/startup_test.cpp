@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QProcess>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QToolButton>
 
@@ -187,8 +188,8 @@ TEST_F(StartupTest, ChineseTextsHaveGlyphsInTheWindowFont) {
   EXPECT_EQ(main->Labeltype->font().pixelSize(), 13);
 }
 
-// The program itself: opens the library named on its command line and, asked for a
-// screenshot, saves one and ends.
+// The program itself: opens the library named on its command line, passing over an option
+// it does not know, and, asked for a screenshot, saves one and ends.
 TEST_F(StartupTest, ViewerOpensItsCommandLineLibraryAndSavesAScreenshot) {
   LibraryBuilder b(0);
   b.Add8(16, 16, 0, 0, Solid(16, 16, 7));
@@ -199,7 +200,7 @@ TEST_F(StartupTest, ViewerOpensItsCommandLineLibraryAndSavesAScreenshot) {
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   env.insert(QStringLiteral("JOV_SCREENSHOT"), shot);
   viewer.setProcessEnvironment(env);
-  viewer.start(QStringLiteral(JOVVIEWER_PATH), {path});
+  viewer.start(QStringLiteral(JOVVIEWER_PATH), {QStringLiteral("--no-such-option"), path});
   ASSERT_TRUE(viewer.waitForFinished(30000));
   EXPECT_EQ(viewer.exitCode(), 0);
   const QImage image(shot);
@@ -211,6 +212,36 @@ TEST_F(StartupTest, ViewerOpensItsCommandLineLibraryAndSavesAScreenshot) {
   for (int y = 0; y < image.height() && !found; ++y)
     for (int x = 273; x < image.width() && !found; ++x) found = image.pixel(x, y) == colour;
   EXPECT_TRUE(found);
+}
+
+// Help and version are answered on stdout, the Qt way, before any window: no display is
+// needed.
+TEST(ViewerCommandLine, HelpAndVersionNeedNoDisplay) {
+  struct Case {
+    QStringList args;
+    QString pattern;
+  };
+  const QString version = QStringLiteral("^jovviewer [0-9]+\\.[0-9]+\n$");
+  const QString help =
+      QStringLiteral("^Usage: .*jovviewer \\[options\\] \\[library\\]\n[\\s\\S]*--version");
+  const std::vector<Case> cases = {
+      {{"--version"}, version},       {{"-v"}, version}, {{"--help"}, help}, {{"-h"}, help},
+      {{"some.jov", "--help"}, help},
+  };
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    env.remove(QString::fromLatin1(name));
+  for (const Case& c : cases) {
+    QProcess viewer;
+    viewer.setProcessEnvironment(env);
+    viewer.start(QStringLiteral(JOVVIEWER_PATH), c.args);
+    ASSERT_TRUE(viewer.waitForFinished(30000));
+    const QString out = QString::fromUtf8(viewer.readAllStandardOutput());
+    EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(viewer.exitCode(), 0) << c.args.join(' ').toStdString();
+    EXPECT_TRUE(QRegularExpression(c.pattern).match(out).hasMatch())
+        << c.args.join(' ').toStdString() << ": " << out.toStdString();
+  }
 }
 
 TEST_F(StartupTest, CommandLineWithAMissingFileSaysSo) {
