@@ -618,7 +618,20 @@ void TFormMain::btndeleteClick() {
 }
 
 void TFormMain::btninputClick() {
-  // Replacing the image shown from a picture file comes with the import commands.
+  OpenPictureDialog1.Filter = PictureFilter();
+  const bool chosen = OpenPictureDialog1.Execute(this);
+  QCoreApplication::processEvents();
+  if (!chosen || !jov_->IsOpen()) {
+    showMessage(QStringLiteral("导入图片失败！"));
+    return;
+  }
+  // A file that cannot be read, and a failed write, raise errors that the guard shows.
+  const TPicture& picture = PictureLoader.Load(OpenPictureDialog1.FileName);
+  const bool replaced = jov_->ReplaceImage(currentIndex_, picture);
+  // Show the new picture at once: preview, labels and its thumbnail.
+  FillInfo(currentIndex_);
+  DrawGrid1->viewport()->update();
+  showMessage(replaced ? QStringLiteral("导入图片成功！") : QStringLiteral("导入图片失败！"));
 }
 
 void TFormMain::BtnOutClick() {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include "editing/pictureloader.h"
 #include "library/myjov.h"
 #include "viewer/drawgrid.h"
 #include "viewer/filedialog.h"
@@ -83,7 +84,9 @@ class TFormMain : public QMainWindow {
   TCollapsePanel* GridPanel;
   TDrawGrid* DrawGrid1;
   QLabel* Image1;  // picture holder for the import commands; never shown
+  TPictureLoader PictureLoader;  // reads the picture files of the import commands
   TOpenDialog OpenDialog1;
+  TOpenDialog OpenPictureDialog1;  // "Import At": every picture format the loader reads
   TSaveDialog SavePictureDialog1;
   TInputDialog* InputDialog;
 
