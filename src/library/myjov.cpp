@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "bitmap/bmpformat.h"
 #include "common/byteio.h"
 #include "common/errors.h"
 #include "library/jovformat.h"
@@ -70,17 +71,11 @@ QString IndexPathOf(const QString& dataPath) {
 }
 
 void BuildBitmap16Header(uint8_t (&header)[66]) {
-  std::memset(header, 0, sizeof header);
-  header[0] = 'B';
-  header[1] = 'M';
-  PutU32(header + 10, 66);      // pixel data offset
-  PutU32(header + 14, 40);      // information header size
-  PutU16(header + 26, 1);       // planes
-  PutU16(header + 28, 16);      // bits per pixel
-  PutU32(header + 30, 3);       // bit fields
-  PutU32(header + 54, 0xF800);  // red
-  PutU32(header + 58, 0x07E0);  // green
-  PutU32(header + 62, 0x001F);  // blue
+  constexpr int kMasksAt = bmp::kFileHeaderSize + bmp::kInfoHeaderSize;
+  static_assert(sizeof header == kMasksAt + bmp::kMaskBytes);
+  bmp::EncodeFileHeader(header, 0, sizeof header);
+  bmp::EncodeInfoHeader(header + bmp::kFileHeaderSize, 0, 0, 16, bmp::kCompressionBitFields, 0);
+  bmp::EncodeMasks(header + kMasksAt, Layout565());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -113,9 +108,7 @@ const QImage& KeyedCopy(const QImage& picture, QRgb key, QImage& scratch) {
       const auto* src = reinterpret_cast<const quint16*>(picture.constScanLine(y));
       auto* dst = reinterpret_cast<QRgb*>(scratch.scanLine(y));
       for (int x = 0; x < w; ++x) {
-        const quint16 p = src[x];
-        const int r5 = p >> 11, g6 = (p >> 5) & 0x3F, b5 = p & 0x1F;
-        const QRgb c = qRgb((r5 << 3) | (r5 >> 2), (g6 << 2) | (g6 >> 4), (b5 << 3) | (b5 >> 2));
+        const QRgb c = 0xFF000000u | bmp::Widen565(src[x]);
         dst[x] = c == opaqueKey ? 0 : c;
       }
     }
@@ -297,8 +290,7 @@ void TJOV::LoadPalette() {
   const int64_t at = OffSet == 4 ? jov::kDataHeaderSize + 4 : jov::kDataHeaderSize;
   ReadZeroFilled(*DataStream, at, Palette.data(), jov::kPaletteSize);
   colorTable_.resize(256);
-  for (int i = 0; i < 256; ++i)
-    colorTable_[i] = qRgb(Palette[i * 4 + 2], Palette[i * 4 + 1], Palette[i * 4]);
+  for (int i = 0; i < 256; ++i) colorTable_[i] = bmp::EntryColour(&Palette[size_t(i) * 4]);
   std::memcpy(workDIB_.ColorEntries.data(), Palette.data(), Palette.size());
   // Padding columns of odd-width records are filled with the colour nearest to black.
   int best = 0;
