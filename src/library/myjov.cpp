@@ -247,7 +247,8 @@ void TJOV::LoadIndex(const QString& path) {
   if (FileType == 2) {
     OffSet = 0;
     ReadZeroFilled(*file, 0, indexHeader16_.data(), jov::kIndexHeader16Size);
-    const int64_t n = EntriesAvailable(size, jov::kIndexHeader16Size, GetI32(indexHeader16_.data() + 20));
+    const int64_t n = EntriesAvailable(size, jov::kIndexHeader16Size,
+                                       GetI32(indexHeader16_.data() + jov::kCountOffset16));
     IndexEntries.assign(size_t(n), 0);
     ReadEntries(*file, jov::kIndexHeader16Size, n, IndexEntries);
     // Leading negative entries are not images: skip them, counting them in OffSet.  The
@@ -273,22 +274,21 @@ void TJOV::LoadIndex(const QString& path) {
   };
   if (FileType == 1) {
     OffSet = 4;
-    readAt(jov::kIndexHeaderSize + 4);
+    readAt(jov::IndexEntryOffset(4, 0));
     // A variant 1 title over a variant 0 layout: the first record is not at 1084.
-    if (IndexEntries[0] != jov::kType1FirstRecord) {
-      readAt(jov::kIndexHeaderSize);
+    if (IndexEntries[0] != jov::FirstRecordOffset(1)) {
+      readAt(jov::IndexEntryOffset(0, 0));
       FileType = 0;
       OffSet = 0;
     }
   } else {
     OffSet = 0;
-    readAt(jov::kIndexHeaderSize);
+    readAt(jov::IndexEntryOffset(0, 0));
   }
 }
 
 void TJOV::LoadPalette() {
-  const int64_t at = OffSet == 4 ? jov::kDataHeaderSize + 4 : jov::kDataHeaderSize;
-  ReadZeroFilled(*DataStream, at, Palette.data(), jov::kPaletteSize);
+  ReadZeroFilled(*DataStream, jov::PaletteOffset(OffSet), Palette.data(), jov::kPaletteSize);
   colorTable_.resize(256);
   for (int i = 0; i < 256; ++i) colorTable_[i] = bmp::EntryColour(&Palette[size_t(i) * 4]);
   std::memcpy(workDIB_.ColorEntries.data(), Palette.data(), Palette.size());
@@ -353,7 +353,7 @@ const uint8_t* TJOV::StoredRows8(int index) {
     return nullptr;
   const std::optional<int32_t> entry = EntryOf(index);
   if (!entry) return nullptr;
-  const int64_t headerSize = jov::kImageHeaderSize + OffSet;
+  const int64_t headerSize = jov::RecordHeaderSize(OffSet);
   int w, h;
   const int64_t have = ReadRecordSize(*entry, headerSize, index, w, h);
   if (have < 0 || w % 4 != 0 || w > jov::kMaxImageSide8 || h > jov::kMaxImageSide8) return nullptr;
@@ -439,7 +439,7 @@ void TJOV::ResizeOutput(int w, int h, QImage::Format format) {
 }
 
 void TJOV::ReadImage8(int64_t offset, int index) {
-  const int64_t headerSize = jov::kImageHeaderSize + OffSet;
+  const int64_t headerSize = jov::RecordHeaderSize(OffSet);
   int w, h;
   const int64_t have = ReadRecordSize(offset, headerSize, index, w, h);
   if (have < 0) return;
