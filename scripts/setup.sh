@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config
-  qt6-base-dev libjpeg-dev
+  qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-wqy-microhei
   # The install test checks the desktop entry and asks the desktop's MIME database, through

@@ -8,11 +8,11 @@
 #include <QTimer>
 
 #include "app/guard.h"
-#include "editing/dialogs/addone.h"
-#include "editing/dialogs/addpic.h"
-#include "editing/dialogs/del.h"
-#include "editing/dialogs/newlib.h"
-#include "editing/dialogs/outpic.h"
+#include "dialogs/addone.h"
+#include "dialogs/addpic.h"
+#include "dialogs/del.h"
+#include "dialogs/newlib.h"
+#include "dialogs/outpic.h"
 #include "viewer/mail.h"
 
 TJovApplication::TJovApplication(int& argc, char** argv) : QApplication(argc, argv) {}

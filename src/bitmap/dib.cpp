@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "bitmap/bmpformat.h"
 #include "common/byteio.h"
 #include "common/errors.h"
 
@@ -142,7 +143,7 @@ HPALETTE TPaletteManager::AcquirePalette(const uint8_t* colours, int count) {
   item->Handle->version = 0x300;
   item->Handle->entries.reserve(size_t(count));
   for (int i = 0; i < count; ++i)
-    item->Handle->entries.push_back(qRgb(colours[i * 4 + 2], colours[i * 4 + 1], colours[i * 4]));
+    item->Handle->entries.push_back(bmp::EntryColour(colours + i * 4));
   item->Uses = 1;
   HPALETTE handle = item->Handle.get();
   items_.push_back(std::move(item));
@@ -333,13 +334,13 @@ void TDIBSharedImage::InitStore(int w, int h, int d, bool compress, bool plainSt
 
   const bool masks = d == 16 || d == 32;
   const int count = d <= 8 ? 1 << d : 0;
-  uint32_t compression = 0;
+  uint32_t compression = bmp::kCompressionNone;
   if (masks)
-    compression = 3;
+    compression = bmp::kCompressionBitFields;
   else if (compress && d == 4)
-    compression = 2;
+    compression = bmp::kCompressionRle4;
   else if (compress && d == 8)
-    compression = 1;
+    compression = bmp::kCompressionRle8;
 
   depth = d;
   height = h;
@@ -349,22 +350,12 @@ void TDIBSharedImage::InitStore(int w, int h, int d, bool compress, bool plainSt
   size = total;
   layout = lay;
   colorCount = count;
-  colorOffset = masks ? 52 : 40;
+  colorOffset = bmp::kInfoHeaderSize + (masks ? bmp::kMaskBytes : 0);
 
   header.assign(size_t(colorOffset + 4 * count), 0);
   uint8_t* hb = header.data();
-  PutU32(hb + 0, 40);
-  PutI32(hb + 4, w);
-  PutI32(hb + 8, h);
-  PutU16(hb + 12, 1);
-  PutU16(hb + 14, uint16_t(d));
-  PutU32(hb + 16, compression);
-  PutU32(hb + 20, uint32_t(total));
-  if (masks) {
-    PutU32(hb + 40, uint32_t(lay.RedMask));
-    PutU32(hb + 44, uint32_t(lay.GreenMask));
-    PutU32(hb + 48, uint32_t(lay.BlueMask));
-  }
+  bmp::EncodeInfoHeader(hb, w, h, d, compression, uint32_t(total));
+  if (masks) bmp::EncodeMasks(hb + bmp::kInfoHeaderSize, lay);
 
   if (colours)
     std::memcpy(colorTable.data(), colours, colorTable.size());
@@ -372,7 +363,7 @@ void TDIBSharedImage::InitStore(int w, int h, int d, bool compress, bool plainSt
     colorTable.fill(0);
   if (count > 0) std::memcpy(hb + colorOffset, colorTable.data(), size_t(count) * 4);
 
-  compressed = compression == 1 || compression == 2;
+  compressed = compression == bmp::kCompressionRle8 || compression == bmp::kCompressionRle4;
   plain = plainStore || compressed;
   colorsChanged = true;
 
@@ -415,13 +406,7 @@ void DecodeRunLength(const uint8_t* data, int64_t length, int depth, uint8_t* ou
   int64_t x = 0, y = 0;
   int64_t pos = 0;
   auto put = [&](int64_t px, uint8_t value) {
-    uint8_t* row = out + y * rowStep;
-    if (four) {
-      uint8_t& b = row[px >> 1];
-      b = (px & 1) ? uint8_t((b & 0xF0) | (value & 0x0F)) : uint8_t((b & 0x0F) | (value << 4));
-    } else {
-      row[px] = value;
-    }
+    bmp::PutIndex(out + y * rowStep, depth, int(px), value);
   };
   while (y < height && pos + 2 <= length) {
     const int count = data[pos];
@@ -449,10 +434,7 @@ void DecodeRunLength(const uint8_t* data, int64_t length, int depth, uint8_t* ou
       const int64_t available = std::min<int64_t>(bytes, length - pos);
       const int64_t pixelsThere = four ? std::min<int64_t>(code, available * 2) : available;
       const int64_t n = std::min<int64_t>(pixelsThere, width - x);
-      for (int64_t k = 0; k < n; ++k) {
-        const uint8_t b = data[pos + (four ? k / 2 : k)];
-        put(x + k, four ? uint8_t((k & 1) ? b & 0x0F : b >> 4) : b);
-      }
+      for (int64_t k = 0; k < n; ++k) put(x + k, uint8_t(bmp::IndexAt(data + pos, depth, int(k))));
       x += n;
       if (available < bytes) break;
       pos += bytes;
@@ -633,13 +615,9 @@ HPALETTE TDIB::PaletteHandle() {
 
 void TDIB::ReplacePalette(std::unique_ptr<TLogPalette> palette) {
   if (!palette) return;
-  for (size_t i = 0; i < 256; ++i) {
-    const QRgb c = i < palette->entries.size() ? palette->entries[i] : 0;
-    ColorEntries[i * 4] = uint8_t(qBlue(c));
-    ColorEntries[i * 4 + 1] = uint8_t(qGreen(c));
-    ColorEntries[i * 4 + 2] = uint8_t(qRed(c));
-    ColorEntries[i * 4 + 3] = 0;
-  }
+  for (size_t i = 0; i < 256; ++i)
+    bmp::PutEntryColour(&ColorEntries[i * 4],
+                        i < palette->entries.size() ? palette->entries[i] : 0);
   palette.reset();
   CommitColors();
 }
@@ -651,9 +629,7 @@ namespace {
 
 QVector<QRgb> ColourTableOf(const TDIBSharedImage& s, int count) {
   QVector<QRgb> table(count);
-  for (int i = 0; i < count; ++i)
-    table[i] = qRgb(s.colorTable[size_t(i * 4 + 2)], s.colorTable[size_t(i * 4 + 1)],
-                    s.colorTable[size_t(i * 4)]);
+  for (int i = 0; i < count; ++i) table[i] = bmp::EntryColour(&s.colorTable[size_t(i * 4)]);
   return table;
 }
 
@@ -678,7 +654,7 @@ QImage ImageOfStore(const TDIBSharedImage& s) {
       for (int y = 0; y < h; ++y) {
         const uint8_t* src = row(y);
         uint8_t* dst = image.scanLine(y);
-        for (int x = 0; x < w; ++x) dst[x] = (x & 1) ? src[x >> 1] & 0x0F : src[x >> 1] >> 4;
+        for (int x = 0; x < w; ++x) dst[x] = uint8_t(bmp::IndexAt(src, 4, x));
       }
       break;
     }

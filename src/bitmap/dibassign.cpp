@@ -9,6 +9,7 @@
 #include <QImage>
 #include <cstring>
 
+#include "bitmap/bmpformat.h"
 #include "bitmap/dib.h"
 #include "common/byteio.h"
 #include "common/errors.h"
@@ -36,27 +37,6 @@ TColorTable ReducedColours(int depth) {
     e[2] = level(i >> (bb + gb), rb);
   }
   return t;
-}
-
-// Pixel x of a row of a picture of depth 8 or less: its colour index.
-int IndexAt(const uint8_t* row, int depth, int x) {
-  switch (depth) {
-    case 1:
-      return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    case 4:
-      return (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4;
-    default:
-      return row[x];
-  }
-}
-
-// Writes an index into a zeroed row of 4 or 8 bits (indices are only ever copied to a
-// depth above 1: a 1-bit picture asked for 1 bit is left alone).
-void PutIndex(uint8_t* row, int depth, int x, int index) {
-  if (depth == 4)
-    row[x >> 1] |= uint8_t((x & 1) ? index & 0x0F : (index & 0x0F) << 4);
-  else
-    row[x] = uint8_t(index);
 }
 
 // Pixel x of a row of a 16-, 24- or 32-bit picture: 24 bits are blue, green, red; 16
@@ -98,9 +78,9 @@ void CarryPixels(const TDIBSharedImage& from, TDIBSharedImage& to) {
     uint8_t* dst = to.pixels + int64_t(y) * to.rowBytes;
     for (int x = 0; x < from.width; ++x) {
       if (b <= 8 && n <= 8) {
-        PutIndex(dst, n, x, IndexAt(src, b, x));
+        bmp::PutIndex(dst, n, x, uint32_t(bmp::IndexAt(src, b, x)));
       } else if (b <= 8) {
-        const uint8_t* e = &from.colorTable[size_t(IndexAt(src, b, x)) * 4];
+        const uint8_t* e = &from.colorTable[size_t(bmp::IndexAt(src, b, x)) * 4];
         WriteDirect(dst, n, to.layout, x, e[2], e[1], e[0]);
       } else {
         uint8_t r, g, bl;
@@ -207,11 +187,8 @@ void TDIB::CopyFrom(const QImage& source) {
   work.ColorEntries = ColorEntries;
   if (depth <= 8) {
     work.ColorEntries.fill(0);
-    for (int i = 0; i < 256 && i < table.size(); ++i) {
-      work.ColorEntries[size_t(i) * 4] = uint8_t(qBlue(table[i]));
-      work.ColorEntries[size_t(i) * 4 + 1] = uint8_t(qGreen(table[i]));
-      work.ColorEntries[size_t(i) * 4 + 2] = uint8_t(qRed(table[i]));
-    }
+    for (int i = 0; i < 256 && i < table.size(); ++i)
+      bmp::PutEntryColour(&work.ColorEntries[size_t(i) * 4], table[i]);
   }
   work.RequestedLayout = layout;
   work.Recreate(source.width(), source.height(), depth);

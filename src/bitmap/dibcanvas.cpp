@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "bitmap/bmpformat.h"
 #include "bitmap/dib.h"
 #include "common/byteio.h"
 
@@ -173,19 +174,10 @@ struct Target {
 
   void Put(uint8_t* row, int x, uint32_t v) const {
     switch (s.depth) {
-      case 1: {
-        uint8_t& b = row[x >> 3];
-        const uint8_t bit = uint8_t(0x80 >> (x & 7));
-        b = (v & 1) ? uint8_t(b | bit) : uint8_t(b & ~bit);
-        break;
-      }
-      case 4: {
-        uint8_t& b = row[x >> 1];
-        b = (x & 1) ? uint8_t((b & 0xF0) | (v & 0x0F)) : uint8_t((b & 0x0F) | ((v & 0x0F) << 4));
-        break;
-      }
+      case 1:
+      case 4:
       case 8:
-        row[x] = uint8_t(v);
+        bmp::PutIndex(row, s.depth, x, v);
         break;
       case 16:
         PutU16(row + 2 * int64_t(x), uint16_t(v));
@@ -205,17 +197,12 @@ struct Target {
 
   // The colour of a pixel (0x00RRGGBB).
   uint32_t Get(const uint8_t* row, int x) const {
-    int index;
     switch (s.depth) {
       case 1:
-        index = (row[x >> 3] >> (7 - (x & 7))) & 1;
-        break;
       case 4:
-        index = (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4;
-        break;
       case 8:
-        index = row[x];
-        break;
+        return bmp::EntryColour(&s.colorTable[size_t(bmp::IndexAt(row, s.depth, x)) * 4]) &
+               0xFFFFFFu;
       case 24: {
         const uint8_t* p = row + 3 * int64_t(x);
         return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
@@ -228,8 +215,6 @@ struct Target {
         return (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
       }
     }
-    const uint8_t* e = &s.colorTable[size_t(index) * 4];
-    return uint32_t(e[0]) | (uint32_t(e[1]) << 8) | (uint32_t(e[2]) << 16);
   }
 
   // Colour c with alpha a (1 to 254) over the pixel's colour.
@@ -347,18 +332,6 @@ void DrawIndexed(const Target& t, const Clip& c, SrcRow srcRow, Read read, const
   }
 }
 
-// 16-bit pixels widened to 8 bits a channel as QImage does, so that a picture drawn
-// here shows the colours it shows when drawn through ToImage.
-uint32_t Expand565(uint32_t v) {
-  const uint32_t r = (v >> 11) & 31, g = (v >> 5) & 63, b = v & 31;
-  return (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
-}
-
-uint32_t Expand555(uint32_t v) {
-  const uint32_t r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
-  return (((r << 3) | (r >> 2)) << 16) | (((g << 3) | (g >> 2)) << 8) | ((b << 3) | (b >> 2));
-}
-
 void DrawImage(const Target& t, int x, int y, const QImage& source) {
   const Clip c = ClipTo(t.s, x, y, source.width(), source.height());
   if (c.Empty()) return;
@@ -424,7 +397,7 @@ void DrawImage(const Target& t, int x, int y, const QImage& source) {
       break;
     case QImage::Format_RGB16:
       DrawOpaque(t, cc, srcRow, [](const uint8_t* r, int i) {
-        return Expand565(reinterpret_cast<const quint16*>(r)[i]);
+        return bmp::Widen565(reinterpret_cast<const quint16*>(r)[i]);
       });
       break;
     default:
@@ -438,20 +411,15 @@ void DrawStore(const Target& t, int x, int y, const TDIBSharedImage& s) {
   auto srcRow = [&](int j) -> const uint8_t* { return s.topRow - int64_t(c.sy + j) * s.rowBytes; };
   if (s.depth <= 8) {
     QRgb colours[256];
-    for (int i = 0; i < 256; ++i)
-      colours[i] = qRgb(s.colorTable[size_t(i * 4 + 2)], s.colorTable[size_t(i * 4 + 1)],
-                        s.colorTable[size_t(i * 4)]);
+    for (int i = 0; i < 256; ++i) colours[i] = bmp::EntryColour(&s.colorTable[size_t(i * 4)]);
     switch (s.depth) {
       case 1:
         DrawIndexed(
-            t, c, srcRow, [](const uint8_t* r, int i) { return (r[i >> 3] >> (7 - (i & 7))) & 1; },
-            colours);
+            t, c, srcRow, [](const uint8_t* r, int i) { return bmp::IndexAt(r, 1, i); }, colours);
         break;
       case 4:
         DrawIndexed(
-            t, c, srcRow,
-            [](const uint8_t* r, int i) { return (i & 1) ? r[i >> 1] & 0x0F : r[i >> 1] >> 4; },
-            colours);
+            t, c, srcRow, [](const uint8_t* r, int i) { return bmp::IndexAt(r, 4, i); }, colours);
         break;
       default:
         DrawIndexed(
@@ -469,11 +437,13 @@ void DrawStore(const Target& t, int x, int y, const TDIBSharedImage& s) {
       break;
     case 16:
       if (s.layout.SameMasks(Layout565()))
-        DrawOpaque(t, c, srcRow,
-                   [](const uint8_t* r, int i) { return Expand565(GetU16(r + 2 * int64_t(i))); });
+        DrawOpaque(t, c, srcRow, [](const uint8_t* r, int i) {
+          return bmp::Widen565(GetU16(r + 2 * int64_t(i)));
+        });
       else
-        DrawOpaque(t, c, srcRow,
-                   [](const uint8_t* r, int i) { return Expand555(GetU16(r + 2 * int64_t(i))); });
+        DrawOpaque(t, c, srcRow, [](const uint8_t* r, int i) {
+          return bmp::Widen555(GetU16(r + 2 * int64_t(i)));
+        });
       break;
     case 32:  // always 8-8-8
       DrawOpaque(t, c, srcRow,

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bitmap/bmpformat.h"
 #include "bitmap/dib.h"
 #include "common/byteio.h"
 #include "common/errors.h"
@@ -291,10 +292,8 @@ void TDIB::WriteBitmapStream(TStream& stream) const {
   // gathered into a single write, which costs less than a second system call.
   const bool gather = pixelBytes <= kGatherWriteBytes;
   std::vector<uint8_t> head(size_t(kFileHeaderSize + headerBytes + (gather ? pixelBytes : 0)));
-  head[0] = 'B';
-  head[1] = 'M';
-  PutU32(&head[2], uint32_t(kFileHeaderSize + headerBytes + pixelBytes));
-  PutU32(&head[10], uint32_t(kFileHeaderSize + headerBytes));
+  bmp::EncodeFileHeader(head.data(), uint32_t(kFileHeaderSize + headerBytes + pixelBytes),
+                        uint32_t(kFileHeaderSize + headerBytes));
   std::memcpy(&head[kFileHeaderSize], store.header.data(), size_t(headerBytes));
   if (gather && pixelBytes > 0)
     std::memcpy(&head[size_t(kFileHeaderSize + headerBytes)], store.pixels, size_t(pixelBytes));

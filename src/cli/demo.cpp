@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
+#include "bitmap/bmpformat.h"
+#include "bitmap/dib.h"
 #include "cli/cliutil.h"
 #include "common/byteio.h"
 #include "common/errors.h"
@@ -17,44 +18,21 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// ---- Byte building --------------------------------------------------------------------
+// ---- Files ----------------------------------------------------------------------------
 
-class Bytes {
- public:
-  void U8(uint8_t v) { data_.push_back(v); }
-  void I16(int v) {
-    uint8_t b[2];
-    PutI16(b, int16_t(v));
-    data_.insert(data_.end(), b, b + 2);
-  }
-  void I32(int32_t v) {
-    uint8_t b[4];
-    PutI32(b, v);
-    data_.insert(data_.end(), b, b + 4);
-  }
-  void Raw(const void* p, size_t n) {
-    const auto* b = static_cast<const uint8_t*>(p);
-    data_.insert(data_.end(), b, b + n);
-  }
-  void Fill(size_t n, uint8_t v) { data_.insert(data_.end(), n, v); }
-  // A length-prefixed title in a field of fieldSize bytes.
-  void Title(const char* text, size_t fieldSize) {
-    const size_t len = std::strlen(text);
-    U8(uint8_t(len));
-    Raw(text, len);
-    Fill(fieldSize - 1 - len, 0);
-  }
-  int32_t Size() const { return int32_t(data_.size()); }
-  const std::vector<uint8_t>& Data() const { return data_; }
-
- private:
-  std::vector<uint8_t> data_;
-};
-
-void WriteFile(const QString& path, const Bytes& bytes) {
+void WriteFile(const QString& path, const std::vector<uint8_t>& bytes) {
   std::unique_ptr<TFile> file = TFile::Open(path, TFile::Mode::Create);
-  file->WriteAt(0, bytes.Data().data(), bytes.Size());
+  file->WriteAt(0, bytes.data(), int64_t(bytes.size()));
   file->Flush();
+}
+
+// An index file of any variant holding entries.
+std::vector<uint8_t> IndexFile(int fileType, const std::vector<int32_t>& entries) {
+  const int headerSize = jov::IndexHeaderSize(fileType);
+  std::vector<uint8_t> bytes(size_t(headerSize) + entries.size() * 4);
+  jov::EncodeIndexHeader(bytes.data(), fileType, int32_t(entries.size()));
+  jov::EncodeIndexEntries(bytes.data() + headerSize, entries);
+  return bytes;
 }
 
 // ---- Pictures -------------------------------------------------------------------------
@@ -149,13 +127,15 @@ Picture Landscape(int w, int h) {
 // ---- The 8-bit palette ----------------------------------------------------------------
 
 // Entry 0 black, then a 6 x 6 x 6 colour cube, then a ramp of greys.
-std::vector<Rgb> DemoPalette() {
-  std::vector<Rgb> pal(256);
+TColorTable DemoPalette() {
+  TColorTable pal{};
   int i = 1;
   for (int r = 0; r < 6; ++r)
     for (int g = 0; g < 6; ++g)
-      for (int b = 0; b < 6; ++b) pal[size_t(i++)] = {r * 51, g * 51, b * 51};
-  for (int k = 0; i < 256; ++i, ++k) pal[size_t(i)] = {6 + k * 6, 6 + k * 6, 6 + k * 6};
+      for (int b = 0; b < 6; ++b)
+        bmp::PutEntryColour(&pal[size_t(i++) * 4], qRgb(r * 51, g * 51, b * 51));
+  for (int k = 0; i < 256; ++i, ++k)
+    bmp::PutEntryColour(&pal[size_t(i) * 4], qRgb(6 + k * 6, 6 + k * 6, 6 + k * 6));
   return pal;
 }
 
@@ -198,48 +178,28 @@ Record8 Blank8() {
 }
 
 void WriteLibrary8(const QString& dataPath, const QString& indexPath, int fileType,
-                   const std::vector<Record8>& records, const std::vector<Rgb>& pal) {
-  const int extra = fileType == 1 ? 4 : 0;
-  const int32_t count = int32_t(records.size());
-  Bytes data;
-  data.Title(fileType == 1 ? jov::kTitle1 : jov::kTitle0, 44);
-  data.I32(count);
-  data.I32(256);
-  data.I32(1024);
-  if (extra) data.I32(0);
-  for (const Rgb& c : pal) {
-    data.U8(uint8_t(c.b));
-    data.U8(uint8_t(c.g));
-    data.U8(uint8_t(c.r));
-    data.U8(0);
-  }
-  std::vector<int32_t> offsets;
+                   const std::vector<Record8>& records, const TColorTable& pal) {
+  const int offSet = fileType == 1 ? 4 : 0;
+  const size_t headerSize = size_t(jov::RecordHeaderSize(offSet));
+  size_t size = size_t(jov::FirstRecordOffset(fileType));
+  for (const Record8& r : records) size += headerSize + r.pixels.size();
+  std::vector<uint8_t> data(size);
+  ByteWriter out(data.data(), data.size());
+  uint8_t head[jov::kType1FirstRecord];
+  jov::EncodeDataHeader(head, fileType, int32_t(records.size()), pal.data());
+  out.Bytes(head, size_t(jov::FirstRecordOffset(fileType)));
+  std::vector<int32_t> entries;
   for (const Record8& r : records) {
-    offsets.push_back(data.Size());
-    data.I16(r.w);
-    data.I16(r.h);
-    data.I16(r.px);
-    data.I16(r.py);
-    if (extra) {  // the second copy of the placement
-      data.I16(r.px);
-      data.I16(r.py);
-    }
-    data.Raw(r.pixels.data(), r.pixels.size());
+    entries.push_back(int32_t(out.Position()));
+    jov::EncodeRecordHeader(head, offSet, r.w, r.h, r.px, r.py);
+    out.Bytes(head, headerSize);
+    out.Bytes(r.pixels.data(), r.pixels.size());
   }
-  Bytes index;
-  index.Title(jov::kIndexTitle, 44);
-  index.I32(count);
-  if (extra) index.I32(0);
-  for (int32_t o : offsets) index.I32(o);
   WriteFile(dataPath, data);
-  WriteFile(indexPath, index);
+  WriteFile(indexPath, IndexFile(fileType, entries));
 }
 
 // ---- FileType 2 -----------------------------------------------------------------------
-
-uint16_t To565(Rgb c) {
-  return uint16_t(((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3));
-}
 
 // Run-codes a picture: one empty row record in front, then one row record per row of
 // skip runs (see-through pixels) and pixel runs.
@@ -259,7 +219,8 @@ std::vector<uint16_t> RunCode(const Picture& p) {
         row.push_back(jov::kRunPixels1);
         row.push_back(uint16_t(n));
         for (int i = 0; i < n; ++i) {
-          const uint16_t v = To565(p.rgb[size_t(y * p.w + x + i)]);
+          const Rgb c = p.rgb[size_t(y * p.w + x + i)];
+          const auto v = uint16_t(Layout565().Pack(uint8_t(c.r), uint8_t(c.g), uint8_t(c.b)));
           row.push_back(v == 0 ? uint16_t(0x0821) : v);  // opaque black stays visible
         }
       }
@@ -275,33 +236,31 @@ std::vector<uint16_t> RunCode(const Picture& p) {
 // are stored as entry 0.
 void WriteLibrary16(const QString& dataPath, const QString& indexPath,
                     const std::vector<Picture>& pictures, int skipped) {
-  Bytes data;
-  data.U8(0);
-  data.U8(0);
-  data.Raw(jov::kTitle2, std::strlen(jov::kTitle2) + 1);
-  data.Fill(28 - size_t(data.Size()), 0);
-  std::vector<int32_t> entries(size_t(skipped), -1);
+  std::vector<std::vector<uint16_t>> runs;
+  size_t size = jov::kDataHeader16Size;
   for (const Picture& p : pictures) {
+    runs.push_back(p.w == 0 ? std::vector<uint16_t>() : RunCode(p));
+    if (p.w != 0) size += jov::kImageHeader16Size + runs.back().size() * 2;
+  }
+  std::vector<uint8_t> data(size);
+  ByteWriter out(data.data(), data.size());
+  uint8_t head[jov::kDataHeader16Size];
+  jov::EncodeDataHeader(head, 2, 0, nullptr);
+  out.Bytes(head, jov::kDataHeader16Size);
+  std::vector<int32_t> entries(size_t(skipped), -1);
+  for (size_t i = 0; i < pictures.size(); ++i) {
+    const Picture& p = pictures[i];
     if (p.w == 0) {
       entries.push_back(0);
       continue;
     }
-    entries.push_back(data.Size());
-    const std::vector<uint16_t> words = RunCode(p);
-    data.I16(p.w);
-    data.I16(p.h);
-    data.I16(p.px);
-    data.I16(p.py);
-    data.Fill(5, 0);
-    data.I32(int32_t(words.size()));
-    for (uint16_t v : words) data.I16(int16_t(v));
+    entries.push_back(int32_t(out.Position()));
+    jov::EncodeRecordHeader16(head, p.w, p.h, p.px, p.py, int32_t(runs[i].size()));
+    out.Bytes(head, jov::kImageHeader16Size);
+    for (uint16_t v : runs[i]) out.U16(v);
   }
-  Bytes index;
-  index.Fill(20, 0);
-  index.I32(int32_t(entries.size()));
-  for (int32_t e : entries) index.I32(e);
   WriteFile(dataPath, data);
-  WriteFile(indexPath, index);
+  WriteFile(indexPath, IndexFile(2, entries));
 }
 
 // ---- The demo sets --------------------------------------------------------------------
@@ -340,7 +299,7 @@ Picture GemFrame(int frame, int frames) {
 QStringList WriteDemoLibraries(const QString& dir) {
   if (!QDir().mkpath(dir)) throw EFOpenError(QStringLiteral("Cannot create folder %1").arg(dir));
   const QDir out(dir);
-  const std::vector<Rgb> pal = DemoPalette();
+  const TColorTable pal = DemoPalette();
   QStringList written;
 
   // FileType 0: a bouncing ball, a turning star, a few blank images, a landscape and a

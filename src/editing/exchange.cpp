@@ -4,8 +4,8 @@
 #include <QFileInfo>
 #include <cstring>
 
+#include "bitmap/bmpformat.h"
 #include "bitmap/dib.h"
-#include "common/byteio.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/parseinteger.h"
@@ -68,29 +68,19 @@ namespace {
 // The headers of an exported bitmap file: the 14-byte file header, the 40-byte
 // information header, then the library palette (8 bits) or the RGB565 masks (16 bits).
 QByteArray ExportHeader(int w, int h, bool sixteenBit, const std::array<uint8_t, 1024>& palette) {
-  const int extra = sixteenBit ? 12 : 1024;
-  const int64_t rowBytes = DibRowBytes(sixteenBit ? 16 : 8, w);
-  const int64_t imageSize = rowBytes * h;
-  QByteArray bytes(14 + 40 + extra, '\0');
+  const int depth = sixteenBit ? 16 : 8;
+  const int headers = bmp::kFileHeaderSize + bmp::kInfoHeaderSize;
+  const int64_t imageSize = DibRowBytes(depth, w) * h;
+  QByteArray bytes(headers + (sixteenBit ? bmp::kMaskBytes : int(palette.size())), '\0');
   auto* p = reinterpret_cast<uint8_t*>(bytes.data());
-  p[0] = 'B';
-  p[1] = 'M';
-  PutU32(p + 2, uint32_t(bytes.size() + imageSize));
-  PutU32(p + 10, uint32_t(bytes.size()));
-  PutU32(p + 14, 40);
-  PutU32(p + 18, uint32_t(w));
-  PutU32(p + 22, uint32_t(h));
-  PutU16(p + 26, 1);
-  PutU16(p + 28, sixteenBit ? 16 : 8);
-  PutU32(p + 34, uint32_t(imageSize));
-  if (sixteenBit) {
-    PutU32(p + 30, 3);
-    PutU32(p + 54, 0xF800);
-    PutU32(p + 58, 0x07E0);
-    PutU32(p + 62, 0x001F);
-  } else {
-    std::memcpy(p + 54, palette.data(), 1024);
-  }
+  bmp::EncodeFileHeader(p, uint32_t(bytes.size() + imageSize), uint32_t(bytes.size()));
+  bmp::EncodeInfoHeader(p + bmp::kFileHeaderSize, w, h, depth,
+                        sixteenBit ? bmp::kCompressionBitFields : bmp::kCompressionNone,
+                        uint32_t(imageSize));
+  if (sixteenBit)
+    bmp::EncodeMasks(p + headers, Layout565());
+  else
+    std::memcpy(p + headers, palette.data(), palette.size());
   return bytes;
 }
 

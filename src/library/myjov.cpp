@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "bitmap/bmpformat.h"
 #include "common/byteio.h"
 #include "common/errors.h"
 #include "library/jovformat.h"
@@ -71,17 +72,11 @@ QString IndexPathOf(const QString& dataPath) {
 }
 
 void BuildBitmap16Header(uint8_t (&header)[66]) {
-  std::memset(header, 0, sizeof header);
-  header[0] = 'B';
-  header[1] = 'M';
-  PutU32(header + 10, 66);      // pixel data offset
-  PutU32(header + 14, 40);      // information header size
-  PutU16(header + 26, 1);       // planes
-  PutU16(header + 28, 16);      // bits per pixel
-  PutU32(header + 30, 3);       // bit fields
-  PutU32(header + 54, 0xF800);  // red
-  PutU32(header + 58, 0x07E0);  // green
-  PutU32(header + 62, 0x001F);  // blue
+  constexpr int kMasksAt = bmp::kFileHeaderSize + bmp::kInfoHeaderSize;
+  static_assert(sizeof header == kMasksAt + bmp::kMaskBytes);
+  bmp::EncodeFileHeader(header, 0, sizeof header);
+  bmp::EncodeInfoHeader(header + bmp::kFileHeaderSize, 0, 0, 16, bmp::kCompressionBitFields, 0);
+  bmp::EncodeMasks(header + kMasksAt, Layout565());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -114,9 +109,7 @@ const QImage& KeyedCopy(const QImage& picture, QRgb key, QImage& scratch) {
       const auto* src = reinterpret_cast<const quint16*>(picture.constScanLine(y));
       auto* dst = reinterpret_cast<QRgb*>(scratch.scanLine(y));
       for (int x = 0; x < w; ++x) {
-        const quint16 p = src[x];
-        const int r5 = p >> 11, g6 = (p >> 5) & 0x3F, b5 = p & 0x1F;
-        const QRgb c = qRgb((r5 << 3) | (r5 >> 2), (g6 << 2) | (g6 >> 4), (b5 << 3) | (b5 >> 2));
+        const QRgb c = 0xFF000000u | bmp::Widen565(src[x]);
         dst[x] = c == opaqueKey ? 0 : c;
       }
     }
@@ -268,7 +261,8 @@ void TJOV::LoadIndex(const QString& path) {
   if (FileType == 2) {
     OffSet = 0;
     ReadZeroFilled(*file, 0, indexHeader16_.data(), jov::kIndexHeader16Size);
-    const int64_t n = EntriesAvailable(size, jov::kIndexHeader16Size, GetI32(indexHeader16_.data() + 20));
+    const int64_t n = EntriesAvailable(size, jov::kIndexHeader16Size,
+                                       GetI32(indexHeader16_.data() + jov::kCountOffset16));
     IndexEntries.assign(size_t(n), 0);
     ReadEntries(*file, jov::kIndexHeader16Size, n, IndexEntries);
     // Leading negative entries are not images: skip them, counting them in OffSet.  The
@@ -294,25 +288,23 @@ void TJOV::LoadIndex(const QString& path) {
   };
   if (FileType == 1) {
     OffSet = 4;
-    readAt(jov::kIndexHeaderSize + 4);
+    readAt(jov::IndexEntryOffset(4, 0));
     // A variant 1 title over a variant 0 layout: the first record is not at 1084.
-    if (IndexEntries[0] != jov::kType1FirstRecord) {
-      readAt(jov::kIndexHeaderSize);
+    if (IndexEntries[0] != jov::FirstRecordOffset(1)) {
+      readAt(jov::IndexEntryOffset(0, 0));
       FileType = 0;
       OffSet = 0;
     }
   } else {
     OffSet = 0;
-    readAt(jov::kIndexHeaderSize);
+    readAt(jov::IndexEntryOffset(0, 0));
   }
 }
 
 void TJOV::LoadPalette() {
-  const int64_t at = OffSet == 4 ? jov::kDataHeaderSize + 4 : jov::kDataHeaderSize;
-  ReadZeroFilled(*DataStream, at, Palette.data(), jov::kPaletteSize);
+  ReadZeroFilled(*DataStream, jov::PaletteOffset(OffSet), Palette.data(), jov::kPaletteSize);
   colorTable_.resize(256);
-  for (int i = 0; i < 256; ++i)
-    colorTable_[i] = qRgb(Palette[i * 4 + 2], Palette[i * 4 + 1], Palette[i * 4]);
+  for (int i = 0; i < 256; ++i) colorTable_[i] = bmp::EntryColour(&Palette[size_t(i) * 4]);
   std::memcpy(workDIB_.ColorEntries.data(), Palette.data(), Palette.size());
   // Padding columns of odd-width records are filled with the colour nearest to black.
   int best = 0;
@@ -375,7 +367,7 @@ const uint8_t* TJOV::StoredRows8(int index) {
     return nullptr;
   const std::optional<int32_t> entry = EntryOf(index);
   if (!entry) return nullptr;
-  const int64_t headerSize = jov::kImageHeaderSize + OffSet;
+  const int64_t headerSize = jov::RecordHeaderSize(OffSet);
   int w, h;
   const int64_t have = ReadRecordSize(*entry, headerSize, index, w, h);
   if (have < 0 || w % 4 != 0 || w > jov::kMaxImageSide8 || h > jov::kMaxImageSide8) return nullptr;
@@ -461,7 +453,7 @@ void TJOV::ResizeOutput(int w, int h, QImage::Format format) {
 }
 
 void TJOV::ReadImage8(int64_t offset, int index) {
-  const int64_t headerSize = jov::kImageHeaderSize + OffSet;
+  const int64_t headerSize = jov::RecordHeaderSize(OffSet);
   int w, h;
   const int64_t have = ReadRecordSize(offset, headerSize, index, w, h);
   if (have < 0) return;

@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QProgressBar>
 
-#include "editing/dialogs/outpic.h"
+#include "dialogs/outpic.h"
 #include "uitest.h"
 
 namespace {

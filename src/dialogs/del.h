@@ -2,7 +2,7 @@
 
 // The delete dialog: removes or blanks a range of images.
 
-#include "editing/dialogs/jovdialog.h"
+#include "dialogs/jovdialog.h"
 
 class TFormdel : public TJovDialog {
   Q_OBJECT

@@ -2,7 +2,7 @@
 
 // The sequence-export dialog: writes a range of images as an exchange folder.
 
-#include "editing/dialogs/jovdialog.h"
+#include "dialogs/jovdialog.h"
 #include "viewer/filedialog.h"
 
 class QGroupBox;

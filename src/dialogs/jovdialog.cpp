@@ -1,4 +1,4 @@
-#include "editing/dialogs/jovdialog.h"
+#include "dialogs/jovdialog.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -2,7 +2,7 @@
 
 // The add-one dialog: appends or inserts one picture.
 
-#include "editing/dialogs/jovdialog.h"
+#include "dialogs/jovdialog.h"
 
 class TFormaddone : public TJovDialog {
   Q_OBJECT

@@ -1,4 +1,4 @@
-#include "editing/dialogs/addpic.h"
+#include "dialogs/addpic.h"
 
 TFormadd::TFormadd(TFormMain& main)
     : TJovDialog(main, QStringLiteral("批量导入图片"), QStringLiteral("Import From Folder")) {}

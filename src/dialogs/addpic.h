@@ -2,7 +2,7 @@
 
 // The batch-import dialog: brings a folder of bitmaps into the library.
 
-#include "editing/dialogs/jovdialog.h"
+#include "dialogs/jovdialog.h"
 
 class TFormadd : public TJovDialog {
   Q_OBJECT

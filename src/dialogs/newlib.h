@@ -2,7 +2,7 @@
 
 // The create dialog: makes a new library from a folder of bitmaps.
 
-#include "editing/dialogs/jovdialog.h"
+#include "dialogs/jovdialog.h"
 
 class TFormnew : public TJovDialog {
   Q_OBJECT

@@ -1,4 +1,4 @@
-#include "editing/dialogs/outpic.h"
+#include "dialogs/outpic.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
