@@ -288,9 +288,12 @@ void TJovTransaction::Begin() {
   out.Put(name.constData(), name.size());
 
   uint32_t records = 0;
+  int64_t at = kHeaderFixed + name.size();
   for (int f = 0; f < 2; ++f) {
     TFile& source = File(TLibFile(f));
-    for (const Range& r : protected_[f]) {
+    for (Range& r : protected_[f]) {
+      r.journalAt = at + kRecordHead;
+      at += kRecordHead + r.length + 8;
       uint8_t recordHead[kRecordHead] = {};
       std::memcpy(recordHead, kRecordTag, 4);
       recordHead[4] = uint8_t(f);
@@ -374,6 +377,18 @@ void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t leng
       f.WriteAt(to + left, chunk, n);
     }
   }
+}
+
+void TJovTransaction::ReadOld(TLibFile file, int64_t offset, void* out, int64_t length) {
+  if (state_ != State::Journalled) throw std::logic_error("ReadOld outside a begun transaction");
+  if (length <= 0) return;
+  for (const Range& r : protected_[int(file)]) {
+    if (r.offset <= offset && offset + length <= r.offset + r.length) {
+      journal_->ReadExactAt(r.journalAt + (offset - r.offset), out, length);
+      return;
+    }
+  }
+  throw std::logic_error("ReadOld of bytes the journal does not hold");
 }
 
 void TJovTransaction::Commit() {

@@ -76,6 +76,12 @@ class TJovTransaction {
   // when moving towards the end, so that no byte is overwritten before it has moved.
   void Move(TLibFile file, int64_t from, int64_t to, int64_t length);
 
+  // After Begin: reads old bytes (as the file held them when the transaction started) of
+  // a protected range, from the journal, whatever has been written over them since.  A
+  // change that rebuilds a whole stretch of a file reads its old records here and writes
+  // the new stretch front to back, without caring what it overwrites.
+  void ReadOld(TLibFile file, int64_t offset, void* out, int64_t length);
+
   // Flushes the files, removes the journal (the commit point) and flushes the folder.
   // A failure before the commit point throws after rolling back; a failure to flush the
   // folder after it throws too, with the change made.
@@ -97,6 +103,7 @@ class TJovTransaction {
   struct Range {
     int64_t offset;
     int64_t length;
+    int64_t journalAt = 0;  // where its old bytes stand in the journal
   };
 
   void CheckWrite(TLibFile file, int64_t offset, int64_t length) const;

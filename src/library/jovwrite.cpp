@@ -33,19 +33,6 @@ void RefuseReadOnlyVariant(int fileType) {
 
 }  // namespace
 
-template <class Body>
-void TJOV::Change(Body&& body) {
-  auto transaction = std::make_unique<TJovTransaction>(*DataStream, FileName, indexFileName_);
-  try {
-    RefreshFromFiles();
-    body(*transaction);
-  } catch (...) {
-    transaction.reset();  // rolls back, or leaves the journal for the next opening
-    ResyncAfterFailure();
-    throw;
-  }
-}
-
 void TJOV::RefreshFromFiles() {
   if (FileType == 2) {
     LoadIndex(indexFileName_);

@@ -17,9 +17,9 @@
 #include "bitmap/dib.h"
 #include "common/bytebuffer.h"
 #include "common/fileio.h"
+#include "library/jovjournal.h"
 
 class QPainter;
-class TJovTransaction;
 
 enum TLibType { ltLoadBmp, ltLoadMemory, ltLoadMunual, ltUseCache };
 
@@ -100,6 +100,28 @@ class TJOV {
   bool ReplaceRecord(int index, int width, int height, const uint8_t* pixels);
   void AppendRecord(int width, int height, int x, int y, const uint8_t* pixels);
 
+  // Runs one change of the files of the open library: takes the writer's lock (rolling
+  // back an interrupted change first), re-reads the count and the index so that the
+  // change works on the files as they are, then runs body(TJovTransaction&), which
+  // protects, begins, writes and commits, and then brings ImageCount and IndexEntries up
+  // to date (or calls RefreshFromFiles).  When body throws, the transaction rolls back
+  // and this object re-reads the files before the error goes on.  Every operation that
+  // changes a library goes through here.
+  template <class Body>
+  void Change(Body&& body) {
+    auto transaction = std::make_unique<TJovTransaction>(*DataStream, FileName, indexFileName_);
+    try {
+      RefreshFromFiles();
+      body(*transaction);
+    } catch (...) {
+      transaction.reset();  // rolls back, or leaves the journal for the next opening
+      ResyncAfterFailure();
+      throw;
+    }
+  }
+  // Re-reads the image count and the index entries from the files.
+  void RefreshFromFiles();
+
   // The index entry of image index, when the index holds one.  The extra last slot of 0
   // that the 8-bit variants carry is not an entry.
   std::optional<int32_t> EntryOf(int index) const;
@@ -126,14 +148,6 @@ class TJOV {
   // Lays the stored rows of an 8-bit record (bottom row first) into the output bitmap.
   void LayRows8(const uint8_t* pixels, int w, int h);
   void SetTables(int index, int x, int y);
-  // Runs one change of the files: takes the writer's lock (rolling back an interrupted
-  // change first), re-reads the count and the index so that the change works on the
-  // files as they are, then runs body with the transaction.  When body throws, the
-  // transaction rolls back and this object re-reads the files before the error goes on.
-  template <class Body>
-  void Change(Body&& body);
-  // Re-reads the image count and the index entries from the files.
-  void RefreshFromFiles();
   void ResyncAfterFailure();
   void GrowTables();
   bool WritePlacement(int index, int fieldOffset, const uint8_t* bytes, int length);
