@@ -335,14 +335,14 @@ TEST(JournalTest, OldBytesStayReadableAndWritesOutsideTheJournalAreRefused) {
   jov.FileName = path;
   ASSERT_EQ(jov.Open(), TOpenResult::Opened);
   jov.Change([&](TJovTransaction& t) {
-    t.Protect(TLibFile::Data, 1000, 200);
+    t.Protect(TLibFile::Data, 100, 200);
     t.Begin();
     const QByteArray ones(200, '\1');
-    t.Write(TLibFile::Data, 1000, ones.constData(), ones.size());
+    t.Write(TLibFile::Data, 100, ones.constData(), ones.size());
     QByteArray old(150, '\0');
-    t.ReadOld(TLibFile::Data, 1030, old.data(), old.size());
-    EXPECT_EQ(old, before.mid(1030, 150));
-    EXPECT_THROW(t.Write(TLibFile::Data, 1190, ones.constData(), 20), std::logic_error);
+    t.ReadOld(TLibFile::Data, 130, old.data(), old.size());
+    EXPECT_EQ(old, before.mid(130, 150));
+    EXPECT_THROW(t.Write(TLibFile::Data, 290, ones.constData(), 20), std::logic_error);
     // Past the old end needs no journal.
     t.Write(TLibFile::Data, before.size(), ones.constData(), 4);
   });  // not committed: rolled back
