@@ -1,0 +1,23 @@
+#pragma once
+
+// The crash loops every operation that changes a library goes through.
+
+#include <QString>
+#include <functional>
+
+class TJOV;
+
+// Runs an operation on the library at dataPath (with its index at indexPath) again and
+// again: first whole, which gives the new files; then failing the k-th step for every
+// k; then cutting the power at every k, with `seeds` random disks each.  After each run
+// the library is opened again (which recovers it) and both files must be exactly the
+// old ones or exactly the new ones, with no journal left, and a run that reported
+// success must have left the new ones.  run opens nothing itself: it gets the library
+// opened and returns the operation's result (false or an EJovError: failed).  Returns
+// the number of steps of the whole run.  The files are left as the whole run left them.
+int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
+                    const std::function<bool(TJOV&)>& run, int seeds = 40);
+
+// A folder for crash loops: memory-backed where the machine has one, so that thousands
+// of runs stay quick (the loops simulate the disk themselves).
+QString ScratchTemplate();
