@@ -117,8 +117,9 @@ class TPosixFile final : public TFile {
           QStringLiteral("Cannot truncate \"%1\": %2").arg(Path(), SystemReason(errno)));
   }
 
+  // The data and what is needed to read it back (the size), not the times.
   void Flush() override {
-    if (::fsync(fd_) != 0 && errno != EINVAL)
+    if (::fdatasync(fd_) != 0 && errno != EINVAL)
       throw EWriteError(QStringLiteral("Cannot flush \"%1\": %2").arg(Path(), SystemReason(errno)));
   }
 

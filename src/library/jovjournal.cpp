@@ -396,18 +396,42 @@ void TJovTransaction::Commit() {
   try {
     if (written_[0]) data_.Flush();
     if (written_[1]) index_->Flush();
-    journal_.reset();
-    RemoveFile(journalPath_);
   } catch (...) {
+    RollbackAfterFailure();
+    throw;
+  }
+  // The commit point: the journal's title made invalid, on the disk.  A journal without
+  // its title is one that never completed, which the next opening simply removes.
+  static const uint8_t kCleared[8] = {};
+  try {
+    journal_->WriteAt(0, kCleared, 8);
+    journal_->Flush();
+  } catch (...) {
+    // Whether the cleared title reached the disk is not known: the title goes back, and
+    // the change with it.
     try {
-      Rollback();
+      journal_->WriteAt(0, kMagic, 8);
     } catch (...) {
-      // The journal stays for the next opening; the first failure is the one to report.
     }
+    RollbackAfterFailure();
     throw;
   }
   state_ = State::Committed;
-  SyncFolder(FolderOf(dataPath_));
+  journal_.reset();
+  // A journal left behind without its title is harmless: the removal need not be
+  // durable, and a failure to remove it is not the change's.
+  try {
+    RemoveFile(journalPath_);
+  } catch (const EJovError&) {
+  }
+}
+
+void TJovTransaction::RollbackAfterFailure() {
+  try {
+    Rollback();
+  } catch (...) {
+    // The journal stays for the next opening; the first failure is the one to report.
+  }
 }
 
 void TJovTransaction::Rollback() {

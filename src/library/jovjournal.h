@@ -6,8 +6,9 @@
 // The mechanism is a rollback journal beside the data file ("NAME.jov-journal"): before
 // the first byte of either file is overwritten, the old bytes of every range the change
 // will overwrite and the old sizes of both files are written to the journal and flushed
-// to the disk, with the folder.  Then the files are changed in place.  Removing the
-// journal is the commit point; the files are flushed before it and the folder after it.
+// to the disk, with the folder.  Then the files are changed in place.  Clearing the
+// journal's title on the disk is the commit point; the files are flushed before it, and
+// the journal is removed after it.
 // A journal found beside a library ("hot") means a change was interrupted: its bytes are
 // written back and both files cut back to their old sizes, which gives exactly the old
 // pair.  A journal that is not complete (the process died while writing it) means the
@@ -82,9 +83,9 @@ class TJovTransaction {
   // the new stretch front to back, without caring what it overwrites.
   void ReadOld(TLibFile file, int64_t offset, void* out, int64_t length);
 
-  // Flushes the files, removes the journal (the commit point) and flushes the folder.
-  // A failure before the commit point throws after rolling back; a failure to flush the
-  // folder after it throws too, with the change made.
+  // Flushes the files, then clears the journal's title and flushes it (the commit
+  // point), then removes the journal.  A failure before the commit point throws after
+  // rolling back.
   void Commit();
   bool Committed() const { return state_ == State::Committed; }
 
@@ -108,6 +109,7 @@ class TJovTransaction {
 
   void CheckWrite(TLibFile file, int64_t offset, int64_t length) const;
   void Rollback();
+  void RollbackAfterFailure();
   uint8_t* Buffer(int64_t n);
 
   TFile& data_;
