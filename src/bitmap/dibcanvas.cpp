@@ -19,10 +19,19 @@ namespace {
 //
 // Nearest means the smallest squared distance in red, green and blue; of equally near
 // entries the one with the lowest index wins, so a colour of the table maps to the
-// first entry holding it.  A direct-mapped cache of colours already looked up sits in
-// front of a grid of 32 x 32 x 32 cells; each cell, built when first needed, lists the
-// entries that can be nearest to some colour inside it, so a lookup compares a few
-// entries instead of all of them.
+// first entry holding it.
+//
+// The colours nearest to one entry form a convex region (an intersection of
+// half-spaces, also with ties settled by index), so a box of colours whose 8 corners all
+// map to the same entry maps to it as a whole.  The colour cube is cut into 64 x 64 x 64
+// boxes of 4 x 4 x 4 colours, and each box points to a block that answers its 64
+// colours: a box whose corners agree points to the block of its entry, which answers
+// every colour, and a box that straddles a border gets a block of its own that remembers
+// the answer for each colour once it has been searched.  (Every look-up takes the same
+// path, which a photo's colours, mixing both kinds of box at random, make much faster
+// than a branch between them.)  A search compares only the entries that can be nearest
+// to some colour of its 8 x 8 x 8 cell, listed when the cell is first searched.  All of
+// it is exact: the answer is always the nearest entry.
 
 class ColourMapper {
  public:
@@ -33,7 +42,13 @@ class ColourMapper {
       g_[i] = table[i * 4 + 1];
       r_[i] = table[i * 4 + 2];
     }
-    std::fill(std::begin(keys_), std::end(keys_), kNoKey);
+    boxBlock_.assign(kBoxes, kUnclassified);
+    cellClass_.assign(kCells, kUnclassified);
+    blocks_.resize(kFirstMixed);
+    for (int i = 0; i < 256; ++i) {
+      blocks_[size_t(i)].known = ~uint64_t(0);
+      std::memset(blocks_[size_t(i)].index, i, sizeof blocks_[size_t(i)].index);
+    }
   }
 
   bool Matches(const uint8_t* table, int count) const {
@@ -42,27 +57,87 @@ class ColourMapper {
 
   // The index for colour rgb (0x00RRGGBB).
   uint8_t Map(uint32_t rgb) {
-    const uint32_t slot = (rgb * 2654435761u) >> (32 - kCacheBits);
-    if (keys_[slot] == rgb) return values_[slot];
-    const uint8_t index = Search(rgb);
-    keys_[slot] = rgb;
-    values_[slot] = index;
-    return index;
+    const uint32_t box = ((rgb >> 6) & 0x3F000) | ((rgb >> 4) & 0x00FC0) | ((rgb >> 2) & 0x0003F);
+    const Block& block = blocks_[boxBlock_[box]];
+    const uint32_t at = ((rgb >> 12) & 0x30) | ((rgb >> 6) & 0x0C) | (rgb & 0x03);
+    if ((block.known >> at) & 1) [[likely]]
+      return block.index[at];
+    return MapNew(rgb, box, at);
   }
 
  private:
-  static constexpr int kCacheBits = 14;
-  static constexpr uint32_t kNoKey = 0xFFFFFFFFu;  // no colour of 24 bits
   static constexpr int kCells = 32 * 32 * 32;
+  static constexpr int kBoxes = 64 * 64 * 64;
   static constexpr uint32_t kUnbuilt = 0xFFFFFFFFu;
+  // Blocks 0 to 255 answer every colour with their number; the next two answer none: the
+  // block of boxes not yet classified, and that of boxes left without a block of their
+  // own (searched every time) once the numbers run out.
+  static constexpr uint16_t kUnclassified = 256;
+  static constexpr uint16_t kUnblocked = 257;
+  static constexpr uint16_t kFirstMixed = 258;
+  static constexpr size_t kMaxBlocks = 32768;  // 2.3 MB
+  static constexpr uint16_t kMixed = 0xFFFF;   // what Corners says of corners that differ
+
+  // A colour whose box has not been classified, or that its box's block has not met.
+  [[gnu::noinline]] uint8_t MapNew(uint32_t rgb, uint32_t box, uint32_t at) {
+    uint16_t block = boxBlock_[box];
+    if (block == kUnclassified) {
+      block = boxBlock_[box] = Classify(box);
+      if (block < 256) return uint8_t(block);
+    }
+    const uint8_t index = Search(rgb);
+    if (block != kUnblocked) {
+      blocks_[block].index[at] = index;
+      blocks_[block].known |= uint64_t(1) << at;
+    }
+    return index;
+  }
+
+  // The block of the box's entry when its corners agree, else a new block of its own.
+  // The 8 x 8 x 8 cell around the box is looked at first: when its corners agree, so do
+  // those of its 8 boxes.
+  uint16_t Classify(uint32_t box) {
+    if (count_ == 0) return 0;
+    const uint32_t cell = (((box >> 13) & 31) << 10) | (((box >> 7) & 31) << 5) | ((box >> 1) & 31);
+    uint16_t& whole = cellClass_[cell];
+    if (whole == kUnclassified) {
+      const uint32_t lo = ((cell & 0x7C00) << 9) | ((cell & 0x03E0) << 6) | ((cell & 0x001F) << 3);
+      whole = Corners(lo, 7);
+    }
+    if (whole < 256) return whole;
+    const uint32_t lo = ((box & 0x3F000) << 6) | ((box & 0x00FC0) << 4) | ((box & 0x0003F) << 2);
+    const uint16_t entry = Corners(lo, 3);
+    if (entry < 256) return entry;
+    if (blocks_.size() >= kMaxBlocks) return kUnblocked;
+    blocks_.emplace_back();
+    return uint16_t(blocks_.size() - 1);
+  }
+
+  // The entry that the 8 corners of the box from lo to lo + side (in each channel) map
+  // to, or kMixed when they differ.
+  uint16_t Corners(uint32_t lo, uint32_t side) {
+    const uint8_t first = Search(lo);
+    // A cell with one candidate maps every colour in it to that entry.
+    if ((cells_[CellOf(lo)] & 0xFF) == 0) return first;
+    for (uint32_t corner = 1; corner < 8; ++corner) {
+      const uint32_t rgb = lo | ((corner & 4) ? side << 16 : 0) | ((corner & 2) ? side << 8 : 0) |
+                           ((corner & 1) ? side : 0);
+      if (Search(rgb) != first) return kMixed;
+    }
+    return first;
+  }
+
+  static uint32_t CellOf(uint32_t rgb) {
+    return ((rgb >> 9) & 0x7C00) | ((rgb >> 6) & 0x03E0) | ((rgb >> 3) & 0x001F);
+  }
 
   uint8_t Search(uint32_t rgb) {
     if (count_ == 0) return 0;
     const int r = int(rgb >> 16) & 0xFF, g = int(rgb >> 8) & 0xFF, b = int(rgb) & 0xFF;
     if (cells_.empty()) cells_.assign(kCells, kUnbuilt);
-    const int cell = ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
-    uint32_t entry = cells_[size_t(cell)];
-    if (entry == kUnbuilt) entry = cells_[size_t(cell)] = BuildCell(cell);
+    const uint32_t cell = CellOf(rgb);
+    uint32_t entry = cells_[cell];
+    if (entry == kUnbuilt) entry = cells_[cell] = BuildCell(int(cell));
     // A cell holds at least one candidate: the entry its bound comes from.
     const Candidate* c = candidates_.data() + (entry >> 8);
     const int n = int(entry & 0xFF) + 1;
@@ -81,36 +156,71 @@ class ColourMapper {
     return uint8_t(best);
   }
 
-  // An entry can be nearest to a colour of the cell only when its least distance to the
-  // cell is no more than the greatest distance from the cell of the entry whose greatest
-  // distance is smallest.  The result packs where the candidates start (high 24 bits) and
-  // their count less one (low 8 bits).
-  uint32_t BuildCell(int cell) {
-    const int lo[3] = {(cell >> 10) << 3, ((cell >> 5) & 31) << 3, (cell & 31) << 3};
-    int nearest[256];
-    int bound = INT32_MAX;
-    for (int i = 0; i < count_; ++i) {
-      const int v[3] = {r_[i], g_[i], b_[i]};
-      int dmin = 0, dmax = 0;
-      for (int a = 0; a < 3; ++a) {
-        const int l = lo[a], h = lo[a] + 7;
-        const int below = v[a] < l ? l - v[a] : (v[a] > h ? v[a] - h : 0);
-        const int far = std::max(std::abs(v[a] - l), std::abs(v[a] - h));
-        dmin += below * below;
-        dmax += far * far;
-      }
-      nearest[i] = dmin;
-      bound = std::min(bound, dmax);
+  // An entry can be nearest to a colour of a box only when its least distance to the box
+  // is no more than the greatest distance from the box of some entry.  Cells take their
+  // candidates from those of the 32 x 32 x 32 region around them (an entry nearest to a
+  // colour of the cell is nearest to a colour of the region), so that a cell looks at a
+  // few entries instead of all of them.
+  //
+  // Distances of the entries list[0..n) from the box lo .. lo + side in each channel.
+  void Distances(const uint8_t* list, int n, int32_t lr, int32_t lg, int32_t lb, int32_t side,
+                 int32_t* nearest, int32_t& bound) const {
+    bound = INT32_MAX;
+    for (int k = 0; k < n; ++k) {
+      const int i = list[k];
+      const int32_t br = std::max(lr - r_[i], 0) + std::max(r_[i] - lr - side, 0);
+      const int32_t bg = std::max(lg - g_[i], 0) + std::max(g_[i] - lg - side, 0);
+      const int32_t bb = std::max(lb - b_[i], 0) + std::max(b_[i] - lb - side, 0);
+      const int32_t fr = std::max(r_[i] - lr, lr + side - r_[i]);
+      const int32_t fg = std::max(g_[i] - lg, lg + side - g_[i]);
+      const int32_t fb = std::max(b_[i] - lb, lb + side - b_[i]);
+      nearest[k] = br * br + bg * bg + bb * bb;
+      bound = std::min(bound, fr * fr + fg * fg + fb * fb);
     }
-    const uint32_t start = uint32_t(candidates_.size());
+  }
+
+  // The candidates of a 32 x 32 x 32 region: start << 9 | count in regionEntries_.
+  uint32_t BuildRegion(int region) {
+    uint8_t all[256];
+    for (int i = 0; i < count_; ++i) all[i] = uint8_t(i);
+    int32_t nearest[256], bound;
+    Distances(all, count_, (region >> 6) << 5, ((region >> 3) & 7) << 5, (region & 7) << 5, 31,
+              nearest, bound);
+    const uint32_t start = uint32_t(regionEntries_.size());
     for (int i = 0; i < count_; ++i)
-      if (nearest[i] <= bound)
+      if (nearest[i] <= bound) regionEntries_.push_back(uint8_t(i));
+    return (start << 9) | (uint32_t(regionEntries_.size()) - start);
+  }
+
+  // The candidates of an 8 x 8 x 8 cell, by their least distance to it.  The result packs
+  // where they start (high 24 bits) and their count less one (low 8 bits).
+  uint32_t BuildCell(int cell) {
+    const int32_t lr = (cell >> 10) << 3, lg = ((cell >> 5) & 31) << 3, lb = (cell & 31) << 3;
+    const int region = ((lr >> 5) << 6) | ((lg >> 5) << 3) | (lb >> 5);
+    if (regions_.empty()) regions_.assign(512, kUnbuilt);
+    if (regions_[size_t(region)] == kUnbuilt) regions_[size_t(region)] = BuildRegion(region);
+    const uint32_t packed = regions_[size_t(region)];
+    const uint8_t* list = regionEntries_.data() + (packed >> 9);
+    const int n = int(packed & 0x1FF);
+    int32_t nearest[256], bound;
+    Distances(list, n, lr, lg, lb, 7, nearest, bound);
+    const uint32_t start = uint32_t(candidates_.size());
+    for (int k = 0; k < n; ++k) {
+      const int i = list[k];
+      if (nearest[k] <= bound)
         candidates_.push_back(
-            {uint8_t(r_[i]), uint8_t(g_[i]), uint8_t(b_[i]), uint8_t(i), nearest[i]});
-    std::stable_sort(candidates_.begin() + start, candidates_.end(),
-                     [](const Candidate& a, const Candidate& b) { return a.least < b.least; });
-    const uint32_t n = uint32_t(candidates_.size()) - start;
-    return (start << 8) | (n - 1);
+            {uint8_t(r_[i]), uint8_t(g_[i]), uint8_t(b_[i]), uint8_t(i), nearest[k]});
+    }
+    // Insertion sort: stable, and the lists are short (no buffer to allocate per cell).
+    for (size_t i = start + 1; i < candidates_.size(); ++i) {
+      const Candidate c = candidates_[i];
+      size_t j = i;
+      for (; j > start && candidates_[j - 1].least > c.least; --j)
+        candidates_[j] = candidates_[j - 1];
+      candidates_[j] = c;
+    }
+    const uint32_t n2 = uint32_t(candidates_.size()) - start;
+    return (start << 8) | (n2 - 1);
   }
 
   struct Candidate {
@@ -120,11 +230,20 @@ class ColourMapper {
 
   int count_;
   uint8_t table_[1024]{};
-  int16_t r_[256]{}, g_[256]{}, b_[256]{};
-  uint32_t keys_[1 << kCacheBits];
-  uint8_t values_[1 << kCacheBits]{};
-  std::vector<uint32_t> cells_;        // per cell: candidates start << 8 | (count - 1)
-  std::vector<Candidate> candidates_;  // at most 32768 x 256 entries: start fits 24 bits
+  int32_t r_[256]{}, g_[256]{}, b_[256]{};
+  // Per box: the block that answers its colours.
+  std::vector<uint16_t> boxBlock_;
+  // Per cell: the entry of the whole cell, kMixed, or kUnclassified.
+  std::vector<uint16_t> cellClass_;
+  struct Block {
+    uint64_t known = 0;  // which of the 64 colours have been searched
+    uint8_t index[64];
+  };
+  std::vector<Block> blocks_;
+  std::vector<uint32_t> cells_;         // per cell: candidates start << 8 | (count - 1)
+  std::vector<uint32_t> regions_;       // per 32 x 32 x 32 region: start << 9 | count
+  std::vector<uint8_t> regionEntries_;  // the candidates of the regions
+  std::vector<Candidate> candidates_;   // at most 32768 x 256 entries: start fits 24 bits
 };
 
 // Mappers of the colour tables drawn into most recently, so that pictures drawn one

@@ -101,6 +101,45 @@ TEST(DibCanvasTest, NearestColourMatchesExhaustiveSearch) {
   for (int x = 0; x < 256; ++x) ASSERT_EQ(grey.RowAt(0)[x], x);
 }
 
+// A dense sweep of the colour cube (every fifth value of each channel, so that colours
+// at every place in the boxes the mapping answers as a whole are among them), drawn twice: the
+// second time from what the first remembered.  Palettes: random with repeats, clustered
+// in a small region (many borders close together), and few entries (large regions).
+TEST(DibCanvasTest, NearestColourOverTheWholeCube) {
+  std::mt19937 rng(777);
+  TColorTable clustered{};
+  for (int i = 0; i < 256; ++i) {
+    clustered[size_t(i * 4)] = uint8_t(100 + rng() % 24);
+    clustered[size_t(i * 4 + 1)] = uint8_t(90 + rng() % 40);
+    clustered[size_t(i * 4 + 2)] = uint8_t(120 + rng() % 16);
+  }
+  std::memcpy(&clustered[50 * 4], &clustered[10 * 4], 4);
+  TColorTable few{};
+  for (int c = 0; c < 3; ++c) few[size_t(4 + c)] = 255;  // entry 1 white, entry 0 black
+  few[size_t(8 + 2)] = 128;                              // entry 2 dark red
+  const struct {
+    TColorTable table;
+    int depth;
+  } palettes[] = {{RandomTable(rng), 8}, {clustered, 8}, {few, 4}};
+  QImage sweep(52 * 52, 52, QImage::Format_RGB32);
+  for (int r = 0; r < 52; ++r)
+    for (int g = 0; g < 52; ++g)
+      for (int b = 0; b < 52; ++b) sweep.setPixel(g * 52 + b, r, qRgb(r * 5, g * 5, b * 5));
+  for (const auto& p : palettes) {
+    const int count = p.depth == 8 ? 256 : 16;
+    TDIB first = Indexed(sweep.width(), sweep.height(), p.depth, p.table);
+    first.Surface().Draw(0, 0, sweep);
+    TDIB second = Indexed(sweep.width(), sweep.height(), p.depth, p.table);
+    second.Surface().Draw(0, 0, sweep);
+    for (int y = 0; y < sweep.height(); ++y)
+      for (int x = 0; x < sweep.width(); ++x) {
+        const int want = BruteNearest(p.table, count, sweep.pixel(x, y));
+        ASSERT_EQ(IndexAt(first, x, y), want) << std::hex << sweep.pixel(x, y);
+        ASSERT_EQ(IndexAt(second, x, y), want) << std::hex << sweep.pixel(x, y);
+      }
+  }
+}
+
 TEST(DibCanvasTest, SourceFormatsGiveTheSameIndices) {
   std::mt19937 rng(7);
   const TColorTable table = RandomTable(rng);

@@ -172,8 +172,9 @@ TEST_F(PictureLoaderTest, BitmapLayoutsOurReaderRefusesAreReadByQtOrNotAtAll) {
   cut24.chop(3);
   EXPECT_FALSE(Refusal(Write("cut24.bmp", cut24)).isEmpty());
   // A file neither reader takes gives our reader's reason.
-  EXPECT_EQ(Refusal(Write("junk.bmp", "BM not a bitmap at all, really not")).toStdString(),
-            ("Cannot load picture \"" + dir.filePath("junk.bmp") + "\". DIB is invalid").toStdString());
+  EXPECT_EQ(
+      Refusal(Write("junk.bmp", "BM not a bitmap at all, really not")).toStdString(),
+      ("Cannot load picture \"" + dir.filePath("junk.bmp") + "\". DIB is invalid").toStdString());
 }
 
 TEST_F(PictureLoaderTest, ErrorsNameTheFileAndTheReason) {
