@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -105,6 +106,38 @@ class TPosixFile final : public TFile {
     }
   }
 
+  void CopyFrom(TFile& source, int64_t from, int64_t offset, int64_t n, uint8_t* buffer,
+                int64_t bufferSize) override {
+    auto* native = dynamic_cast<TPosixFile*>(&source);
+    while (native != nullptr && n > 0) {
+      loff_t in = from, out = offset;
+      const ssize_t done = ::copy_file_range(native->fd_, &in, fd_, &out, size_t(n), 0);
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) break;  // not supported here, or the source ends: the plain way
+      from += done;
+      offset += done;
+      n -= done;
+    }
+    if (n > 0) TFile::CopyFrom(source, from, offset, n, buffer, bufferSize);
+  }
+
+  bool View(int64_t offset, int64_t n, const std::function<void(const uint8_t*)>& look) override {
+    if (offset < 0 || n <= 0) return false;
+    const int64_t page = ::sysconf(_SC_PAGESIZE);
+    const int64_t start = offset / page * page;
+    const size_t length = size_t(offset + n - start);
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, off_t(start));
+    if (map == MAP_FAILED) return false;
+    try {
+      look(static_cast<const uint8_t*>(map) + (offset - start));
+    } catch (...) {
+      ::munmap(map, length);
+      throw;
+    }
+    ::munmap(map, length);
+    return true;
+  }
+
   int64_t Size() override {
     struct stat st;
     if (::fstat(fd_, &st) != 0) throw EReadError();
@@ -165,6 +198,18 @@ void TFile::WritePartsAt(int64_t offset, const Part* parts, int count) {
   for (int i = 0; i < count; ++i) {
     WriteAt(offset, parts[i].data, parts[i].size);
     offset += parts[i].size;
+  }
+}
+
+bool TFile::View(int64_t, int64_t, const std::function<void(const uint8_t*)>&) { return false; }
+
+void TFile::CopyFrom(TFile& source, int64_t from, int64_t offset, int64_t n, uint8_t* buffer,
+                     int64_t bufferSize) {
+  for (int64_t done = 0; done < n;) {
+    const int64_t chunk = std::min(bufferSize, n - done);
+    source.ReadExactAt(from + done, buffer, chunk);
+    WriteAt(offset + done, buffer, chunk);
+    done += chunk;
   }
 }
 

@@ -48,6 +48,16 @@ class TFile {
   // Writes the parts one after the other from offset on, or throws EWriteError.
   virtual void WritePartsAt(int64_t offset, const Part* parts, int count);
 
+  // Copies n bytes at from of source (another file) to offset of this one, or throws.
+  // Files on the local file system copy inside the kernel; any other goes through
+  // buffer (at least 64 KiB) with ReadAt and WriteAt.
+  virtual void CopyFrom(TFile& source, int64_t from, int64_t offset, int64_t n, uint8_t* buffer,
+                        int64_t bufferSize);
+
+  // Hands n bytes at offset to look at without copying them out (a mapping of the file's
+  // pages), for as long as look runs; false when this file cannot (then ReadAt).
+  virtual bool View(int64_t offset, int64_t n, const std::function<void(const uint8_t*)>& look);
+
   // Reads exactly n bytes at offset or throws EReadError ("Stream read error").
   void ReadExactAt(int64_t offset, void* buffer, int64_t n);
 

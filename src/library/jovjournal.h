@@ -72,9 +72,10 @@ class TJovTransaction {
   void Write(TLibFile file, int64_t offset, const void* data, int64_t length);
   void WriteParts(TLibFile file, int64_t offset, const TFile::Part* parts, int count);
   void Truncate(TLibFile file, int64_t size);
-  // Moves length bytes from `from` to `to` within the file, in chunks through the
-  // transaction's buffer: front to back when moving towards the start, back to front
-  // when moving towards the end, so that no byte is overwritten before it has moved.
+  // Moves length bytes from `from` to `to` within the file.  Bytes the journal holds are
+  // copied from the journal; others go in chunks through the transaction's buffer, front
+  // to back when moving towards the start and back to front when moving towards the
+  // end, so that no byte is overwritten before it has moved.
   void Move(TLibFile file, int64_t from, int64_t to, int64_t length);
 
   // After Begin: reads old bytes (as the file held them when the transaction started) of
@@ -108,6 +109,8 @@ class TJovTransaction {
   };
 
   void CheckWrite(TLibFile file, int64_t offset, int64_t length) const;
+  // The journalled range that holds [offset, offset + length), if one does.
+  const Range* Journalled(TLibFile file, int64_t offset, int64_t length) const;
   void Rollback();
   void RollbackAfterFailure();
   uint8_t* Buffer(int64_t n);

@@ -198,7 +198,8 @@ bool TJOV::ReplaceRecord(int index, int width, int height, const uint8_t* pixels
     const int64_t entriesAt = jov::IndexEntryOffset(OffSet, index + 1);
 
     t.Protect(TLibFile::Data, at, 4);  // width and height; the placement stays
-    t.Protect(TLibFile::Data, at + headerSize, std::min(fileSize, newEnd) - (at + headerSize));
+    // Everything behind the header, so that the tail moves from the journal's copy.
+    t.Protect(TLibFile::Data, at + headerSize, fileSize - (at + headerSize));
     t.Protect(TLibFile::Index, entriesAt, int64_t(entries.size()));
     t.Begin();
     uint8_t size[4];
