@@ -6,7 +6,11 @@
 #include <QImage>
 #include <QSet>
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <limits>
+#include <optional>
+#include <variant>
 #include <vector>
 
 #include "common/bytebuffer.h"
@@ -97,6 +101,8 @@ class TRecordMaker {
     } catch (const EJovError&) {
       return Placeholder(kind);
     }
+    if (const auto* dib = std::get_if<TDIB>(&picture->Graphic))
+      if (const std::optional<TNewRecord> record = TranslateIndexed(*dib)) return *record;
     try {
       ToLibraryBitmap(work_, palette_, *picture);
     } catch (const EJovError&) {
@@ -108,6 +114,39 @@ class TRecordMaker {
   }
 
  private:
+  // An 8-bit bitmap whose colours are all colours of the library palette (an exported
+  // picture, typically) converts index by index: each of its colours becomes the first
+  // palette entry that holds it, as the full conversion maps exact colours, and the
+  // columns that round the width up to 4 take the palette colour nearest to black.
+  std::optional<TNewRecord> TranslateIndexed(const TDIB& dib) {
+    if (dib.BitDepth() != 8 || dib.IsCompressed() || dib.IsEmpty()) return std::nullopt;
+    const int w = dib.PixelWidth(), h = dib.PixelHeight();
+    const int64_t stored = LibraryRowWidth(w);
+    if (w <= 0 || h <= 0 || dib.RowBytes() < w) return std::nullopt;
+    const TColorTable& colours = dib.Store().colorTable;
+    if (!lutFor_ || *lutFor_ != colours) {
+      lutFor_.reset();
+      for (int v = 0; v < 256; ++v) {
+        int found = -1;
+        for (int i = 0; i < 256 && found < 0; ++i)
+          if (std::memcmp(&colours[size_t(v) * 4], &palette_[size_t(i) * 4], 3) == 0) found = i;
+        if (found < 0) return std::nullopt;
+        lut_[size_t(v)] = uint8_t(found);
+      }
+      lutFor_ = colours;
+    }
+    const uint8_t black = placeholder_.ConstPixelData()[0];
+    uint8_t* out = translated_.Reserve(stored * h);
+    const uint8_t* in = dib.ConstPixelData();
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* row = in + int64_t(y) * dib.RowBytes();
+      uint8_t* to = out + int64_t(y) * stored;
+      for (int x = 0; x < w; ++x) to[x] = lut_[row[x]];
+      std::memset(to + w, black, size_t(stored - w));
+    }
+    return TNewRecord{int(stored), h, out, stored * h};
+  }
+
   TNewRecord Placeholder(TPlaceholder kind) const {
     const int width = kind == TPlaceholder::Wide ? 4 : 1;
     return {width, 1, placeholder_.ConstPixelData(), 4};
@@ -115,6 +154,9 @@ class TRecordMaker {
 
   const TColorTable& palette_;
   TPictureLoader loader_;
+  std::optional<TColorTable> lutFor_;  // the colours lut_ was made for
+  std::array<uint8_t, 256> lut_{};
+  TByteBuffer translated_;
   TDIB work_;
   TDIB placeholder_;
 };

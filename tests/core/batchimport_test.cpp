@@ -12,8 +12,10 @@
 #include "common/byteio.h"
 #include "common/errors.h"
 #include "editing/exchange.h"
+#include "editing/pictureloader.h"
 #include "library/jovjournal.h"
 #include "library/myjov.h"
+#include "library/tolibrary.h"
 #include "support/bmpbuilder.h"
 #include "support/crashloop.h"
 #include "support/libbuilder.h"
@@ -373,6 +375,37 @@ TEST_P(BatchImportTest, AValidBitmapOurReaderRefusesIsReadByTheLoader) {
   const uint8_t* rowsStored = jov.StoredRows8(1);
   ASSERT_NE(rowsStored, nullptr);
   EXPECT_EQ(std::vector<uint8_t>(rowsStored, rowsStored + 8), p.record.pixels);
+}
+
+// Bitmaps in the library's colours are taken index by index; the result must be what the
+// full conversion gives, whatever order the bitmap's colour table has.
+TEST_P(BatchImportTest, IndexedBitmapsGiveWhatTheFullConversionGives) {
+  Lay(OldImages(1));
+  const LibraryBuilder palette(GetParam());
+  for (const int w : {1, 6, 8}) {
+    BmpSpec spec;
+    spec.width = w;
+    spec.height = 3;
+    spec.depth = 8;
+    for (int i = 0; i < 256; ++i) spec.colours.push_back(Colour((i * 97 + w) % 256));
+    spec.pixels = PackBmpRows(8, w, RandomBmpPixels(w, 3, 8, uint32_t(w)));
+    File(QString::asprintf("w%d.bmp", w), BuildBmp(spec));
+  }
+  TJOV jov;
+  Open(jov);
+  ImportAdd(jov, folder, ListBitmapFiles(folder), {});
+  TPictureLoader loader;
+  TDIB work;
+  int index = 1;
+  for (const QString& name : ListBitmapFiles(folder)) {
+    SCOPED_TRACE(name.toStdString());
+    ToLibraryBitmap(work, palette.palette, loader.Load(folder + name));
+    const uint8_t* rows = jov.StoredRows8(index++);
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(
+        std::vector<uint8_t>(rows, rows + work.ImageSize()),
+        std::vector<uint8_t>(work.ConstPixelData(), work.ConstPixelData() + work.ImageSize()));
+  }
 }
 
 // A placement file of one line stops a run: whatever the run had written, the library is
