@@ -221,29 +221,68 @@ QString TxtNameOf(const QString& bitmapName) {
   return QFileInfo(bitmapName).completeBaseName() + QStringLiteral(".txt");
 }
 
-// Writes a record (header with the placement, then the pixels) at `at`; returns its end.
-int64_t WriteRecord(TJovTransaction& t, int64_t at, int offSet, const TNewRecord& record,
-                    TPlacement xy) {
-  const int64_t end = at + jov::RecordHeaderSize(offSet) + record.pixelBytes;
-  if (end > kMaxOffset)
-    throw EJovError(
-        std::string("The data file would grow past 2 GiB, beyond what its index can address."));
-  uint8_t header[jov::RecordHeaderSize(4)];
-  jov::EncodeRecordHeader(header, offSet, record.width, record.height, xy.x, xy.y);
-  const TFile::Part parts[2] = {{header, jov::RecordHeaderSize(offSet)},
-                                {const_cast<uint8_t*>(record.pixels), record.pixelBytes}};
-  t.WriteParts(TLibFile::Data, at, parts, 2);
-  return end;
+[[noreturn]] void TooLarge() {
+  throw EJovError(
+      std::string("The data file would grow past 2 GiB, beyond what its index can address."));
 }
+
+// Writes records one after the other from a position on, gathering small ones into one
+// chunk-sized write.
+class TRecordWriter {
+ public:
+  TRecordWriter(TJovTransaction& t, int64_t at) : t_(t), start_(at), at_(at) {}
+  // Where the next record goes.
+  int64_t Position() const { return at_; }
+
+  void Put(const uint8_t* header, int64_t headerSize, const uint8_t* pixels, int64_t n) {
+    const int64_t size = headerSize + n;
+    if (at_ + size > kMaxOffset) TooLarge();
+    if (used_ + size > TJovTransaction::kChunk) Flush();
+    if (size > TJovTransaction::kChunk) {
+      const TFile::Part parts[2] = {{const_cast<uint8_t*>(header), headerSize},
+                                    {const_cast<uint8_t*>(pixels), n}};
+      t_.WriteParts(TLibFile::Data, at_, parts, 2);
+      at_ += size;
+      start_ = at_;
+      return;
+    }
+    uint8_t* buffer = buffer_.Reserve(TJovTransaction::kChunk, used_);
+    std::memcpy(buffer + used_, header, size_t(headerSize));
+    std::memcpy(buffer + used_ + headerSize, pixels, size_t(n));
+    used_ += size;
+    at_ += size;
+  }
+  void Put(const TNewRecord& record, int offSet, TPlacement xy) {
+    uint8_t header[jov::RecordHeaderSize(4)];
+    jov::EncodeRecordHeader(header, offSet, record.width, record.height, xy.x, xy.y);
+    Put(header, jov::RecordHeaderSize(offSet), record.pixels, record.pixelBytes);
+  }
+  // Writes what is gathered; before anything else writes the data file.
+  void Flush() {
+    if (used_ > 0) t_.Write(TLibFile::Data, start_, buffer_.Data(), used_);
+    used_ = 0;
+    start_ = at_;
+  }
+  // Moves the position on past bytes written by someone else (after a Flush).
+  void Skip(int64_t n) {
+    at_ += n;
+    start_ = at_;
+  }
+
+ private:
+  TJovTransaction& t_;
+  int64_t start_;  // where the gathered bytes go
+  int64_t at_;
+  int64_t used_ = 0;
+  TByteBuffer buffer_;
+};
 
 // Copies length old bytes of the data file (as they were when the change started) from
 // `from` to `to`, in chunks through buffer.
 void CopyOld(TJovTransaction& t, int64_t from, int64_t to, int64_t length, TByteBuffer& buffer,
              const std::function<void()>& pump) {
   if (length <= 0) return;
-  if (to + length > kMaxOffset)
-    throw EJovError(
-        std::string("The data file would grow past 2 GiB, beyond what its index can address."));
+  if (to + length > kMaxOffset) TooLarge();
   uint8_t* chunk = buffer.Reserve(std::min(length, TJovTransaction::kChunk));
   for (int64_t done = 0; done < length;) {
     const int64_t n = std::min(TJovTransaction::kChunk, length - done);
@@ -282,15 +321,17 @@ int64_t WriteFiles(TJovTransaction& t, const TJOV& jov, const QString& folder,
   TRecordMaker maker(jov.Palette);
   const QString placementsFolder = placements.newLike ? QString() : PlacementsFolderOf(folder);
   const TPlacementFiles placementFiles(placementsFolder, placements);
+  TRecordWriter out(t, at);
   for (int k = 0; k < count; ++k) {
     Report(progress, k, count);
     const TNewRecord record = maker.Make(folder + files[k], kind, guardConversion);
     const TPlacement xy = placementFiles.For(TxtNameOf(files[k]));
-    entries.push_back(at);
-    at = WriteRecord(t, at, jov.OffSet, record, xy);
+    entries.push_back(out.Position());
+    out.Put(record, jov.OffSet, xy);
   }
+  out.Flush();
   Report(progress, count, count);
-  return at;
+  return out.Position();
 }
 
 }  // namespace
@@ -455,47 +496,45 @@ void ImportPixels(TJOV& jov, const QString& folder, int begin, int end,
     TByteBuffer buffer;
     std::vector<int64_t> entries;  // of images begin + 1 .. count - 1
     entries.reserve(size_t(count - begin));
-    int64_t at = first, moved = 0, grown = 0;
+    TRecordWriter out(t, first);
+    int64_t moved = 0, grown = 0;
     bool sizeChanged = false;
     for (int k = 0; k < n; ++k) {
       const int i = begin + k;
       Report(progress, k, n);
       const TNewRecord record =
           maker.Make(names.Find(ExchangeBitmapName(i)), TPlaceholder::Wide, true);
-      if (k > 0) entries.push_back(at);
+      if (k > 0) entries.push_back(out.Position());
       // The new size; the placement and its copy stay as they were.
       uint8_t header[jov::RecordHeaderSize(4)];
       t.ReadOld(TLibFile::Data, old[size_t(k)], header, headerSize);
       PutI16(header, int16_t(record.width));
       PutI16(header + 2, int16_t(record.height));
-      const TFile::Part parts[2] = {{header, headerSize},
-                                    {const_cast<uint8_t*>(record.pixels), record.pixelBytes}};
-      if (at + headerSize + record.pixelBytes > kMaxOffset)
-        throw EJovError(
-            std::string("The data file would grow past 2 GiB, beyond what its index can address."));
-      t.WriteParts(TLibFile::Data, at, parts, 2);
+      out.Put(header, headerSize, record.pixels, record.pixelBytes);
       const int64_t delta = record.pixelBytes - oldPixels[size_t(k)];
       if (delta != 0) sizeChanged = true;
       moved += delta;
       // Replacing one image after another never shortens the file: it grows by every
       // record that grew.
       grown += std::max<int64_t>(0, delta);
-      at += headerSize + record.pixelBytes;
       // The bytes up to the next image of the range (or, behind the last, up to the
       // end of the file) move along.
       const int64_t from = old[size_t(k)] + headerSize + oldPixels[size_t(k)];
       const int64_t to = k + 1 < n ? old[size_t(k + 1)] : oldEnd;
-      CopyOld(t, from, at, to - from, buffer, nullptr);
-      at += to - from;
+      if (to > from) {
+        out.Flush();
+        CopyOld(t, from, out.Position(), to - from, buffer, nullptr);
+        out.Skip(to - from);
+      }
     }
+    out.Flush();
+    const int64_t at = out.Position();
     Report(progress, n, n);
     if (sizeChanged) {
       for (const int64_t e : later) entries.push_back(e + moved);
       WriteEntries(t, jov.OffSet, begin + 1, entries);
       const int64_t length = oldEnd + grown;
-      if (length > kMaxOffset)
-        throw EJovError(
-            std::string("The data file would grow past 2 GiB, beyond what its index can address."));
+      if (length > kMaxOffset) TooLarge();
       if (length > std::max(oldEnd, at)) t.Truncate(TLibFile::Data, length);
     }
     t.Commit();
