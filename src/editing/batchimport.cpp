@@ -361,7 +361,7 @@ void ImportAdd(TJOV& jov, const QString& folder, const QStringList& files,
     const int64_t indexSize = t.OldSize(TLibFile::Index);
     t.Protect(TLibFile::Data, jov::kCountOffset, 4);
     t.Protect(TLibFile::Index, jov::kCountOffset, 4);
-    t.Protect(TLibFile::Index, entryAt, indexSize - entryAt);
+    if (indexSize > entryAt) t.Protect(TLibFile::Index, entryAt, indexSize - entryAt);
     t.Begin();
     std::vector<int64_t> entries;
     entries.reserve(size_t(n));
@@ -400,7 +400,8 @@ void ImportInsert(TJOV& jov, const QString& folder, const QStringList& files,
     t.Protect(TLibFile::Data, jov::kCountOffset, 4);
     t.Protect(TLibFile::Index, jov::kCountOffset, 4);
     t.Protect(TLibFile::Data, at, oldEnd - at);
-    t.Protect(TLibFile::Index, entriesAt, t.OldSize(TLibFile::Index) - entriesAt);
+    t.Protect(TLibFile::Index, entriesAt,
+              std::max<int64_t>(0, t.OldSize(TLibFile::Index) - entriesAt));
     t.Begin();
     std::vector<int64_t> entries;
     entries.reserve(size_t(n) + old.size());

@@ -193,6 +193,26 @@ TEST_P(BatchImportTest, AddAppendsEveryBitmapInNameOrderWithItsPlacement) {
   ExpectDescribes(jov);
 }
 
+// An index shorter than its count: the new entries stand at their own places.
+TEST_P(BatchImportTest, AddBehindAShortIndex) {
+  std::vector<Rec> old = OldImages(2);
+  LibraryBuilder b = Build(GetParam(), old);
+  b.dataCount = b.indexCount = 3;
+  const int32_t third = b.NextOffset();
+  b.Add8(4, 1, 0, 0, {1, 2, 3, 4});
+  QByteArray index = b.Index();
+  dataPath = b.Write(dir.path(), "lib");
+  indexPath = dir.filePath("lib.JOX");
+  index.chop(4);  // the third entry is missing
+  WriteFileBytes(indexPath, index);
+  Add("a.bmp", 4, 1, 1);
+  TJOV jov;
+  Open(jov);
+  ImportAdd(jov, folder, ListBitmapFiles(folder), {});
+  EXPECT_EQ(jov.ImageCount, 4);
+  EXPECT_EQ(jov.EntryOf(3), third + 8 + 4 * GetParam() + 4);
+}
+
 TEST_P(BatchImportTest, AnEmptyFolderAddsNothing) {
   Lay(OldImages(2));
   TJOV jov;
