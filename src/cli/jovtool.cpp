@@ -12,6 +12,7 @@
 #include "cli/cmdcheck.h"
 #include "cli/cmdedit.h"
 #include "cli/cmdexport.h"
+#include "cli/cmdimport.h"
 #include "cli/demo.h"
 #include "common/errors.h"
 #include "library/jovformat.h"
@@ -31,6 +32,13 @@ constexpr char kUsage[] =
     "                         replace the pixels of image INDEX by a picture file\n"
     "  add LIB PICTURE [--placement X,Y]\n"
     "                         append a picture file as the new last image\n"
+    "  import LIB DIR --add | --insert B | --replace B E [--placement X,Y]\n"
+    "                         import a folder of bitmaps: appended, inserted before B,\n"
+    "                         or written over images B..E\n"
+    "  import LIB DIR --pixels B E\n"
+    "                         the pixels of images B..E from the folder's numbered bitmaps\n"
+    "  import LIB [DIR] --placements B E [--placement X,Y]\n"
+    "                         the placements of images B..E from the folder, or one pair\n"
     "  set-placement LIB INDEX X Y\n"
     "                         write the placement of image INDEX\n"
     "  check LIB [--json]     list the structural problems of a library\n"
@@ -117,6 +125,7 @@ int main(int argc, char** argv) {
       {QStringLiteral("replace"), CmdReplace},
       {QStringLiteral("add"), CmdAdd},
       {QStringLiteral("set-placement"), CmdSetPlacement},
+      {QStringLiteral("import"), CmdImport},
   };
   if (args.size() == 1 && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
     PrintOut(QString::fromLatin1(kUsage));

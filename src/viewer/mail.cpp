@@ -655,7 +655,10 @@ void TFormMain::btnCreateClick() {
 }
 
 void TFormMain::btnallinputClick() {
-  if (jov_->IsOpen()) Formadd->Execute();
+  if (!jov_->IsOpen()) return;
+  Formadd->EditEnd->setText(QString::number(jov_->ImageCount - 1));
+  Formadd->EditPicPath->setText(QString());
+  Formadd->Execute();
 }
 
 void TFormMain::btnallOutClick() {

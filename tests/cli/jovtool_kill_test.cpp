@@ -1,9 +1,9 @@
 // jovtool edits killed with SIGKILL at random instants: every library found afterwards is
 // the old pair of files or the new pair, and has no structural problem.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,11 +80,21 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
   ASSERT_EQ(Wait(Spawn({"export-one", lib, "0", big})), 0);
   ASSERT_EQ(Wait(Spawn({"export-one", lib, "3", small})), 0);
 
+  // A folder of two pictures for the batch imports, numbered as images 2 and 3.
+  const QString folder = dir.filePath("in");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  ASSERT_TRUE(QFile::copy(small, folder + "/000002.bmp"));
+  ASSERT_TRUE(QFile::copy(big, folder + "/000003.bmp"));
   std::vector<Edit> edits(4);
   edits[0].args = QStringList{"replace", "1", small};  // shrinks: 3 MB move to the start
   edits[1].args = QStringList{"replace", "3", big};    // grows: the tail moves to the end
   edits[2].args = QStringList{"add", big, "--placement", "5,-7"};
   edits[3].args = QStringList{"set-placement", "40", "100", "-100"};
+  for (const QStringList& import :
+       {QStringList{"--add"}, QStringList{"--insert", "1"}, QStringList{"--replace", "2", "3"},
+        QStringList{"--pixels", "2", "3"},
+        QStringList{"--placements", "0", "9", "--placement", "3,4"}})
+    edits.push_back({QStringList{"import", folder} + import, {}, {}, {}});
   auto lay = [&] {
     WriteFileBytes(lib, baseData);
     WriteFileBytes(index, baseIndex);
@@ -93,7 +103,8 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
   for (Edit& e : edits) {
     lay();
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(Wait(Spawn(QStringList{e.args[0], lib} + e.args.mid(1))), 0) << e.args.join(' ').toStdString();
+    ASSERT_EQ(Wait(Spawn(QStringList{e.args[0], lib} + e.args.mid(1))), 0)
+        << e.args.join(' ').toStdString();
     e.duration = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - start);
     e.data = ReadBytes(lib);
