@@ -29,8 +29,11 @@ constexpr char kUsage[] =
     "                         write images N..M as an exchange folder\n"
     "  replace LIB INDEX PICTURE\n"
     "                         replace the pixels of image INDEX by a picture file\n"
-    "  add LIB PICTURE [--placement X,Y]\n"
-    "                         append a picture file as the new last image\n"
+    "  add LIB PICTURE [--insert-at INDEX] [--placement X,Y]\n"
+    "                         append a picture file as the new last image, or insert\n"
+    "                         it before image INDEX\n"
+    "  delete LIB S E         delete images S..E\n"
+    "  clear LIB S E          blank images S..E, keeping their places\n"
     "  set-placement LIB INDEX X Y\n"
     "                         write the placement of image INDEX\n"
     "  check LIB [--json]     list the structural problems of a library\n"
@@ -117,6 +120,8 @@ int main(int argc, char** argv) {
       {QStringLiteral("replace"), CmdReplace},
       {QStringLiteral("add"), CmdAdd},
       {QStringLiteral("set-placement"), CmdSetPlacement},
+      {QStringLiteral("delete"), CmdDelete},
+      {QStringLiteral("clear"), CmdClear},
   };
   if (args.size() == 1 && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
     PrintOut(QString::fromLatin1(kUsage));
