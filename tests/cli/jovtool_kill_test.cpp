@@ -85,6 +85,9 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
   edits[1].args = QStringList{"replace", "3", big};    // grows: the tail moves to the end
   edits[2].args = QStringList{"add", big, "--placement", "5,-7"};
   edits[3].args = QStringList{"set-placement", "40", "100", "-100"};
+  for (const QStringList& more : {QStringList{"add", small, "--insert-at", "1", "--placement", "1,2"},
+                                  QStringList{"delete", "2", "5"}, QStringList{"clear", "0", "30"}})
+    edits.push_back(Edit{more, {}, {}});
   auto lay = [&] {
     WriteFileBytes(lib, baseData);
     WriteFileBytes(index, baseIndex);
