@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -43,7 +44,11 @@ class TSum {
     int64_t i = 0;
     for (; i + 8 <= n; i += 8) {
       uint64_t w = 0;
-      for (int k = 0; k < 8; ++k) w |= uint64_t(p[i + k]) << (8 * k);
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&w, p + i, 8);  // the same little-endian word, in one load
+      } else {
+        for (int k = 0; k < 8; ++k) w |= uint64_t(p[i + k]) << (8 * k);
+      }
       a_ += w;
       b_ += a_;
     }
