@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <limits>
 
 #include "common/parseinteger.h"
 #include "library/myjov.h"
@@ -66,4 +67,12 @@ void TProgressBar::Update(int done, int total) {
   std::fprintf(stderr, "\r[%s%s] %d/%d", std::string(size_t(filled), '#').c_str(),
                std::string(size_t(kWidth - filled), ' ').c_str(), done, total);
   std::fflush(stderr);
+}
+
+void TProgressBar::Update(int64_t done, int64_t total) {
+  if (total > std::numeric_limits<int>::max() / 2) {
+    done /= 1024;
+    total /= 1024;
+  }
+  Update(int(done), int(total));
 }

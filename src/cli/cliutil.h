@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <map>
 
 class TJOV;
@@ -48,6 +49,8 @@ class TProgressBar {
   explicit TProgressBar(bool quiet);
   ~TProgressBar();
   void Update(int done, int total);
+  // Large counts (bytes) are shown in KiB.
+  void Update(int64_t done, int64_t total);
 
  private:
   bool active_;

@@ -5,6 +5,7 @@
 
 #include "cli/cliutil.h"
 #include "editing/pictureloader.h"
+#include "editing/rangeedit.h"
 #include "library/myjov.h"
 
 namespace {
@@ -13,7 +14,8 @@ namespace {
 void OpenForChange(TJOV& jov, const QString& path) {
   OpenLibrary(jov, path);
   if (jov.FileType == 2)
-    throw Failure{QStringLiteral("%1 holds run-coded 16-bit images, which are read only").arg(path)};
+    throw Failure{
+        QStringLiteral("%1 holds run-coded 16-bit images, which are read only").arg(path)};
 }
 
 void CheckIndex(const TJOV& jov, int index) {
@@ -21,6 +23,30 @@ void CheckIndex(const TJOV& jov, int index) {
     throw Failure{QStringLiteral("image %1 is not in the library (it has %2 images)")
                       .arg(index)
                       .arg(jov.ImageCount)};
+}
+
+// jovtool delete / clear LIB S E: checked as the delete dialog checks its fields.
+int RunRange(const QStringList& raw, bool clear) {
+  const Args args = SplitArgs(raw, {});
+  const QString name = clear ? QStringLiteral("clear") : QStringLiteral("delete");
+  if (args.positional.size() != 3) throw UsageError{name + QStringLiteral(" takes LIB S E")};
+  const int s = ParseNumber(args.positional[1], QStringLiteral("S"));
+  const int e = ParseNumber(args.positional[2], QStringLiteral("E"));
+  TJOV jov;
+  OpenForChange(jov, args.positional[0]);
+  if (s < 0 || s >= jov.ImageCount || e < s || e >= jov.ImageCount)
+    throw Failure{QStringLiteral("请输入正确的编号 (images %1 to %2 of %3)")
+                      .arg(s)
+                      .arg(e)
+                      .arg(jov.ImageCount)};
+  QString error;
+  TProgressBar bar(args.Quiet());
+  const TChangeProgress progress = [&bar](int64_t done, int64_t total) { bar.Update(done, total); };
+  const bool done =
+      clear ? ClearRange(jov, s, e, progress, &error) : DeleteRange(jov, s, e, &error, progress);
+  if (!done) throw Failure{QStringLiteral("删除失败 ") + error};
+  if (!args.Quiet()) PrintOut(QStringLiteral("删除成功\n"));
+  return 0;
 }
 
 }  // namespace
@@ -50,18 +76,35 @@ int CmdReplace(const QStringList& raw) {
 }
 
 int CmdAdd(const QStringList& raw) {
-  const Args args = SplitArgs(raw, {}, {QStringLiteral("--placement")});
+  const Args args =
+      SplitArgs(raw, {}, {QStringLiteral("--placement"), QStringLiteral("--insert-at")});
   if (args.positional.size() != 2) throw UsageError{QStringLiteral("add takes LIB PICTURE")};
   const auto placement = args.options.find(QStringLiteral("--placement"));
   const TPlacementPair xy =
       placement == args.options.end() ? TPlacementPair{} : ParsePlacementPair(placement->second);
+  const auto insertAt = args.options.find(QStringLiteral("--insert-at"));
+  const bool insert = insertAt != args.options.end();
+  const int index = insert ? ParseNumber(insertAt->second, QStringLiteral("--insert-at")) : 0;
   TJOV jov;
   OpenForChange(jov, args.positional[0]);
+  // Before any image, or at the end (a library without images has only that place).
+  if (insert && (index < 0 || index > jov.ImageCount))
+    throw Failure{QStringLiteral("cannot insert before image %1: the library has %2 images")
+                      .arg(index)
+                      .arg(jov.ImageCount)};
   TPictureLoader loader;
   const TPicture& picture = loader.Load(args.positional[1]);
   QString error;
   // Placements are stored in 16 bits: only the low 16 bits are kept.
-  if (!jov.AppendImage(picture, int16_t(xy.x), int16_t(xy.y), &error)) throw Failure{error};
+  bool added;
+  if (insert) {
+    TProgressBar bar(args.Quiet());
+    added = InSert(jov, picture, int16_t(xy.x), int16_t(xy.y), index, &error,
+                   [&bar](int64_t done, int64_t total) { bar.Update(done, total); });
+  } else {
+    added = jov.AppendImage(picture, int16_t(xy.x), int16_t(xy.y), &error);
+  }
+  if (!added) throw Failure{QStringLiteral("加入图片失败！ ") + error};
   if (!args.Quiet()) PrintOut(QStringLiteral("加入图片成功！\n"));
   return 0;
 }
@@ -78,4 +121,11 @@ int CmdSetPlacement(const QStringList& raw) {
   CheckIndex(jov, index);
   jov.SetImagePlacement(index, int16_t(x), int16_t(y));
   return 0;
+}
+
+int CmdDelete(const QStringList& raw) {
+  return RunRange(raw, false);
+}
+int CmdClear(const QStringList& raw) {
+  return RunRange(raw, true);
 }

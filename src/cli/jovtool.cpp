@@ -30,8 +30,11 @@ constexpr char kUsage[] =
     "                         write images N..M as an exchange folder\n"
     "  replace LIB INDEX PICTURE\n"
     "                         replace the pixels of image INDEX by a picture file\n"
-    "  add LIB PICTURE [--placement X,Y]\n"
-    "                         append a picture file as the new last image\n"
+    "  add LIB PICTURE [--insert-at INDEX] [--placement X,Y]\n"
+    "                         append a picture file as the new last image, or insert\n"
+    "                         it before image INDEX\n"
+    "  delete LIB S E         delete images S..E\n"
+    "  clear LIB S E          blank images S..E, keeping their places\n"
     "  import LIB DIR --add | --insert B | --replace B E [--placement X,Y]\n"
     "                         import a folder of bitmaps: appended, inserted before B,\n"
     "                         or written over images B..E\n"
@@ -126,6 +129,8 @@ int main(int argc, char** argv) {
       {QStringLiteral("add"), CmdAdd},
       {QStringLiteral("set-placement"), CmdSetPlacement},
       {QStringLiteral("import"), CmdImport},
+      {QStringLiteral("delete"), CmdDelete},
+      {QStringLiteral("clear"), CmdClear},
   };
   if (args.size() == 1 && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
     PrintOut(QString::fromLatin1(kUsage));

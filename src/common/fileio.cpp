@@ -21,6 +21,8 @@ namespace {
 QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
 constexpr int kMaxParts = 512;
+// Writes of at least this size start their write-back right away.
+constexpr int64_t kEarlyWriteback = 1 << 20;
 
 // Fills iov with up to kMaxParts of the parts from first on; returns how many it took
 // and, in bytes, their total size.
@@ -68,6 +70,10 @@ class TPosixFile final : public TFile {
       }
       done += put;
     }
+    // Large writes (the moves and journals of a change) start going to the disk at
+    // once, so that the flush that ends the change finds most of them written.
+    if (n >= kEarlyWriteback)
+      ::sync_file_range(fd_, off_t(offset), off_t(n), SYNC_FILE_RANGE_WRITE);
   }
 
   // Scattered reads and gathered writes in one system call for up to IOV_MAX parts at a

@@ -1,4 +1,133 @@
 #include "dialogs/del.h"
 
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "app/guard.h"
+#include "common/parseinteger.h"
+#include "editing/rangeedit.h"
+#include "viewer/mail.h"
+
+namespace {
+
+const QString kBadIndex = QStringLiteral("请输入正确的编号");
+const QString kDeleted = QStringLiteral("删除成功");
+const QString kNotDeleted = QStringLiteral("删除失败");
+
+}  // namespace
+
 TFormdel::TFormdel(TFormMain& main)
-    : TJovDialog(main, QStringLiteral("删除入图片"), QStringLiteral("Delete Image")) {}
+    : TJovDialog(main, QStringLiteral("删除入图片"), QStringLiteral("Delete Image")) {
+  GroupSequence = new QGroupBox(QStringLiteral("Sequence"), this);
+  editBegin = new QLineEdit(QStringLiteral("0"), GroupSequence);
+  EditEnd = new QLineEdit(QStringLiteral("0"), GroupSequence);
+  auto* beginLabel = new QLabel(QStringLiteral("Start Idx:"), GroupSequence);
+  auto* endLabel = new QLabel(QStringLiteral("End Idx:"), GroupSequence);
+  beginLabel->setBuddy(editBegin);
+  endLabel->setBuddy(EditEnd);
+  auto* sequence = new QGridLayout(GroupSequence);
+  sequence->addWidget(beginLabel, 0, 0);
+  sequence->addWidget(editBegin, 0, 1);
+  sequence->addWidget(endLabel, 1, 0);
+  sequence->addWidget(EditEnd, 1, 1);
+
+  GroupMode = new QGroupBox(QStringLiteral("Mode"), this);
+  RabtnDel = new QRadioButton(QStringLiteral("Delete Idx"), GroupMode);
+  RabtnNull = new QRadioButton(QStringLiteral("Clear Img"), GroupMode);
+  RabtnDel->setChecked(true);
+  auto* mode = new QHBoxLayout(GroupMode);
+  mode->addWidget(RabtnDel);
+  mode->addWidget(RabtnNull);
+  mode->addStretch(1);
+
+  ProgressBar1 = new QProgressBar(this);
+  ProgressBar1->setTextVisible(false);
+  ProgressBar1->hide();
+
+  BtnDelete = new QPushButton(QStringLiteral("Delete"), this);
+  BtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  BtnDelete->setDefault(true);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(BtnDelete);
+  buttons->addWidget(BtnCancel);
+
+  auto* layout = static_cast<QVBoxLayout*>(this->layout());
+  int at = 1;
+  layout->insertWidget(at++, GroupSequence);
+  layout->insertWidget(at++, GroupMode);
+  layout->insertWidget(at++, ProgressBar1);
+  layout->addLayout(buttons);
+  resize(380, 260);
+
+  connect(BtnDelete, &QPushButton::clicked, this,
+          [this] { Guarded([this] { BtnDeleteClick(); }); });
+  connect(BtnCancel, &QPushButton::clicked, this,
+          [this] { Guarded([this] { BtnCancelClick(); }); });
+}
+
+void TFormdel::BtnCancelClick() {
+  reject();
+}
+
+void TFormdel::reject() {
+  if (running_) return;  // the run closes the dialog when it ends
+  TJovDialog::reject();
+}
+
+void TFormdel::RefuseIndex(QLineEdit* field) {
+  FormMain.showErrMessage(kBadIndex);
+  field->setFocus();
+}
+
+void TFormdel::BtnDeleteClick() {
+  if (running_) return;
+  ProgressBar1->setValue(0);
+  const int count = FormMain.Jov().IsOpen() ? FormMain.Jov().ImageCount : 0;
+  const TParsedInteger begin = ParseInteger(editBegin->text());
+  if (!begin.ok() || begin.value > count - 1 || begin.value < 0) return RefuseIndex(editBegin);
+  const TParsedInteger end = ParseInteger(EditEnd->text());
+  if (!end.ok() || end.value > count - 1 || end.value < 0 || end.value < begin.value)
+    return RefuseIndex(EditEnd);
+
+  running_ = true;
+  BtnDelete->setEnabled(false);
+  bool done = false;
+  try {
+    done = Run(begin.value, end.value);
+  } catch (...) {
+    running_ = false;
+    BtnDelete->setEnabled(true);
+    ProgressBar1->hide();
+    throw;
+  }
+  running_ = false;
+  BtnDelete->setEnabled(true);
+  FormMain.showMessage(done ? kDeleted : kNotDeleted);
+  // The main window shows the library as it now is, also after a failure (unchanged).
+  FormMain.ShowLibraryChanged();
+  accept();
+}
+
+bool TFormdel::Run(int s, int e) {
+  TJOV& jov = FormMain.Jov();
+  if (RabtnDel->isChecked()) return DeleteRange(jov, s, e);
+  const int k = e - s + 1;
+  ProgressBar1->setRange(0, k);
+  ProgressBar1->setValue(0);
+  ProgressBar1->show();
+  const bool cleared = ClearRange(jov, s, e, [this](int64_t done, int64_t) {
+    ProgressBar1->setValue(int(done));
+    QCoreApplication::processEvents();
+  });
+  ProgressBar1->hide();
+  return cleared;
+}

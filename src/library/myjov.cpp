@@ -522,7 +522,7 @@ void TJOV::DrawPicture(QPainter& canvas, const QRect& target, const QImage& pict
 }
 
 void TJOV::DrawThumbnail(QPainter& canvas, const QRect& rect, int index) {
-  if (LibType != ltLoadBmp) return;
+  if (LibType != ltLoadBmp || changing_) return;
   const QImage* picture = ImageAt(index);
   if (picture == nullptr || picture->isNull()) return;
   const int w = std::min(rect.width(), picture->width());
@@ -532,7 +532,7 @@ void TJOV::DrawThumbnail(QPainter& canvas, const QRect& rect, int index) {
 }
 
 void TJOV::DrawZoomed(QPainter& canvas, int x, int y, int index, double zoom, bool transparent) {
-  if (LibType != ltLoadBmp) return;
+  if (LibType != ltLoadBmp || changing_) return;
   const QImage* picture = ImageAt(index);
   if (picture == nullptr) return;
   // Rounded to the nearest integer, halves to even (the default rounding mode).

@@ -110,6 +110,7 @@ class TJOV {
   template <class Body>
   void Change(Body&& body) {
     auto transaction = std::make_unique<TJovTransaction>(*DataStream, FileName, indexFileName_);
+    TChanging changing(changing_);
     try {
       RefreshFromFiles();
       body(*transaction);
@@ -119,6 +120,9 @@ class TJOV {
       throw;
     }
   }
+  // True while a change is under way: a change that reports progress may let windows
+  // repaint, and the drawing operations then draw nothing rather than half-moved records.
+  bool Changing() const { return changing_; }
   // Re-reads the image count and the index entries from the files.
   void RefreshFromFiles();
 
@@ -154,6 +158,14 @@ class TJOV {
   void MakeOutputEmpty();
   void MakeOutputOnePixel();
   void DrawPicture(QPainter& canvas, const QRect& target, const QImage& picture, QRgb key);
+
+  struct TChanging {
+    explicit TChanging(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+    ~TChanging() { flag_ = was_; }
+    bool& flag_;
+    bool was_;
+  };
+  bool changing_ = false;
 
   QString indexFileName_;
   // Placements of every image read so far.  They start with room for 65,537 images and

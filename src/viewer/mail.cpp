@@ -673,6 +673,13 @@ void TFormMain::SetGridRowCount() {
   DrawGrid1->SetRowCount(jov_->ImageCount / TDrawGrid::kColCount + 1);
 }
 
+void TFormMain::ShowLibraryChanged() {
+  if (!jov_->IsOpen()) return;
+  SetGridRowCount();
+  FillInfo(std::max(0, std::min(currentIndex_, jov_->ImageCount - 1)));
+  DrawGrid1->viewport()->update();
+}
+
 void TFormMain::RepaintGrid() {
   DrawGrid1->viewport()->update();
   PaintBox1->update();

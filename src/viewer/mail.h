@@ -129,6 +129,10 @@ class TFormMain : public QMainWindow {
   // becomes current again when it still holds one.
   void SetGridRowCount();
   void RepaintGrid();
+  // After a dialog added, removed or rewrote images: the grid's rows follow ImageCount,
+  // the current image stays when it still exists (else the last image becomes current),
+  // and labels, preview and grid show the library as it now is.
+  void ShowLibraryChanged();
 
   // ---- Handlers.
   void FormCreate();

@@ -95,6 +95,9 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
         QStringList{"--pixels", "2", "3"},
         QStringList{"--placements", "0", "9", "--placement", "3,4"}})
     edits.push_back({QStringList{"import", folder} + import, {}, {}, {}});
+  for (const QStringList& more : {QStringList{"add", small, "--insert-at", "1", "--placement", "1,2"},
+                                  QStringList{"delete", "2", "5"}, QStringList{"clear", "0", "30"}})
+    edits.push_back(Edit{more, {}, {}, {}});
   auto lay = [&] {
     WriteFileBytes(lib, baseData);
     WriteFileBytes(index, baseIndex);
