@@ -144,30 +144,14 @@ int64_t CompactLibrary(TJOV& jov, const TCreateProgress& progress) {
             QStringLiteral("Image %1 cannot be moved: %2 Nothing was changed.").arg(i).arg(what));
       };
 
-      // The extent of every record, checked before anything is written.
-      std::vector<std::pair<int64_t, int64_t>> records(static_cast<size_t>(count));
-      for (int i = 0; i < count; ++i) {
-        const std::optional<int32_t> entry = jov.EntryOf(i);
-        if (!entry) throw refuse(i, QStringLiteral("the index holds no entry for it."));
-        const int64_t at = *entry;
-        uint8_t size[4];
-        if (at < front || at + headerSize > oldSize || oldData.ReadAt(at, size, 4) != 4)
-          throw refuse(i, QStringLiteral("its entry %1 is outside the data file.").arg(at));
-        const int w = GetI16(size), h = GetI16(size + 2);
-        const int64_t length = headerSize + int64_t(std::max(w, 0)) * std::max(h, 0);
-        if (w < 0 || h < 0 || at + length > oldSize)
-          throw refuse(i, QStringLiteral("its record runs past the end of the data file."));
-        records[size_t(i)] = {at, length};
-      }
-
       TNewPair pair(jov.FileName, jov.IndexFileName(), false);
       TByteBuffer buffer;
-      uint8_t* chunk = buffer.Reserve(TJovTransaction::kChunk);
+      uint8_t* window = buffer.Reserve(TJovTransaction::kChunk);
       auto copy = [&](int64_t from, int64_t length) {
         for (int64_t done = 0; done < length;) {
           const int64_t n = std::min(TJovTransaction::kChunk, length - done);
-          oldData.ReadExactAt(from + done, chunk, n);
-          pair.Append(chunk, n);
+          oldData.ReadExactAt(from + done, window, n);
+          pair.Append(window, n);
           done += n;
         }
       };
@@ -176,34 +160,60 @@ int64_t CompactLibrary(TJOV& jov, const TCreateProgress& progress) {
       PutI32(countBytes, count);
       pair.Patch(jov::kCountOffset, countBytes, 4);
 
-      // Records are copied in runs: neighbours in the old file go in one read.
+      // Records are read a window of the old file at a time and written out of it in one
+      // gathered write; a record larger than the window is copied on its own.  A record
+      // that cannot be told ends the run before the switch, so nothing changes.
+      constexpr int kMaxParts = 1024;
       std::vector<int32_t> entries(static_cast<size_t>(count));
       std::unordered_map<int64_t, int32_t> moved;  // records shared by several entries
-      int64_t runFrom = 0, runLength = 0;
+      std::vector<TFile::Part> parts;
+      parts.reserve(kMaxParts);
+      int64_t windowStart = 0, windowEnd = 0;
+      auto writeParts = [&] {
+        pair.AppendParts(parts.data(), int(parts.size()));
+        parts.clear();
+      };
+      auto slide = [&](int64_t at) {
+        writeParts();
+        windowStart = at;
+        windowEnd = at + std::min(TJovTransaction::kChunk, oldSize - at);
+        oldData.ReadExactAt(at, window, windowEnd - windowStart);
+      };
+      int64_t newAt = pair.Size();
       for (int i = 0; i < count; ++i) {
         if (progress) progress(i, count);
-        const auto [at, length] = records[size_t(i)];
+        const std::optional<int32_t> entry = jov.EntryOf(i);
+        if (!entry) throw refuse(i, QStringLiteral("the index holds no entry for it."));
+        const int64_t at = *entry;
         if (auto it = moved.find(at); it != moved.end()) {
           entries[size_t(i)] = it->second;
           continue;
         }
-        const int64_t newAt = pair.Size() + runLength;
+        if (at < front || at + headerSize > oldSize)
+          throw refuse(i, QStringLiteral("its entry %1 is outside the data file.").arg(at));
+        if (at < windowStart || at + headerSize > windowEnd) slide(at);
+        const uint8_t* record = window + (at - windowStart);
+        const int w = GetI16(record), h = GetI16(record + 2);
+        const int64_t length = headerSize + int64_t(std::max(w, 0)) * std::max(h, 0);
+        if (w < 0 || h < 0 || at + length > oldSize)
+          throw refuse(i, QStringLiteral("its record runs past the end of the data file."));
         CheckDataSize(newAt + length);
         entries[size_t(i)] = int32_t(newAt);
         moved.emplace(at, int32_t(newAt));
-        if (runLength > 0 && runFrom + runLength == at) {
-          runLength += length;
-        } else {
-          copy(runFrom, runLength);
-          runFrom = at;
-          runLength = length;
+        newAt += length;
+        if (at + length > windowEnd) {
+          if (length > TJovTransaction::kChunk) {
+            writeParts();
+            copy(at, length);
+            windowStart = windowEnd = 0;
+            continue;
+          }
+          slide(at);
         }
-        if (runLength >= TJovTransaction::kChunk) {
-          copy(runFrom, runLength);
-          runLength = 0;
-        }
+        parts.push_back({window + (at - windowStart), length});
+        if (int(parts.size()) == kMaxParts) writeParts();
       }
-      copy(runFrom, runLength);
+      writeParts();
 
       QByteArray indexHeader(int(jov::kIndexHeaderSize + offSet), '\0');
       oldIndex.ReadExactAt(0, indexHeader.data(), indexHeader.size());

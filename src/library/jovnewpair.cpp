@@ -156,6 +156,15 @@ void TNewPair::Append(const void* data, int64_t n) {
   size_ += n;
 }
 
+void TNewPair::AppendParts(const TFile::Part* parts, int count) {
+  FlushBuffer();
+  int64_t n = 0;
+  for (int i = 0; i < count; ++i) n += parts[i].size;
+  if (n == 0) return;
+  data_->WritePartsAt(size_, parts, count);
+  size_ += n;
+}
+
 void TNewPair::Patch(int64_t offset, const void* data, int64_t n) {
   if (offset < 0 || offset + n > size_) throw std::logic_error("Patch past the bytes appended");
   const int64_t bufferStart = size_ - buffered_;

@@ -42,6 +42,8 @@ class TNewPair {
 
   // Appends bytes to the new data file, through a buffer of TJovTransaction::kChunk.
   void Append(const void* data, int64_t n);
+  // Appends the parts one after the other, in one gathered write.
+  void AppendParts(const TFile::Part* parts, int count);
   // Bytes appended so far: where the next append lands.
   int64_t Size() const { return size_; }
   // Overwrites bytes already appended (a count in a header).
