@@ -74,6 +74,8 @@ int CreateLibrary(const TCreateOptions& options, const TCreateProgress& progress
     throw EJovError(
         QStringLiteral("\"%1\" would be its own index file; choose a name ending in .jov.")
             .arg(options.dataPath));
+  for (const QString& path : {options.dataPath, indexPath})
+    if (QFileInfo(path).isDir()) throw EJovError(QStringLiteral("\"%1\" is a folder.").arg(path));
   const QStringList names = ListBitmapFiles(folder);
 
   QByteArray data = ReadTemplate(QStringLiteral("JOV"), kDataTemplateSize);

@@ -93,24 +93,27 @@ void RecoverSwitchOnOpen(const QString& dataPath) {
 
 TNewPair::TNewPair(const QString& dataPath, const QString& indexPath, bool lockOld)
     : dataPath_(dataPath), indexPath_(indexPath) {
+  // A switch of an earlier run that did not finish is finished first, as an opening
+  // would (before any journal: it may be the old pair's), so that its record never
+  // names the files this run writes.
+  RecoverSwitchOnOpen(dataPath_);
   if (lockOld && FileExists(dataPath_)) {
+    bool writable = true;
     try {
       oldData_ = TFile::Open(dataPath_, TFile::Mode::ReadWrite);
     } catch (const EFOpenError&) {
       oldData_ = TFile::Open(dataPath_, TFile::Mode::Read);
+      writable = false;
     }
     // An interrupted change of the old pair is undone first: if this run fails, the old
     // library must stand as it was before that change.
-    TJovTransaction::RecoverOnOpen(*oldData_, dataPath_, true);
+    TJovTransaction::RecoverOnOpen(*oldData_, dataPath_, writable);
     if (!TakeWriterLock(*oldData_))
       throw ELibraryBusy(
           QStringLiteral(
               "\"%1\" is being changed by another program; try again when it has finished.")
               .arg(dataPath_));
   }
-  // A switch of an earlier run that did not finish is finished first, so that its
-  // record never names the files this run writes.
-  RecoverSwitchOnOpen(dataPath_);
   data_ = TFile::Open(NewPairPathOf(dataPath_), TFile::Mode::Create);
   index_ = TFile::Open(NewPairPathOf(indexPath_), TFile::Mode::Create);
 }

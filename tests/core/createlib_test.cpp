@@ -158,6 +158,30 @@ TEST_F(CreateTest, BitmapsInNameOrderWithoutRegardToCase) {
   }
 }
 
+TEST_F(CreateTest, ABitmapOurReaderRefusesIsReadByThePictureLoader) {
+  // 32 bits with bit fields in blue, green, red order: left to the platform's reader.
+  BmpSpec spec;
+  spec.width = 4;
+  spec.height = 2;
+  spec.depth = 32;
+  spec.compression = 3;
+  spec.masks = std::array<uint32_t, 3>{0x0000FF, 0x00FF00, 0xFF0000};
+  spec.pixels = PackBmpRows(32, 4, {{0, 0xFFFFFF, 0, 0xFFFFFF}, {0xFFFFFF, 0, 0xFFFFFF, 0}});
+  Put("bgr.bmp", BuildBmp(spec));
+  // The index file is named by the name cut at the first ".jov".
+  lib = dir.filePath("a.jov.jov");
+  EXPECT_EQ(Create(false), 1);
+  EXPECT_TRUE(QFile::exists(dir.filePath("a.JOX")));
+  TJOV jov;
+  jov.FileName = lib;
+  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  const QImage* image = jov.ImageAt(0);
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->pixel(0, 0), qRgb(0, 0, 0));
+  EXPECT_EQ(image->pixel(1, 0), qRgb(255, 255, 255));
+  EXPECT_EQ(image->pixel(0, 1), qRgb(255, 255, 255));
+}
+
 TEST(PlacementText, TheCommaRule) {
   const struct {
     const char* text;
