@@ -167,7 +167,10 @@ int64_t CompactLibrary(TJOV& jov, const TCreateProgress& progress) {
       // that cannot be told ends the run before the switch, so nothing changes.
       constexpr int kMaxParts = 1024;
       std::vector<int32_t> entries(static_cast<size_t>(count));
-      std::unordered_map<int64_t, int32_t> moved;  // records shared by several entries
+      // Records shared by several entries are written once.  While entries only grow (as
+      // writers leave them) no record can come again, and none is looked up.
+      std::unordered_map<int64_t, int32_t> moved;
+      int64_t highest = -1;
       std::vector<TFile::Part> parts;
       parts.reserve(kMaxParts);
       int64_t windowStart = 0, windowEnd = 0;
@@ -187,6 +190,10 @@ int64_t CompactLibrary(TJOV& jov, const TCreateProgress& progress) {
         const std::optional<int32_t> entry = jov.EntryOf(i);
         if (!entry) throw refuse(i, QStringLiteral("the index holds no entry for it."));
         const int64_t at = *entry;
+        if (at <= highest && moved.empty()) {
+          // The first entry out of order: the records so far are needed for look-ups.
+          for (int k = 0; k < i; ++k) moved.emplace(*jov.EntryOf(k), entries[size_t(k)]);
+        }
         if (auto it = moved.find(at); it != moved.end()) {
           entries[size_t(i)] = it->second;
           continue;
@@ -201,7 +208,8 @@ int64_t CompactLibrary(TJOV& jov, const TCreateProgress& progress) {
           throw refuse(i, QStringLiteral("its record runs past the end of the data file."));
         CheckDataSize(newAt + length);
         entries[size_t(i)] = int32_t(newAt);
-        moved.emplace(at, int32_t(newAt));
+        if (!moved.empty()) moved.emplace(at, int32_t(newAt));
+        highest = std::max(highest, at);
         newAt += length;
         if (at + length > windowEnd) {
           if (length > TJovTransaction::kChunk) {

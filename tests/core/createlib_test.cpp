@@ -322,6 +322,25 @@ TEST(Compact, PacksTheRecordsAndKeepsEverythingElse) {
   }
 }
 
+TEST(Compact, ARecordSharedByTwoEntriesIsWrittenOnce) {
+  QTemporaryDir dir;
+  LibraryBuilder b(0), packed(0);
+  const int32_t first = b.Add8(4, 2, 1, 2, Stored(4, 2, 1));
+  b.AddBytes("stale");
+  b.Add8(8, 1, 3, 4, Stored(8, 1, 50));
+  b.AddEntry(first);
+  packed.Add8(4, 2, 1, 2, Stored(4, 2, 1));
+  packed.Add8(8, 1, 3, 4, Stored(8, 1, 50));
+  packed.AddEntry(first);
+  const QString lib = b.Write(dir.path(), "lib");
+  TJOV jov;
+  jov.FileName = lib;
+  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  EXPECT_EQ(CompactLibrary(jov), 5);
+  EXPECT_EQ(ReadBytes(lib), packed.Data());
+  EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), packed.Index());
+}
+
 TEST(Compact, RefusesWhatItCannotRewrite) {
   QTemporaryDir dir;
   LibraryBuilder run16(2);
