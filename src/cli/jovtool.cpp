@@ -10,6 +10,7 @@
 
 #include "cli/cliutil.h"
 #include "cli/cmdcheck.h"
+#include "cli/cmdcreate.h"
 #include "cli/cmdedit.h"
 #include "cli/cmdexport.h"
 #include "cli/cmdimport.h"
@@ -45,6 +46,9 @@ constexpr char kUsage[] =
     "  set-placement LIB INDEX X Y\n"
     "                         write the placement of image INDEX\n"
     "  check LIB [--json]     list the structural problems of a library\n"
+    "  create LIB DIR [--palette system|bmp] [--placement X,Y]\n"
+    "                         make a new library from the bitmap files of DIR\n"
+    "  compact LIB            rewrite a library without its unreferenced bytes\n"
     "  demo DIR [--quiet]     write small demo libraries of every variant into DIR\n"
     "  --help                 show this text\n"
     "  --version              show the version\n"
@@ -131,6 +135,8 @@ int main(int argc, char** argv) {
       {QStringLiteral("import"), CmdImport},
       {QStringLiteral("delete"), CmdDelete},
       {QStringLiteral("clear"), CmdClear},
+      {QStringLiteral("create"), CmdCreate},
+      {QStringLiteral("compact"), CmdCompact},
   };
   if (args.size() == 1 && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
     PrintOut(QString::fromLatin1(kUsage));

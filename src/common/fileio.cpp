@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "common/errors.h"
@@ -280,6 +281,19 @@ void NativeSyncFolder(const QString& folder) {
   ::close(fd);
   if (!ok)
     throw EWriteError(QStringLiteral("Cannot flush folder \"%1\": %2").arg(folder, SystemReason(err)));
+}
+
+void NativeRenameFile(const QString& from, const QString& to) {
+  if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+    throw EWriteError(
+        QStringLiteral("Cannot rename \"%1\" to \"%2\": %3").arg(from, to, SystemReason(errno)));
+}
+
+void RenameFile(const QString& from, const QString& to) {
+  if (CurrentFolderOps().rename)
+    CurrentFolderOps().rename(from, to);
+  else
+    NativeRenameFile(from, to);
 }
 
 void RemoveFile(const QString& path) {

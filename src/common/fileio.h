@@ -82,18 +82,23 @@ class TFile {
 // through a replaceable pair of functions, like TFile::Open, so that tests can inject
 // faults and simulate power cuts.
 struct TFolderOps {
-  std::function<void(const QString& path)> remove;        // throws EWriteError
-  std::function<void(const QString& folder)> syncFolder;  // throws EWriteError
+  std::function<void(const QString& path)> remove;                     // throws EWriteError
+  std::function<void(const QString& folder)> syncFolder;               // throws EWriteError
+  std::function<void(const QString& from, const QString& to)> rename;  // throws EWriteError
 };
 // Removes a file; one that does not exist is not an error.
 void RemoveFile(const QString& path);
 // Flushes the entries of a folder (files created or removed in it) to the disk.
 void SyncFolder(const QString& folder);
-// Replaces the functions behind RemoveFile and SyncFolder; returns the old ones.  Empty
-// functions stand for the native ones.
+// Gives the file from the name to; a file named to is replaced in the same step.  Both
+// names lie in one folder; the new name is durable once the folder is flushed.
+void RenameFile(const QString& from, const QString& to);
+// Replaces the functions behind RemoveFile, SyncFolder and RenameFile; returns the old
+// ones.  Empty functions stand for the native ones.
 TFolderOps SetFolderOps(TFolderOps ops);
 void NativeRemoveFile(const QString& path);
 void NativeSyncFolder(const QString& folder);
+void NativeRenameFile(const QString& from, const QString& to);
 
 // True when a file (not a folder) of that name exists.
 bool FileExists(const QString& path);

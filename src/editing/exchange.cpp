@@ -133,3 +133,21 @@ void ExportImage(TJOV& jov, int index, const QString& path) {
   parts[0] = {header.data(), header.size()};
   TFile::Open(path, TFile::Mode::Create)->WritePartsAt(0, parts.data(), int(parts.size()));
 }
+
+QStringList ListBitmapFiles(const QString& folder) {
+  const QDir dir(folder);
+  if (folder.isEmpty() || !dir.exists() || !dir.isReadable())
+    throw EFOpenError(QStringLiteral("Cannot read folder \"%1\"").arg(folder));
+  QStringList names = dir.entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::NoSort);
+  std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+    const int c = a.compare(b, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a < b;
+  });
+  return names;
+}
+
+TPlacement ParsePlacementText(const QString& text) {
+  const qsizetype comma = text.indexOf(QLatin1Char(','));
+  if (comma < 0) return {0, ParseInteger(text).value};
+  return {ParseInteger(text.left(comma)).value, ParseInteger(text.mid(comma + 1)).value};
+}

@@ -49,6 +49,17 @@ TPlacement ReadPlacementFile(const QString& path);
 // The same rule on bytes already read.
 TPlacement ParsePlacement(const QByteArray& bytes, const QString& pathForMessage = QString());
 
+// The names (no folder) of the bitmap files of folder: regular files matching "*.bmp"
+// without regard to case, neither hidden nor system files, sorted by name without
+// regard to case (names that differ only in case in byte order).  Sub-folders are not
+// searched.  Throws EFOpenError when the folder cannot be read.
+QStringList ListBitmapFiles(const QString& folder);
+
+// A typed placement pair ("New Like:", "Use New:"): x is the number before the first
+// comma and y the number after it; without a comma x is 0 and the whole text gives y.
+// Numbers are read with ParseInteger without looking at its error position.
+TPlacement ParsePlacementText(const QString& text);
+
 // Writes image index of the open library as a bitmap file, exactly the picture ImageAt
 // gives: 8-bit with the library palette, or 16-bit RGB565 with bit-field masks.  Leaves
 // the library's px, py, Width and Height describing that image.  Throws on failure.

@@ -508,3 +508,5 @@ void TJovTransaction::RecoverOnOpen(TFile& data, const QString& dataPath, bool w
   }
   data.Unlock();
 }
+
+bool TakeWriterLock(TFile& data) { return LockWithin(data); }

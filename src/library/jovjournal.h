@@ -128,3 +128,7 @@ class TJovTransaction {
   bool locked_ = false;
   TByteBuffer buffer_;
 };
+
+// Takes the writer's lock of a library's data file, waiting a moment for another writer
+// to finish; false when it is still held.
+bool TakeWriterLock(TFile& data);

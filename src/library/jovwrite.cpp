@@ -229,17 +229,11 @@ bool TJOV::ReplaceImage(int index, const TPicture& picture) {
 }
 
 bool TJOV::AppendImage(const TPicture& picture, int16_t x, int16_t y, QString* error) {
-  const QSize size = PictureSize(picture);
-  const bool blank = size.width() <= 1 || size.height() <= 1;
   try {
-    if (!blank) ToLibraryBitmap(workDIB_, Palette, picture);
-    if (!IsOpen()) return true;
     // Too thin to be a sprite: the placeholder stands in, without the placement.
-    static const uint8_t kBlackPixel = 0;
-    if (blank)
-      AppendRecord(1, 1, 1, 1, &kBlackPixel);
-    else
-      AppendRecord(workDIB_.PixelWidth(), workDIB_.PixelHeight(), x, y, workDIB_.PixelData());
+    const TLibraryRecord record = ToLibraryRecord(workDIB_, Palette, picture, x, y);
+    if (!IsOpen()) return true;
+    AppendRecord(record.width, record.height, record.x, record.y, record.pixels);
     return true;
   } catch (const std::exception& e) {
     if (error) *error = QString::fromUtf8(e.what());

@@ -13,6 +13,7 @@
 #include "common/errors.h"
 #include "library/jovformat.h"
 #include "library/jovjournal.h"
+#include "library/jovnewpair.h"
 #include "library/runcode16.h"
 
 namespace {
@@ -186,6 +187,8 @@ QString TJOV::MissingFileMessage(const QString& fileName) {
 
 TOpenResult TJOV::Open() {
   if (FileName.isEmpty()) throw EJovError(std::string("FileName not assigned.."));
+  // A new pair of files that was being switched in is put in place first.
+  RecoverSwitchOnOpen(FileName);
   if (!FileExists(FileName)) return TOpenResult::Missing;
   OutputBitmap();  // settle rows handed out by StoredRows8 before the palette changes
   bool writable = true;

@@ -120,3 +120,12 @@ void BlendOverBlack(QImage& image) {
   }
   image.reinterpretAsFormat(QImage::Format_RGB32);
 }
+
+TLibraryRecord ToLibraryRecord(TDIB& work, const TColorTable& palette, const TPicture& picture,
+                               int16_t x, int16_t y) {
+  static const uint8_t kBlackPixel = 0;
+  const QSize size = PictureSize(picture);
+  if (size.width() <= 1 || size.height() <= 1) return {1, 1, 1, 1, &kBlackPixel};
+  ToLibraryBitmap(work, palette, picture);
+  return {work.PixelWidth(), work.PixelHeight(), x, y, work.PixelData()};
+}

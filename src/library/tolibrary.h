@@ -37,6 +37,19 @@ void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const TPicture& pic
 void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const QImage& picture);
 void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const TDIB& picture);
 
+// A picture as the record AppendImage writes for it.
+struct TLibraryRecord {
+  int width = 0, height = 0;
+  int x = 0, y = 0;
+  const uint8_t* pixels = nullptr;  // width x height bytes, bottom row first
+};
+// A picture 1 pixel wide or high (or empty) is too thin to be a sprite: it becomes the
+// placeholder record, 1 x 1 of index 0 placed at (1, 1), whatever placement was asked
+// for.  Any other picture is converted into work with ToLibraryBitmap and keeps (x, y);
+// the record's pixels are work's until it changes.  Throws as ToLibraryBitmap.
+TLibraryRecord ToLibraryRecord(TDIB& work, const TColorTable& palette, const TPicture& picture,
+                               int16_t x, int16_t y);
+
 // Makes image opaque by blending every pixel with transparency over black: a fully
 // transparent pixel becomes black, a half transparent one half its colour.  Pictures
 // with a colour table keep it (its colours are blended); others end up as RGB32.

@@ -72,6 +72,7 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
     for (size_t k = 0; k < pixels.size(); ++k) pixels[k] = uint8_t(k * 7 + i);
     b.Add8(int16_t(w), int16_t(h), int16_t(i), int16_t(-i), pixels);
   }
+  b.AddBytes(QByteArray(300000, 's'));  // stale bytes for compact to free
   const QString lib = b.Write(dir.path(), "lib");
   const QString index = dir.filePath("lib.JOX");
   const QByteArray baseData = ReadBytes(lib), baseIndex = ReadBytes(index);
@@ -85,11 +86,17 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
   ASSERT_TRUE(QDir().mkpath(folder));
   ASSERT_TRUE(QFile::copy(small, folder + "/000002.bmp"));
   ASSERT_TRUE(QFile::copy(big, folder + "/000003.bmp"));
-  std::vector<Edit> edits(4);
+  // An exchange folder of the first images, for create.
+  const QString pics = dir.filePath("pics");
+  ASSERT_TRUE(QDir().mkpath(pics));
+  ASSERT_EQ(Wait(Spawn({"export", lib, pics, "--to", "12"})), 0);
+  std::vector<Edit> edits(6);
   edits[0].args = QStringList{"replace", "1", small};  // shrinks: 3 MB move to the start
   edits[1].args = QStringList{"replace", "3", big};    // grows: the tail moves to the end
   edits[2].args = QStringList{"add", big, "--placement", "5,-7"};
   edits[3].args = QStringList{"set-placement", "40", "100", "-100"};
+  edits[4].args = QStringList{"create", pics, "--palette", "bmp"};
+  edits[5].args = QStringList{"compact"};
   for (const QStringList& import :
        {QStringList{"--add"}, QStringList{"--insert", "1"}, QStringList{"--replace", "2", "3"},
         QStringList{"--pixels", "2", "3"},

@@ -11,6 +11,10 @@ namespace {
 
 constexpr int kSector = 512;
 
+QString Key(const QString& path) {
+  return QFileInfo(path).absoluteFilePath();
+}
+
 QByteArray ReadReal(const QString& path) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) return QByteArray();
@@ -19,8 +23,8 @@ QByteArray ReadReal(const QString& path) {
 
 class TCrashFile final : public TFile {
  public:
-  TCrashFile(TCrashFs& fs, std::unique_ptr<TFile> inner)
-      : TFile(inner->Path()), fs_(fs), inner_(std::move(inner)) {}
+  TCrashFile(TCrashFs& fs, std::unique_ptr<TFile> inner, int node)
+      : TFile(inner->Path()), fs_(fs), inner_(std::move(inner)), node_(node) {}
 
   int64_t ReadAt(int64_t offset, void* buffer, int64_t n) override {
     return inner_->ReadAt(offset, buffer, n);
@@ -28,7 +32,7 @@ class TCrashFile final : public TFile {
   void WriteAt(int64_t offset, const void* buffer, int64_t n) override {
     fs_.Step();
     inner_->WriteAt(offset, buffer, n);
-    fs_.State(Path()).pending.push_back(
+    fs_.NodeOf(node_).pending.push_back(
         {false, offset, QByteArray(static_cast<const char*>(buffer), qsizetype(n))});
   }
   void WritePartsAt(int64_t offset, const Part* parts, int count) override {
@@ -37,18 +41,22 @@ class TCrashFile final : public TFile {
     for (int i = 0; i < count; ++i)
       all.append(static_cast<const char*>(parts[i].data), qsizetype(parts[i].size));
     inner_->WriteAt(offset, all.constData(), all.size());
-    fs_.State(Path()).pending.push_back({false, offset, all});
+    fs_.NodeOf(node_).pending.push_back({false, offset, all});
   }
   int64_t Size() override { return inner_->Size(); }
   void Truncate(int64_t size) override {
     fs_.Step();
     inner_->Truncate(size);
-    fs_.State(Path()).pending.push_back({true, size, {}});
+    fs_.NodeOf(node_).pending.push_back({true, size, {}});
   }
   // Durability is what this layer simulates: the disk itself is not asked to flush.
   void Flush() override {
     fs_.Step();
-    fs_.Flushed(Path());
+    QByteArray content(qsizetype(inner_->Size()), '\0');
+    content.resize(qsizetype(inner_->ReadAt(0, content.data(), content.size())));
+    TCrashFs::Node& node = fs_.NodeOf(node_);
+    node.durable = content;
+    node.pending.clear();
   }
   bool TryLock() override { return inner_->TryLock(); }
   void Unlock() override { inner_->Unlock(); }
@@ -56,6 +64,7 @@ class TCrashFile final : public TFile {
  private:
   TCrashFs& fs_;
   std::unique_ptr<TFile> inner_;
+  int node_;
 };
 
 void Apply(QByteArray& content, const TCrashFs::Op& op) {
@@ -73,23 +82,34 @@ void Apply(QByteArray& content, const TCrashFs::Op& op) {
 TCrashFs::TCrashFs() {
   oldFactory_ = TFile::SetFactory([this](const QString& path, TFile::Mode mode) {
     if (mode == TFile::Mode::Create) {
-      FileState& state = State(path);  // remembers the content before the truncation
+      int node = NodeAt(path);  // remembers the content before the truncation
       Step();
       auto file = TFile::OpenNative(path, mode);
-      state.pending.push_back({true, 0, {}});
-      return std::unique_ptr<TFile>(new TCrashFile(*this, std::move(file)));
+      if (node < 0)
+        node = Created(path);
+      else
+        NodeOf(node).pending.push_back({true, 0, {}});
+      return std::unique_ptr<TFile>(new TCrashFile(*this, std::move(file), node));
     }
-    State(path);
-    return std::unique_ptr<TFile>(new TCrashFile(*this, TFile::OpenNative(path, mode)));
+    auto file = TFile::OpenNative(path, mode);
+    return std::unique_ptr<TFile>(new TCrashFile(*this, std::move(file), NodeAt(path)));
   });
   oldFolderOps_ = SetFolderOps({[this](const QString& path) {
                                   Step();
-                                  State(path);
+                                  NodeAt(path);
                                   NativeRemoveFile(path);
+                                  Removed(path);
                                 },
                                 [this](const QString& folder) {
                                   Step();
                                   FolderFlushed(folder);
+                                },
+                                [this](const QString& from, const QString& to) {
+                                  Step();
+                                  NodeAt(from);
+                                  NodeAt(to);
+                                  NativeRenameFile(from, to);
+                                  Renamed(from, to);
                                 }});
 }
 
@@ -107,57 +127,94 @@ void TCrashFs::Step() {
   if (count_ == failAt_) throw EWriteError(std::string("injected failure"));
 }
 
-TCrashFs::FileState& TCrashFs::State(const QString& path) {
-  const QString key = QFileInfo(path).absoluteFilePath();
-  auto it = files_.find(key);
-  if (it == files_.end()) {
-    FileState state;
-    if (FileExists(key)) {
-      state.durable = ReadReal(key);
-      state.entryDurable = true;
-    }
-    it = files_.emplace(key, std::move(state)).first;
+void TCrashFs::Track(const QString& key) {
+  if (live_.count(key)) return;
+  int node = -1;
+  if (FileExists(key)) {
+    node = int(nodes_.size());
+    nodes_.push_back({ReadReal(key), {}});
   }
-  return it->second;
+  live_[key] = node;
+  durableEntry_[key] = node;
 }
 
-void TCrashFs::Flushed(const QString& path) {
-  FileState& state = State(path);
-  state.durable = ReadReal(path);
-  state.pending.clear();
+int TCrashFs::NodeAt(const QString& path) {
+  const QString key = Key(path);
+  Track(key);
+  return live_[key];
+}
+
+int TCrashFs::Created(const QString& path) {
+  const QString key = Key(path);
+  Track(key);
+  const int node = int(nodes_.size());
+  nodes_.push_back({});
+  live_[key] = node;
+  folderOps_.push_back({FolderOp::Create, key, key, node});
+  return node;
+}
+
+void TCrashFs::Removed(const QString& path) {
+  const QString key = Key(path);
+  Track(key);
+  if (live_[key] < 0) return;
+  folderOps_.push_back({FolderOp::Remove, key, key, live_[key]});
+  live_[key] = -1;
+}
+
+void TCrashFs::Renamed(const QString& from, const QString& to) {
+  const QString a = Key(from), b = Key(to);
+  Track(a);
+  Track(b);
+  const int node = live_[a];
+  live_[b] = node;
+  live_[a] = -1;
+  folderOps_.push_back({FolderOp::Rename, a, b, node});
 }
 
 void TCrashFs::FolderFlushed(const QString& folder) {
-  const QString dir = QFileInfo(folder).absoluteFilePath();
-  for (auto& [path, state] : files_) {
-    if (QFileInfo(path).absolutePath() != dir) continue;
-    state.entryDurable = FileExists(path);
-    // A removed file's content no longer matters once its removal is durable.
-    if (!state.entryDurable) {
-      state.durable.reset();
-      state.pending.clear();
-    }
-  }
+  const QString dir = Key(folder);
+  auto inFolder = [&](const QString& path) { return QFileInfo(path).absolutePath() == dir; };
+  for (auto& [path, node] : live_)
+    if (inFolder(path)) durableEntry_[path] = node;
+  std::erase_if(folderOps_,
+                [&](const FolderOp& op) { return inFolder(op.from) && inFolder(op.to); });
 }
 
 void TCrashFs::Cut(uint32_t seed) {
   std::mt19937 random(seed);
   auto coin = [&] { return (random() & 1) != 0; };
-  for (auto& [path, state] : files_) {
-    const bool existsNow = FileExists(path);
-    // An entry changed since its folder was flushed may be either way on the disk.
-    const bool exists = existsNow == state.entryDurable ? existsNow : coin();
-    if (!exists) {
-      QFile::remove(path);
-      continue;
+  // The entries as the disk holds them: as last flushed, plus each later change or not.
+  std::map<QString, int> entries = durableEntry_;
+  for (const FolderOp& op : folderOps_) {
+    if (!coin()) continue;
+    switch (op.kind) {
+      case FolderOp::Create:
+        entries[op.to] = op.node;
+        break;
+      case FolderOp::Remove:
+        if (entries[op.from] == op.node) entries[op.from] = -1;
+        break;
+      case FolderOp::Rename:
+        if (entries[op.from] == op.node) {
+          entries[op.from] = -1;
+          entries[op.to] = op.node;
+        }
+        break;
     }
-    QByteArray content = state.durable.value_or(QByteArray());
-    for (const Op& op : state.pending) {
+  }
+  // Each node's content: what was flushed, plus each sector of each later write, or not.
+  std::map<int, QByteArray> contents;
+  auto contentOf = [&](int id) -> const QByteArray& {
+    auto it = contents.find(id);
+    if (it != contents.end()) return it->second;
+    const Node& node = nodes_[size_t(id)];
+    QByteArray content = node.durable.value_or(QByteArray());
+    for (const Op& op : node.pending) {
       if (op.truncate) {
         if (coin()) Apply(content, op);
         continue;
       }
-      // Each sector of the write reached the disk, or did not.
       for (qsizetype at = 0; at < op.bytes.size();) {
         const int64_t absolute = op.offset + at;
         const qsizetype n =
@@ -166,11 +223,22 @@ void TCrashFs::Cut(uint32_t seed) {
         at += n;
       }
     }
+    return contents.emplace(id, std::move(content)).first->second;
+  };
+  for (auto& [path, node] : live_) entries.try_emplace(path, -1);
+  for (const auto& [path, node] : entries) {
+    if (node < 0) {
+      QFile::remove(path);
+      continue;
+    }
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) continue;
-    f.write(content);
+    f.write(contentOf(node));
   }
-  files_.clear();
+  nodes_.clear();
+  live_.clear();
+  durableEntry_.clear();
+  folderOps_.clear();
   cut_ = false;
   cutAt_ = failAt_ = -1;
 }

@@ -1,12 +1,14 @@
 #pragma once
 
 // A file layer for crash tests.  It wraps the native one and counts every operation
-// that changes the disk (creating a file, a write, a truncate, a flush, removing a file,
-// flushing a folder).  It can make the k-th of them fail once (a full disk, an I/O
-// error), or cut the power at the k-th: that one and every later one fail, and Cut()
-// then leaves the files as a disk may hold them after a power cut: what was flushed,
-// plus any subset of the writes made since, each torn at 512-byte sectors; a file
-// created or removed since its folder was flushed may or may not be there.
+// that changes the disk (creating a file, a write, a truncate, a flush, removing or
+// renaming a file, flushing a folder).  It can make the k-th of them fail once (a full
+// disk, an I/O error), or cut the power at the k-th: that one and every later one fail,
+// and Cut() then leaves the files as a disk may hold them after a power cut: what was
+// flushed, plus any subset of the writes made since, each torn at 512-byte sectors.
+// Each change of a folder's entries since that folder was flushed (a file created,
+// removed or renamed) may or may not have happened; a rename carries the file's state,
+// flushed and pending, to its new name.
 
 #include <QByteArray>
 #include <QString>
@@ -42,17 +44,32 @@ class TCrashFs {
     int64_t offset;  // or the new size
     QByteArray bytes;
   };
-  struct FileState {
-    std::optional<QByteArray> durable;  // content as flushed; none: not on the disk
-    std::vector<Op> pending;             // changes since the last flush
-    bool entryDurable = false;           // the folder entry as last flushed
+  // One file's content on the disk, whatever name it has.
+  struct Node {
+    std::optional<QByteArray> durable;  // content as flushed; none: never flushed
+    std::vector<Op> pending;            // changes since the last flush
   };
-  FileState& State(const QString& path);
-  void Flushed(const QString& path);
+  // The node at path (tracking it from the disk when first seen); -1 when none.
+  int NodeAt(const QString& path);
+  Node& NodeOf(int id) { return nodes_[size_t(id)]; }
+  // A new, empty file at path (a Create of a name that did not exist).
+  int Created(const QString& path);
+  void Removed(const QString& path);
+  void Renamed(const QString& from, const QString& to);
   void FolderFlushed(const QString& folder);
 
  private:
-  std::map<QString, FileState> files_;
+  void Track(const QString& key);
+
+  struct FolderOp {
+    enum Kind { Create, Remove, Rename } kind;
+    QString from, to;
+    int node;
+  };
+  std::vector<Node> nodes_;
+  std::map<QString, int> live_;          // absolute path -> node, as the folders hold it now
+  std::map<QString, int> durableEntry_;  // as the folders held it when last flushed
+  std::vector<FolderOp> folderOps_;      // entry changes not yet flushed
   int count_ = 0;
   int failAt_ = -1;
   int cutAt_ = -1;

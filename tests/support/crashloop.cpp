@@ -4,9 +4,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <optional>
 
 #include "common/errors.h"
 #include "library/jovjournal.h"
+#include "library/jovnewpair.h"
 #include "library/myjov.h"
 #include "support/crashfs.h"
 #include "support/libbuilder.h"
@@ -30,6 +32,52 @@ bool RunOnce(const QString& dataPath, const std::function<bool(TJOV&)>& run) {
   }
 }
 
+// Journal, switch record and the files of a new pair beside a library.
+void RemoveLeftovers(const QString& dataPath, const QString& indexPath) {
+  for (const QString& path :
+       {JournalPathOf(dataPath), SwitchPathOf(dataPath), NewPairPathOf(SwitchPathOf(dataPath)),
+        NewPairPathOf(dataPath), NewPairPathOf(indexPath)})
+    QFile::remove(path);
+}
+
+// The two loops every crash test runs once the whole run has given its step count:
+// failing each step once, then cutting the power at each step with `seeds` disks.
+// restore lays the old files, run runs the operation (cut: under a power cut, whose
+// result does not matter) and check reopens the library and says whether the files are
+// the new ones.
+void FaultLoops(int steps, int seeds, const std::function<void()>& restore,
+                const std::function<bool(bool cut)>& run, const std::function<bool()>& check) {
+  for (int k = 1; k <= steps; ++k) {
+    SCOPED_TRACE(testing::Message() << "failing step " << k << " of " << steps);
+    restore();
+    bool ok;
+    {
+      TCrashFs fs;
+      fs.FailAt(k);
+      ok = run(false);
+    }
+    const bool isNew = check();
+    // Only what follows the commit point may fail with the change made.
+    if (ok) {
+      EXPECT_TRUE(isNew);
+    } else if (k < steps) {
+      EXPECT_FALSE(isNew);
+    }
+  }
+  for (int k = 1; k <= steps; ++k) {
+    for (int seed = 0; seed < seeds; ++seed) {
+      SCOPED_TRACE(testing::Message() << "power cut at step " << k << ", seed " << seed);
+      restore();
+      TCrashFs fs;
+      fs.CutAt(k);
+      run(true);
+      EXPECT_TRUE(fs.CutHappened());
+      fs.Cut(uint32_t(seed) * 7919u + uint32_t(k));
+      check();
+    }
+  }
+}
+
 }  // namespace
 
 QString ScratchTemplate() {
@@ -43,7 +91,7 @@ int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
   auto restore = [&] {
     WriteFileBytes(dataPath, oldData);
     WriteFileBytes(indexPath, oldIndex);
-    QFile::remove(JournalPathOf(dataPath));
+    RemoveLeftovers(dataPath, indexPath);
   };
   int steps;
   {
@@ -65,56 +113,94 @@ int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
     const bool isNew = data == newData && index == newIndex;
     EXPECT_TRUE(isOld || isNew);
     EXPECT_FALSE(QFile::exists(JournalPathOf(dataPath)));
+    EXPECT_FALSE(QFile::exists(SwitchPathOf(dataPath)));
     return isNew;
   };
 
-  for (int k = 1; k <= steps; ++k) {
-    SCOPED_TRACE(testing::Message() << "failing step " << k << " of " << steps);
-    restore();
-    bool ok;
-    {
-      TCrashFs fs;
-      fs.FailAt(k);
-      TJOV jov;
-      jov.FileName = dataPath;
-      EXPECT_EQ(jov.Open(), TOpenResult::Opened);
-      try {
-        ok = run(jov);
-      } catch (const EJovError&) {
-        ok = false;
-      }
-      // What the object knows is what the files hold.
-      if (jov.IsOpen()) {
-        TJOV fresh;
-        fresh.FileName = dataPath;
-        fresh.Open();
-        EXPECT_EQ(jov.ImageCount, fresh.ImageCount);
-        EXPECT_EQ(jov.IndexEntries, fresh.IndexEntries);
-      }
-    }
-    const bool isNew = check();
-    // Only the flush of the folder after the commit point fails with the change made.
-    if (ok) {
-      EXPECT_TRUE(isNew);
-    } else if (k < steps) {
-      EXPECT_FALSE(isNew);
-    }
-  }
-
-  for (int k = 1; k <= steps; ++k) {
-    for (int seed = 0; seed < seeds; ++seed) {
-      SCOPED_TRACE(testing::Message() << "power cut at step " << k << ", seed " << seed);
-      restore();
-      TCrashFs fs;
-      fs.CutAt(k);
-      RunOnce(dataPath, run);
-      EXPECT_TRUE(fs.CutHappened());
-      fs.Cut(uint32_t(seed) * 7919u + uint32_t(k));
-      check();
-    }
-  }
+  FaultLoops(
+      steps, seeds, restore,
+      [&](bool cut) {
+        if (cut) {
+          RunOnce(dataPath, run);
+          return false;
+        }
+        TJOV jov;
+        jov.FileName = dataPath;
+        EXPECT_EQ(jov.Open(), TOpenResult::Opened);
+        bool ok;
+        try {
+          ok = run(jov);
+        } catch (const EJovError&) {
+          ok = false;
+        }
+        // What the object knows is what the files hold.
+        if (jov.IsOpen()) {
+          TJOV fresh;
+          fresh.FileName = dataPath;
+          fresh.Open();
+          EXPECT_EQ(jov.ImageCount, fresh.ImageCount);
+          EXPECT_EQ(jov.IndexEntries, fresh.IndexEntries);
+        }
+        return ok;
+      },
+      check);
   restore();
   WriteFileBytes(dataPath, newData);
   WriteFileBytes(indexPath, newIndex);
+  return steps;
+}
+
+int ExpectCreateCrashSafe(const QString& dataPath, const QString& indexPath,
+                          const std::function<bool()>& run, int seeds) {
+  // A file that is not there is told apart from an empty one.
+  auto read = [](const QString& path) {
+    return QFile::exists(path) ? std::optional<QByteArray>(ReadBytes(path)) : std::nullopt;
+  };
+  const std::optional<QByteArray> oldData = read(dataPath), oldIndex = read(indexPath);
+  auto lay = [](const QString& path, const std::optional<QByteArray>& bytes) {
+    if (bytes)
+      WriteFileBytes(path, *bytes);
+    else
+      QFile::remove(path);
+  };
+  auto restore = [&] {
+    lay(dataPath, oldData);
+    lay(indexPath, oldIndex);
+    RemoveLeftovers(dataPath, indexPath);
+  };
+  auto runSafely = [&] {
+    try {
+      return run();
+    } catch (const EJovError&) {
+      return false;
+    }
+  };
+  int steps;
+  {
+    TCrashFs fs;
+    EXPECT_TRUE(runSafely()) << "the whole run failed";
+    steps = fs.Count();
+  }
+  const std::optional<QByteArray> newData = read(dataPath), newIndex = read(indexPath);
+  EXPECT_TRUE(newData && newIndex);
+  auto check = [&]() {
+    TCrashFs quick;
+    TJOV reopened;
+    reopened.FileName = dataPath;
+    const TOpenResult opened = reopened.Open();
+    reopened.Close();
+    const std::optional<QByteArray> data = read(dataPath), index = read(indexPath);
+    const bool isOld = data == oldData && index == oldIndex;
+    const bool isNew = data == newData && index == newIndex;
+    EXPECT_TRUE(isOld || isNew);
+    EXPECT_EQ(opened, data ? TOpenResult::Opened : TOpenResult::Missing);
+    EXPECT_FALSE(QFile::exists(SwitchPathOf(dataPath)));
+    return isNew;
+  };
+  FaultLoops(
+      steps, seeds, restore, [&](bool) { return runSafely(); }, check);
+  restore();
+  lay(dataPath, newData);
+  lay(indexPath, newIndex);
   return steps;
 }

@@ -18,6 +18,13 @@ class TJOV;
 int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
                     const std::function<bool(TJOV&)>& run, int seeds = 40);
 
+// The same loops for an operation that writes a library's pair anew and switches it in
+// (creating a library): before it the pair may be there or not, and every run must
+// leave exactly the old pair (or none) or exactly the new one, with no switch record
+// left once the library has been opened again.
+int ExpectCreateCrashSafe(const QString& dataPath, const QString& indexPath,
+                          const std::function<bool()>& run, int seeds = 40);
+
 // A folder for crash loops: memory-backed where the machine has one, so that thousands
 // of runs stay quick (the loops simulate the disk themselves).
 QString ScratchTemplate();
