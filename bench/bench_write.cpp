@@ -132,7 +132,9 @@ class TNoFlush {
       };
       return std::make_unique<TFileNoFlush>(TFile::OpenNative(path, mode));
     });
-    oldOps_ = SetFolderOps({nullptr, [](const QString&) {}});
+    TFolderOps ops;
+    ops.syncFolder = [](const QString&) {};
+    oldOps_ = SetFolderOps(std::move(ops));
   }
   ~TNoFlush() {
     TFile::SetFactory(std::move(old_));

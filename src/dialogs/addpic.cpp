@@ -236,7 +236,7 @@ bool TFormadd::AddAll() {
   const QStringList files = ListBitmapFiles(folder);
   TImportPlacements placements;
   placements.newLike = RabtnNewLike->isChecked();
-  placements.pair = NewLikePlacement(editxy->text());
+  placements.pair = ParsePlacementText(editxy->text());
   TJOV& jov = FormMain.Jov();
   auto progress = [this](int done, int total) { Progress(done, total); };
   int begin = 0, end = 0;
@@ -280,7 +280,7 @@ bool TFormadd::AddPic() {
 bool TFormadd::AddXy() {
   TImportPlacements placements;
   placements.newLike = RabtnNewLike->isChecked();
-  placements.pair = NewLikePlacement(editxy->text());
+  placements.pair = ParsePlacementText(editxy->text());
   if (!placements.newLike && !FolderRule()) return false;
   int begin = 0, end = 0;
   if (!ValidRange(kBadFormat, begin, end)) return false;

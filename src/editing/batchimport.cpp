@@ -336,12 +336,6 @@ int64_t WriteFiles(TJovTransaction& t, const TJOV& jov, const QString& folder,
 
 }  // namespace
 
-TPlacement NewLikePlacement(const QString& text) {
-  const qsizetype comma = text.indexOf(QLatin1Char(','));
-  if (comma < 0) return {0, ParseInteger(text).value};
-  return {ParseInteger(text.left(comma)).value, ParseInteger(text.mid(comma + 1)).value};
-}
-
 void ImportAdd(TJOV& jov, const QString& folder, const QStringList& files,
                const TImportPlacements& placements, const TImportProgress& progress) {
   CheckWritable(jov);

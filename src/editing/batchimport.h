@@ -25,11 +25,6 @@ struct TImportPlacements {
   TPlacement pair;
 };
 
-// The "New Like" field: x is the text before the first comma, y the text after it, each
-// read with ParseInteger whose errors are ignored; without a comma x is 0 and the whole
-// text gives y.
-TPlacement NewLikePlacement(const QString& text);
-
 // Appends one image per file (names in folder, in the order given): records at the end
 // of the data file, their entries behind the counted ones, and the new count in both
 // files.  Index entries left behind the count by an interrupted run of another program

@@ -24,21 +24,6 @@ QString WithTrailingSeparator(const QString& folder) {
   return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-QStringList ListBitmapFiles(const QString& folder) {
-  QDir dir(folder);
-  dir.setNameFilters({QStringLiteral("*.bmp")});
-  // No QDir::Hidden and no QDir::System: hidden files, devices, sockets and broken links
-  // stay out.  Name filters match without regard to case by default.
-  dir.setFilter(QDir::Files);
-  dir.setSorting(QDir::Unsorted);
-  QStringList names = dir.entryList();
-  std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-    const int c = a.compare(b, Qt::CaseInsensitive);
-    return c != 0 ? c < 0 : a < b;
-  });
-  return names;
-}
-
 QString PlacementPathFor(const QString& bitmapPath) {
   const QFileInfo info(bitmapPath);
   return WithTrailingSeparator(info.path()) + QLatin1String(kPlacementsFolder) + QLatin1Char('/') +

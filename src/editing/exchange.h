@@ -21,12 +21,6 @@ QString PlacementFileName(int index);
 // A folder text with the separator appended when it lacks one.
 QString WithTrailingSeparator(const QString& folder);
 
-// The names (without folder) of the bitmap files of a folder: the files, not hidden and
-// not folders, whose names match "*.bmp" without regard to case, sorted by name without
-// regard to case (names that differ only in case in their exact order).  For the
-// numbered files of an exchange folder that is index order.  Empty when the folder
-// cannot be listed.
-QStringList ListBitmapFiles(const QString& folder);
 
 // The placement file of a bitmap file: G/NAME.bmp pairs with G/Placements/NAME.txt.
 QString PlacementPathFor(const QString& bitmapPath);

@@ -158,7 +158,7 @@ TEST(BitmapListTest, BitmapsOnlyWithoutRegardToCaseInNameOrder) {
   ASSERT_TRUE(QDir(dir.path()).mkdir("folder.bmp"));
   EXPECT_EQ(ListBitmapFiles(dir.path()),
             QStringList({"000002.bmp", "000010.bmp", "a.bmp", "b.BMP", "C.Bmp"}));
-  EXPECT_TRUE(ListBitmapFiles(dir.filePath("missing")).isEmpty());
+  EXPECT_THROW(ListBitmapFiles(dir.filePath("missing")), EFOpenError);
 }
 
 TEST(NewLikeTest, TextBeforeAndAfterTheFirstComma) {
@@ -169,7 +169,7 @@ TEST(NewLikeTest, TextBeforeAndAfterTheFirstComma) {
                {",9", 0, 9},  {"4,5,6", 4, 5}, {"7x,8", 7, 8}, {"", 0, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    const TPlacement p = NewLikePlacement(QString::fromLatin1(c.text));
+    const TPlacement p = ParsePlacementText(QString::fromLatin1(c.text));
     EXPECT_EQ(p.x, c.x);
     EXPECT_EQ(p.y, c.y);
   }
@@ -363,7 +363,7 @@ TEST_P(BatchImportTest, XyFromFolderOrTypedPair) {
   EXPECT_EQ(ReadBytes(dataPath), data);
   EXPECT_EQ(ReadBytes(indexPath), oldIndex);
 
-  ImportPlacements(jov, QString(), {true, NewLikePlacement("12")}, 0, 0);
+  ImportPlacements(jov, QString(), {true, ParsePlacementText("12")}, 0, 0);
   jov.ImageAt(0);
   EXPECT_EQ(jov.px, 0);
   EXPECT_EQ(jov.py, 12);
