@@ -5,26 +5,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
+#include "cli/jovtoolrun.h"
 #include "support/libbuilder.h"
 
 namespace {
-
-struct ToolRun {
-  int code;
-  QString out;
-  QString err;
-};
-
-ToolRun Jovtool(const QStringList& args) {
-  QProcess p;
-  p.start(QStringLiteral(JOVTOOL_PATH), args);
-  p.waitForFinished(60000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
-}
 
 TEST(JovtoolCheck, ExitStatusAndOutputFollowTheProblemsFound) {
   QTemporaryDir dir;

@@ -5,9 +5,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
+#include "cli/jovtoolrun.h"
 #include "editing/batchimport.h"
 #include "editing/exchange.h"
 #include "library/myjov.h"
@@ -15,20 +15,6 @@
 #include "support/libbuilder.h"
 
 namespace {
-
-struct ToolRun {
-  int code;
-  QString out;
-  QString err;
-};
-
-ToolRun Jovtool(const QStringList& args) {
-  QProcess p;
-  p.start(QStringLiteral(JOVTOOL_PATH), args);
-  p.waitForFinished(60000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
-}
 
 QByteArray ReadBytes(const QString& path) {
   QFile f(path);
