@@ -92,16 +92,8 @@ void TFormaddone::BtnCancelClick() {
   reject();
 }
 
-void TFormaddone::reject() {
-  if (running_) {
-    closeRequested_ = true;
-    return;
-  }
-  TJovDialog::reject();
-}
-
 void TFormaddone::BtnAddClick() {
-  if (running_) return;
+  if (Running()) return;
   if (EditPic->text().isEmpty()) {
     FormMain.showErrMessage(kChoosePicture);
     return;
@@ -109,21 +101,11 @@ void TFormaddone::BtnAddClick() {
   // A file that cannot be read raises an error the guard shows; nothing is written and
   // the dialog stays open.
   Image1.Load(EditPic->text());
-  running_ = true;
-  BtnAdd->setEnabled(false);
-  BtnBrowse->setEnabled(false);
-  try {
+  {
+    TRun run(*this, {BtnAdd, BtnBrowse});
     Run();
-  } catch (...) {
-    running_ = false;
-    BtnAdd->setEnabled(true);
-    BtnBrowse->setEnabled(true);
-    throw;
   }
-  running_ = false;
-  BtnAdd->setEnabled(true);
-  BtnBrowse->setEnabled(true);
-  closeRequested_ = false;
+  TakeCloseRequest();  // the dialog closes anyway
   accept();
 }
 

@@ -34,15 +34,10 @@ class TFormaddone : public TJovDialog {
   void BtnAddClick();
   void BtnCancelClick();
 
-  bool Running() const { return running_; }
 
  public slots:
-  // Closing while an insert is going on closes the dialog once it has finished.
-  void reject() override;
 
  private:
   void Run();
 
-  bool running_ = false;
-  bool closeRequested_ = false;
 };

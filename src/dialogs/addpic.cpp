@@ -167,17 +167,9 @@ void TFormadd::BtnCancelClick() {
   reject();
 }
 
-void TFormadd::reject() {
-  if (running_) {
-    closeRequested_ = true;
-    return;
-  }
-  TJovDialog::reject();
-}
-
 void TFormadd::showEvent(QShowEvent* event) {
   // A bar left standing by a failed run is not shown again.
-  if (!running_) ProgressBar1->hide();
+  if (!Running()) ProgressBar1->hide();
   TJovDialog::showEvent(event);
 }
 
@@ -292,21 +284,12 @@ bool TFormadd::AddXy() {
 }
 
 void TFormadd::BtnImportClick() {
-  if (running_ || !FormMain.Jov().IsOpen()) return;
+  if (Running() || !FormMain.Jov().IsOpen()) return;
   // Window messages are pumped during the run: nothing of the dialog may start another
   // one, and a close waits for its end.
-  running_ = true;
-  Controls->setEnabled(false);
-  struct Finish {
-    TFormadd* d;
-    ~Finish() {
-      d->running_ = false;
-      d->Controls->setEnabled(true);
-    }
-  };
   bool ok;
   try {
-    Finish finish{this};
+    TRun run(*this, {Controls});
     if (RabtnAll->isChecked())
       ok = AddAll();
     else if (RabtnPic->isChecked())
@@ -315,18 +298,14 @@ void TFormadd::BtnImportClick() {
       ok = AddXy();
   } catch (...) {
     // Shown by the guard; the dialog stays open unless a close was asked for meanwhile.
-    if (closeRequested_) {
-      closeRequested_ = false;
-      TJovDialog::reject();
-    }
+    if (TakeCloseRequest()) reject();
     throw;
   }
   FormMain.showMessage(ok ? kDone : kFailed);
   ProgressBar1->hide();
   ProgressBar1->setValue(0);
   EditPicPath->clear();
-  FormMain.SetGridRowCount();
-  FormMain.RepaintGrid();
-  closeRequested_ = false;
+  FormMain.ShowLibraryChanged();
+  TakeCloseRequest();  // the dialog closes anyway
   accept();
 }

@@ -58,11 +58,8 @@ class TFormadd : public TJovDialog {
   bool AddPic();
   bool AddXy();
 
-  bool Running() const { return running_; }
 
  public slots:
-  // Closing while a run is going on closes the dialog once the run has finished.
-  void reject() override;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -76,6 +73,4 @@ class TFormadd : public TJovDialog {
   void StartProgress(int maximum);
   void Progress(int done, int total);
 
-  bool running_ = false;
-  bool closeRequested_ = false;
 };

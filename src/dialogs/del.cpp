@@ -78,18 +78,13 @@ void TFormdel::BtnCancelClick() {
   reject();
 }
 
-void TFormdel::reject() {
-  if (running_) return;  // the run closes the dialog when it ends
-  TJovDialog::reject();
-}
-
 void TFormdel::RefuseIndex(QLineEdit* field) {
   FormMain.showErrMessage(kBadIndex);
   field->setFocus();
 }
 
 void TFormdel::BtnDeleteClick() {
-  if (running_) return;
+  if (Running()) return;
   ProgressBar1->setValue(0);
   const int count = FormMain.Jov().IsOpen() ? FormMain.Jov().ImageCount : 0;
   const TParsedInteger begin = ParseInteger(editBegin->text());
@@ -98,19 +93,15 @@ void TFormdel::BtnDeleteClick() {
   if (!end.ok() || end.value > count - 1 || end.value < 0 || end.value < begin.value)
     return RefuseIndex(EditEnd);
 
-  running_ = true;
-  BtnDelete->setEnabled(false);
   bool done = false;
   try {
+    TRun run(*this, {BtnDelete});
     done = Run(begin.value, end.value);
   } catch (...) {
-    running_ = false;
-    BtnDelete->setEnabled(true);
     ProgressBar1->hide();
     throw;
   }
-  running_ = false;
-  BtnDelete->setEnabled(true);
+  TakeCloseRequest();  // the dialog closes anyway
   FormMain.showMessage(done ? kDeleted : kNotDeleted);
   // The main window shows the library as it now is, also after a failure (unchanged).
   FormMain.ShowLibraryChanged();

@@ -29,15 +29,11 @@ class TFormdel : public TJovDialog {
   void BtnDeleteClick();
   void BtnCancelClick();
 
-  bool Running() const { return running_; }
 
  public slots:
-  // Closing while a clear is going on closes the dialog once it has finished.
-  void reject() override;
 
  private:
   void RefuseIndex(QLineEdit* field);
   bool Run(int s, int e);
 
-  bool running_ = false;
 };

@@ -21,3 +21,22 @@ int TJovDialog::Execute() {
   move(centre - QPoint(width() / 2, height() / 2));
   return exec();
 }
+
+TJovDialog::TRun::TRun(TJovDialog& dialog, std::initializer_list<QWidget*> controls)
+    : dialog_(dialog), controls_(controls) {
+  dialog_.running_ = true;
+  for (QWidget* w : controls_) w->setEnabled(false);
+}
+
+TJovDialog::TRun::~TRun() {
+  dialog_.running_ = false;
+  for (QWidget* w : controls_) w->setEnabled(true);
+}
+
+void TJovDialog::reject() {
+  if (running_) {
+    closeRequested_ = true;
+    return;
+  }
+  QDialog::reject();
+}

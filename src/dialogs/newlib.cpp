@@ -119,24 +119,8 @@ void TFormnew::BtnCancelClick() {
   reject();
 }
 
-void TFormnew::reject() {
-  if (running_) {
-    closeRequested_ = true;
-    return;
-  }
-  TJovDialog::reject();
-}
-
-void TFormnew::EndRun() {
-  running_ = false;
-  ProgressBar1->hide();
-  for (QWidget* w : {static_cast<QWidget*>(BtnCreate), static_cast<QWidget*>(BtnPicPath),
-                     static_cast<QWidget*>(BtnFileName)})
-    w->setEnabled(true);
-}
-
 void TFormnew::BtnCreateClick() {
-  if (running_) return;
+  if (Running()) return;
   if (EditPicPath->text().isEmpty()) return FormMain.showErrMessage(kNoFolder);
   if (EditFileName->text().isEmpty()) return FormMain.showErrMessage(kNoFileName);
   QCoreApplication::processEvents();
@@ -147,27 +131,24 @@ void TFormnew::BtnCreateClick() {
   options.paletteFromFirstBitmap = RbBoardBmp->isChecked();
   if (RbUseNew->isChecked()) options.placement = ParsePlacementText(editxy->text());
 
-  // Messages are pumped during the run: it must not start again, and a close waits for
-  // its end.
-  running_ = true;
-  for (QWidget* w : {static_cast<QWidget*>(BtnCreate), static_cast<QWidget*>(BtnPicPath),
-                     static_cast<QWidget*>(BtnFileName)})
-    w->setEnabled(false);
   QString failure;
-  try {
-    CreateLibrary(options, [this](int done, int total) {
-      if (done == 0) {
-        ProgressBar1->setRange(0, total);
-        ProgressBar1->show();
-      }
-      ProgressBar1->setValue(done);
-      QCoreApplication::processEvents();
-    });
-  } catch (const std::exception& e) {
-    failure = QString::fromUtf8(e.what());
+  {
+    TRun run(*this, {BtnCreate, BtnPicPath, BtnFileName});
+    try {
+      CreateLibrary(options, [this](int done, int total) {
+        if (done == 0) {
+          ProgressBar1->setRange(0, total);
+          ProgressBar1->show();
+        }
+        ProgressBar1->setValue(done);
+        QCoreApplication::processEvents();
+      });
+    } catch (const std::exception& e) {
+      failure = QString::fromUtf8(e.what());
+    }
   }
-  EndRun();
-  closeRequested_ = false;
+  ProgressBar1->hide();
+  TakeCloseRequest();  // the dialog closes anyway
   if (!failure.isEmpty()) {
     // Nothing was written: the old files, if any, stand as they were.
     FormMain.showErrMessage(kFailed + QLatin1Char('\n') + failure);

@@ -39,15 +39,9 @@ class TFormnew : public TJovDialog {
   void BtnCreateClick();
   void BtnCancelClick();
 
-  bool Running() const { return running_; }
 
  public slots:
-  // Closing while a run is going on closes the dialog once the run has finished.
-  void reject() override;
 
  private:
-  void EndRun();
 
-  bool running_ = false;
-  bool closeRequested_ = false;
 };

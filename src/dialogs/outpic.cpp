@@ -90,17 +90,9 @@ void TFormout::BtnCancelClick() {
   reject();
 }
 
-void TFormout::reject() {
-  if (running_) {
-    closeRequested_ = true;
-    return;
-  }
-  TJovDialog::reject();
-}
-
 void TFormout::showEvent(QShowEvent* event) {
   // A bar left standing by a failed run is not shown again.
-  if (!running_) ProgressBar1->hide();
+  if (!Running()) ProgressBar1->hide();
   TJovDialog::showEvent(event);
 }
 
@@ -109,18 +101,8 @@ void TFormout::RefuseIndex(QLineEdit* field) {
   field->setFocus();
 }
 
-void TFormout::EndRun() {
-  running_ = false;
-  BtnExport->setEnabled(true);
-  BtnBrowse->setEnabled(true);
-  if (closeRequested_) {
-    closeRequested_ = false;
-    TJovDialog::reject();
-  }
-}
-
 void TFormout::BtnExportClick() {
-  if (running_) return;
+  if (Running()) return;
   QCoreApplication::processEvents();
   TJOV& jov = FormMain.Jov();
   if (!jov.IsOpen()) {
@@ -143,12 +125,8 @@ void TFormout::BtnExportClick() {
   }
   const QString folder = WithTrailingSeparator(EditPicPath->text());
 
-  // Messages are pumped during the run: it must not start again, and a close waits for
-  // its end.
-  running_ = true;
-  BtnExport->setEnabled(false);
-  BtnBrowse->setEnabled(false);
   try {
+    TRun run(*this, {BtnExport, BtnBrowse});
     EnsurePlacementsFolder(folder);
     ProgressBar1->setRange(0, range.end - range.start + 1);
     ProgressBar1->setValue(0);
@@ -159,10 +137,10 @@ void TFormout::BtnExportClick() {
     });
   } catch (...) {
     // Reported by the guard; the bar stays as the failure left it.
-    EndRun();
+    if (TakeCloseRequest()) reject();
     throw;
   }
-  EndRun();
+  if (TakeCloseRequest()) reject();
   ProgressBar1->hide();
   FormMain.showMessage(kExported);
   accept();

@@ -30,19 +30,13 @@ class TFormout : public TJovDialog {
   void BtnExportClick();
   void BtnCancelClick();
 
-  bool Running() const { return running_; }
 
  public slots:
-  // Closing while a run is going on closes the dialog once the run has finished.
-  void reject() override;
 
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
   void RefuseIndex(QLineEdit* field);
-  void EndRun();
 
-  bool running_ = false;
-  bool closeRequested_ = false;
 };

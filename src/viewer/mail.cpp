@@ -629,8 +629,7 @@ void TFormMain::btninputClick() {
   const TPicture& picture = PictureLoader.Load(OpenPictureDialog1.FileName);
   const bool replaced = jov_->ReplaceImage(currentIndex_, picture);
   // Show the new picture at once: preview, labels and its thumbnail.
-  FillInfo(currentIndex_);
-  DrawGrid1->viewport()->update();
+  ShowLibraryChanged();
   showMessage(replaced ? QStringLiteral("导入图片成功！") : QStringLiteral("导入图片失败！"));
 }
 
