@@ -125,6 +125,7 @@ class TNoFlush {
           inner_->CopyFrom(wrapped ? *wrapped->inner_ : source, from, offset, n, buffer, size);
         }
         bool TryLock() override { return inner_->TryLock(); }
+        bool IsFileAt(const QString& path) override { return inner_->IsFileAt(path); }
         void Unlock() override { inner_->Unlock(); }
 
        private:

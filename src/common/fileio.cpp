@@ -128,6 +128,12 @@ class TPosixFile final : public TFile {
     if (n > 0) TFile::CopyFrom(source, from, offset, n, buffer, bufferSize);
   }
 
+  bool IsFileAt(const QString& path) override {
+    struct stat mine, there;
+    return ::fstat(fd_, &mine) == 0 && ::stat(QFile::encodeName(path).constData(), &there) == 0 &&
+           mine.st_dev == there.st_dev && mine.st_ino == there.st_ino;
+  }
+
   bool View(int64_t offset, int64_t n, const std::function<void(const uint8_t*)>& look) override {
     if (offset < 0 || n <= 0) return false;
     const int64_t page = ::sysconf(_SC_PAGESIZE);

@@ -54,6 +54,10 @@ class TFile {
   virtual void CopyFrom(TFile& source, int64_t from, int64_t offset, int64_t n, uint8_t* buffer,
                         int64_t bufferSize);
 
+  // True when the file now found at path is this open file (not one renamed over it
+  // since it was opened).  A file that lives only in memory says yes.
+  virtual bool IsFileAt(const QString& path) { return !path.isEmpty(); }
+
   // Hands n bytes at offset to look at without copying them out (a mapping of the file's
   // pages), for as long as look runs; false when this file cannot (then ReadAt).
   virtual bool View(int64_t offset, int64_t n, const std::function<void(const uint8_t*)>& look);

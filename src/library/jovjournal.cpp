@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "common/byteio.h"
+#include "library/jovnewpair.h"
 
 // Layout of a journal (all integers little-endian):
 //   header   "JOVJRNL1", u32 salt, u32 0, i64 old data size, i64 old index size,
@@ -241,6 +242,13 @@ TJovTransaction::TJovTransaction(TFile& data, const QString& dataPath, const QSt
   if (!LockWithin(data_)) throw ELibraryBusy(BusyMessage(dataPath_));
   locked_ = true;
   try {
+    // A library that another program replaced whole (a create or a compact) since it was
+    // opened, or is replacing, must be opened again before it can change: the open file
+    // is no longer, or soon no longer, the library.
+    if (!data_.IsFileAt(dataPath_) || FileExists(SwitchPathOf(dataPath_)))
+      throw ELibraryBusy(QStringLiteral("\"%1\" was replaced by another program; open it again "
+                                        "before changing it.")
+                             .arg(dataPath_));
     // An interrupted change of another program comes first.
     if (FileExists(journalPath_)) ApplyJournal(data_, dataPath_, buffer_);
     index_ = TFile::Open(indexPath_, TFile::Mode::ReadWrite);

@@ -251,3 +251,26 @@ TEST(JournalTest, OldBytesStayReadableAndWritesOutsideTheJournalAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WriteLockTest, ALibraryReplacedByAnotherProgramIsNotWrittenThroughAnOldFile) {
+  QTemporaryDir dir;
+  const QString path = Build(0, kThree).Write(dir.path(), "lib");
+  TJOV jov;
+  jov.FileName = path;
+  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  // Another program puts a new pair in place (as create and compact do, by renaming).
+  const QByteArray replacement = Build(0, {kThree[2]}).Data();
+  WriteFileBytes(path + "-other", replacement);
+  ASSERT_TRUE(QFile::remove(path));
+  ASSERT_TRUE(QFile::rename(path + "-other", path));
+  EXPECT_THROW(jov.SetImagePx(0, 9), ELibraryBusy);
+  EXPECT_EQ(ReadBytes(path), replacement);
+  // Opened again, it changes.
+  jov.Close();
+  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  EXPECT_TRUE(jov.SetImagePx(0, 9));
+}
+
+}  // namespace

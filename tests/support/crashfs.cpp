@@ -59,6 +59,7 @@ class TCrashFile final : public TFile {
     node.pending.clear();
   }
   bool TryLock() override { return inner_->TryLock(); }
+  bool IsFileAt(const QString& path) override { return inner_->IsFileAt(path); }
   void Unlock() override { inner_->Unlock(); }
 
  private:
