@@ -63,18 +63,8 @@ TFormadd::TFormadd(TFormMain& main)
   RabtnReplace = Radio(QStringLiteral("Replace"), GroupModes, modesLayout);
   RabtnAdd->setChecked(true);
 
-  GroupRange = new QGroupBox(QStringLiteral("Begin/End"), Controls);
-  editBegin = new QLineEdit(QStringLiteral("0"), GroupRange);
-  EditEnd = new QLineEdit(QStringLiteral("0"), GroupRange);
-  auto* beginLabel = new QLabel(QStringLiteral("Begin:"), GroupRange);
-  auto* endLabel = new QLabel(QStringLiteral("End:"), GroupRange);
-  beginLabel->setBuddy(editBegin);
-  endLabel->setBuddy(EditEnd);
-  auto* range = new QGridLayout(GroupRange);
-  range->addWidget(beginLabel, 0, 0);
-  range->addWidget(editBegin, 0, 1);
-  range->addWidget(endLabel, 1, 0);
-  range->addWidget(EditEnd, 1, 1);
+  GroupRange = MakeRangeGroup(QStringLiteral("Begin/End"), QStringLiteral("Begin:"),
+                              QStringLiteral("End:"), Controls, editBegin, EditEnd);
   GroupRange->setEnabled(false);
 
   GroupBoxxy = new QGroupBox(QStringLiteral("Placement Uses"), Controls);

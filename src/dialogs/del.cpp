@@ -26,18 +26,8 @@ const QString kNotDeleted = QStringLiteral("删除失败");
 
 TFormdel::TFormdel(TFormMain& main)
     : TJovDialog(main, QStringLiteral("删除入图片"), QStringLiteral("Delete Image")) {
-  GroupSequence = new QGroupBox(QStringLiteral("Sequence"), this);
-  editBegin = new QLineEdit(QStringLiteral("0"), GroupSequence);
-  EditEnd = new QLineEdit(QStringLiteral("0"), GroupSequence);
-  auto* beginLabel = new QLabel(QStringLiteral("Start Idx:"), GroupSequence);
-  auto* endLabel = new QLabel(QStringLiteral("End Idx:"), GroupSequence);
-  beginLabel->setBuddy(editBegin);
-  endLabel->setBuddy(EditEnd);
-  auto* sequence = new QGridLayout(GroupSequence);
-  sequence->addWidget(beginLabel, 0, 0);
-  sequence->addWidget(editBegin, 0, 1);
-  sequence->addWidget(endLabel, 1, 0);
-  sequence->addWidget(EditEnd, 1, 1);
+  GroupSequence = MakeRangeGroup(QStringLiteral("Sequence"), QStringLiteral("Start Idx:"),
+                                 QStringLiteral("End Idx:"), this, editBegin, EditEnd);
 
   GroupMode = new QGroupBox(QStringLiteral("Mode"), this);
   RabtnDel = new QRadioButton(QStringLiteral("Delete Idx"), GroupMode);

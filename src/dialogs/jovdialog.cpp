@@ -1,6 +1,9 @@
 #include "dialogs/jovdialog.h"
 
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QVBoxLayout>
 
 #include "viewer/mail.h"
@@ -39,4 +42,21 @@ void TJovDialog::reject() {
     return;
   }
   QDialog::reject();
+}
+
+QGroupBox* MakeRangeGroup(const QString& title, const QString& beginLabel, const QString& endLabel,
+                          QWidget* parent, QLineEdit*& begin, QLineEdit*& end) {
+  auto* group = new QGroupBox(title, parent);
+  begin = new QLineEdit(QStringLiteral("0"), group);
+  end = new QLineEdit(QStringLiteral("0"), group);
+  auto* layout = new QGridLayout(group);
+  int row = 0;
+  for (QLineEdit* field : {begin, end}) {
+    auto* label = new QLabel(row == 0 ? beginLabel : endLabel, group);
+    label->setBuddy(field);
+    layout->addWidget(label, row, 0);
+    layout->addWidget(field, row, 1);
+    ++row;
+  }
+  return group;
 }

@@ -8,8 +8,15 @@
 #include <utility>
 #include <vector>
 
+class QGroupBox;
 class QLabel;
+class QLineEdit;
+class QWidget;
 class TFormMain;
+
+// A group of two numbered fields, begin and end, each with its label, both "0" at first.
+QGroupBox* MakeRangeGroup(const QString& title, const QString& beginLabel, const QString& endLabel,
+                          QWidget* parent, QLineEdit*& begin, QLineEdit*& end);
 
 class TJovDialog : public QDialog {
   Q_OBJECT

@@ -35,18 +35,8 @@ TFormout::TFormout(TFormMain& main)
   BtnBrowse = new QPushButton(QStringLiteral("..."), this);
   BtnBrowse->setFixedWidth(28);
 
-  GroupRange = new QGroupBox(QStringLiteral("Start/End"), this);
-  editBegin = new QLineEdit(QStringLiteral("0"), GroupRange);
-  EditEnd = new QLineEdit(QStringLiteral("0"), GroupRange);
-  auto* beginLabel = new QLabel(QStringLiteral("Start Idx:"), GroupRange);
-  auto* endLabel = new QLabel(QStringLiteral("End Idx:"), GroupRange);
-  beginLabel->setBuddy(editBegin);
-  endLabel->setBuddy(EditEnd);
-  auto* range = new QGridLayout(GroupRange);
-  range->addWidget(beginLabel, 0, 0);
-  range->addWidget(editBegin, 0, 1);
-  range->addWidget(endLabel, 1, 0);
-  range->addWidget(EditEnd, 1, 1);
+  GroupRange = MakeRangeGroup(QStringLiteral("Start/End"), QStringLiteral("Start Idx:"),
+                              QStringLiteral("End Idx:"), this, editBegin, EditEnd);
 
   ProgressBar1 = new QProgressBar(this);
   ProgressBar1->setTextVisible(false);

@@ -31,16 +31,7 @@ class EditDialogTest : public ViewerTest {
   QByteArray LibraryBytes() const { return FileBytes(lib) + FileBytes(dir.filePath("lib.JOX")); }
   // Presses opener, runs action inside the modal dialog d, and cancels d if still open.
   void InDialog(QDialog* d, QPushButton* opener, std::function<void()> action) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [d, timer, action] {
-      if (QApplication::activeModalWidget() != d) return;
-      timer->deleteLater();
-      timer->stop();
-      action();
-      if (d->isVisible()) d->reject();
-    });
-    timer->start(2);
-    opener->click();
+    InsideModal(d, [opener] { opener->click(); }, action);
     Settle();
   }
   QString Picture(int w, int h) {

@@ -51,16 +51,7 @@ class ImportAllTest : public ViewerTest {
   }
   // "Import All", then action inside the modal dialog, which is cancelled if still open.
   void ImportAll(std::function<void()> action) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [this, timer, action] {
-      if (QApplication::activeModalWidget() != d) return;
-      timer->deleteLater();
-      timer->stop();
-      action();
-      if (d->isVisible()) d->BtnCancel->click();
-    });
-    timer->start(2);
-    main->btnallinput->click();
+    InsideModal(d, [this] { main->btnallinput->click(); }, action);
   }
   QStringList Texts() const {
     QStringList texts;

@@ -52,16 +52,7 @@ class CreateDialogTest : public ViewerTest {
   }
   // "Create New", then action inside the modal dialog, which is cancelled if still open.
   void InDialog(std::function<void()> action) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [this, timer, action] {
-      if (QApplication::activeModalWidget() != d) return;
-      timer->deleteLater();
-      timer->stop();
-      action();
-      if (d->isVisible()) d->BtnCancel->click();
-    });
-    timer->start(2);
-    main->btnCreateClick();  // the button itself is enabled once a library is shown
+    InsideModal(d, [this] { main->btnCreateClick(); }, action);
   }
   QStringList Texts() const {
     QStringList texts;

@@ -42,16 +42,7 @@ class ExportTest : public ViewerTest {
   }
   // "Export all", then action inside the modal dialog, which is cancelled if still open.
   void ExportAll(std::function<void()> action) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [this, timer, action] {
-      if (QApplication::activeModalWidget() != d) return;
-      timer->deleteLater();
-      timer->stop();
-      action();
-      if (d->isVisible()) d->BtnCancel->click();
-    });
-    timer->start(2);
-    main->btnallOut->click();
+    InsideModal(d, [this] { main->btnallOut->click(); }, action);
   }
   void Run(const QString& folder, const QString& begin, const QString& end) {
     d->EditPicPath->setText(folder);

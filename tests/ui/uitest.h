@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -52,6 +53,22 @@ inline std::shared_ptr<SeenInput> AnswerInput(const QString& text, bool ok = tru
   });
   timer->start();
   return seen;
+}
+
+// Calls open, which shows dialog modally, runs action inside it, and closes the dialog
+// (as Cancel does) if it is still open.
+inline void InsideModal(QDialog* dialog, const std::function<void()>& open,
+                        const std::function<void()>& action) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [dialog, timer, action] {
+    if (QApplication::activeModalWidget() != dialog) return;
+    timer->deleteLater();
+    timer->stop();
+    action();
+    if (dialog->isVisible()) dialog->reject();
+  });
+  timer->start(2);
+  open();
 }
 
 class ViewerTest : public ::testing::Test {
