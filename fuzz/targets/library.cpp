@@ -130,10 +130,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // Placements are written into the data file only where a record can be.
+  // A damaged library may refuse a change with an error; it must never crash or write
+  // outside its files.
   if (jov.ImageCount > 0) {
-    jov.SetImagePx(0, 17);
-    jov.SetImagePy(jov.ImageCount - 1, -3);
-    jov.SetImagePx(last, 1);
+    try {
+      jov.SetImagePx(0, 17);
+      jov.SetImagePy(jov.ImageCount - 1, -3);
+      jov.SetImagePx(last, 1);
+    } catch (const EJovError&) {
+    }
   }
   return 0;
 }

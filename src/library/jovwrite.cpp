@@ -66,7 +66,8 @@ void TJOV::ResyncAfterFailure() {
 // Placements
 
 bool TJOV::WritePlacement(int index, int fieldOffset, const uint8_t* bytes, int length) {
-  if (!IsOpen()) return true;
+  // An image the index does not reach has no record to write into: nothing to change.
+  if (!IsOpen() || !EntryOf(index)) return true;
   Change([&](TJovTransaction& t) {
     const std::optional<int32_t> entry = EntryOf(index);
     if (!entry) return;

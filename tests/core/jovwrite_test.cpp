@@ -274,3 +274,21 @@ TEST(WriteLockTest, ALibraryReplacedByAnotherProgramIsNotWrittenThroughAnOldFile
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WriteTestWithoutIndex, PlacementsOfImagesTheIndexDoesNotReachChangeNothing) {
+  QTemporaryDir dir;
+  const QString path = Build(0, kThree).Write(dir.path(), "lib");
+  ASSERT_TRUE(QFile::remove(dir.filePath("lib.JOX")));
+  const QByteArray before = ReadBytes(path);
+  TJOV jov;
+  jov.FileName = path;
+  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  EXPECT_TRUE(jov.SetImagePx(0, 5));
+  EXPECT_TRUE(jov.SetImagePlacement(2, 5, 6));
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_FALSE(QFile::exists(JournalPathOf(path)));
+}
+
+}  // namespace
