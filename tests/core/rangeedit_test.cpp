@@ -141,13 +141,6 @@ class RangeEditTest : public ::testing::TestWithParam<int> {
     const LibraryBuilder b = Build(GetParam(), c.after, c.trailingAfter);
     return {b.Data(), b.Index()};
   }
-  static void ExpectDescribes(TJOV& jov, const QString& path) {
-    TJOV fresh;
-    fresh.FileName = path;
-    ASSERT_EQ(fresh.Open(), TOpenResult::Opened);
-    EXPECT_EQ(jov.ImageCount, fresh.ImageCount);
-    EXPECT_EQ(jov.IndexEntries, fresh.IndexEntries);
-  }
 };
 
 TEST_P(RangeEditTest, InsertDeleteAndClearLeaveTheDocumentedBytes) {
@@ -163,7 +156,7 @@ TEST_P(RangeEditTest, InsertDeleteAndClearLeaveTheDocumentedBytes) {
     EXPECT_EQ(ReadBytes(dataPath), data);
     EXPECT_EQ(ReadBytes(indexPath), index);
     EXPECT_FALSE(QFile::exists(JournalPathOf(dataPath)));
-    ExpectDescribes(jov, dataPath);
+    ExpectDescribesFiles(jov, dataPath);
   }
 }
 

@@ -80,6 +80,14 @@ void FaultLoops(int steps, int seeds, const std::function<void()>& restore,
 
 }  // namespace
 
+void ExpectDescribesFiles(TJOV& jov, const QString& path) {
+  TJOV fresh;
+  fresh.FileName = path;
+  ASSERT_EQ(fresh.Open(), TOpenResult::Opened);
+  EXPECT_EQ(jov.ImageCount, fresh.ImageCount);
+  EXPECT_EQ(jov.IndexEntries, fresh.IndexEntries);
+}
+
 QString ScratchTemplate() {
   const QFileInfo shm(QStringLiteral("/dev/shm"));
   return shm.isDir() && shm.isWritable() ? QStringLiteral("/dev/shm/jovcrash-XXXXXX") : QString();
@@ -134,13 +142,7 @@ int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
           ok = false;
         }
         // What the object knows is what the files hold.
-        if (jov.IsOpen()) {
-          TJOV fresh;
-          fresh.FileName = dataPath;
-          fresh.Open();
-          EXPECT_EQ(jov.ImageCount, fresh.ImageCount);
-          EXPECT_EQ(jov.IndexEntries, fresh.IndexEntries);
-        }
+        if (jov.IsOpen()) ExpectDescribesFiles(jov, dataPath);
         return ok;
       },
       check);

@@ -25,6 +25,10 @@ int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
 int ExpectCreateCrashSafe(const QString& dataPath, const QString& indexPath,
                           const std::function<bool()>& run, int seeds = 40);
 
+// Expects jov to describe the library at path as a fresh opening does: the same image
+// count and index entries.
+void ExpectDescribesFiles(TJOV& jov, const QString& path);
+
 // A folder for crash loops: memory-backed where the machine has one, so that thousands
 // of runs stay quick (the loops simulate the disk themselves).
 QString ScratchTemplate();
