@@ -1,6 +1,7 @@
 #include "library/jovjournal.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <algorithm>
@@ -34,6 +35,8 @@ constexpr int kRecordHead = 24;
 constexpr int kTrailerSize = 16;
 constexpr int kMaxName = 4096;
 constexpr auto kLockWait = std::chrono::milliseconds(1000);
+
+int64_t rewriteFloor = 1 << 20;
 
 // A fast position-dependent checksum (running sums and sums of sums over 64-bit words in
 // four lanes), good enough to tell a complete journal from a torn one.  Bytes are fed in
@@ -72,7 +75,8 @@ class TSum {
   }
   uint64_t Value() const {
     uint64_t v = 0;
-    for (int k = 0; k < 4; ++k) v = (v ^ lanes_[k] * 0x9E3779B97F4A7C15ull ^ mixed_[k]) * 0xFF51AFD7ED558CCDull;
+    for (int k = 0; k < 4; ++k)
+      v = (v ^ lanes_[k] * 0x9E3779B97F4A7C15ull ^ mixed_[k]) * 0xFF51AFD7ED558CCDull;
     return v;
   }
 
@@ -84,13 +88,17 @@ class TSum {
   uint64_t lanes_[4], mixed_[4];
 };
 
-uint64_t GetU64(const uint8_t* p) { return uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32); }
+uint64_t GetU64(const uint8_t* p) {
+  return uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32);
+}
 void PutU64(uint8_t* p, uint64_t v) {
   PutU32(p, uint32_t(v));
   PutU32(p + 4, uint32_t(v >> 32));
 }
 
-QString FolderOf(const QString& path) { return QFileInfo(path).path(); }
+QString FolderOf(const QString& path) {
+  return QFileInfo(path).path();
+}
 
 bool LockWithin(TFile& file) {
   const auto until = std::chrono::steady_clock::now() + kLockWait;
@@ -102,7 +110,8 @@ bool LockWithin(TFile& file) {
 }
 
 QString BusyMessage(const QString& dataPath) {
-  return QStringLiteral("\"%1\" is being changed by another program; try again when it has finished.")
+  return QStringLiteral(
+             "\"%1\" is being changed by another program; try again when it has finished.")
       .arg(dataPath);
 }
 
@@ -209,8 +218,8 @@ void ApplyJournal(TFile& data, const QString& dataPath, TByteBuffer& buffer) {
     TJournal parsed;
     if (ReadJournal(*journal, buffer, parsed)) {
       const QString indexPath = QFileInfo(dataPath).dir().filePath(parsed.indexName);
-      std::unique_ptr<TFile> index =
-          TFile::Open(indexPath, FileExists(indexPath) ? TFile::Mode::ReadWrite : TFile::Mode::Create);
+      std::unique_ptr<TFile> index = TFile::Open(
+          indexPath, FileExists(indexPath) ? TFile::Mode::ReadWrite : TFile::Mode::Create);
       TFile* files[2] = {&data, index.get()};
       uint8_t* chunk = buffer.Reserve(TJovTransaction::kChunk);
       for (const TJournal::Record& record : parsed.records) {
@@ -235,27 +244,38 @@ void ApplyJournal(TFile& data, const QString& dataPath, TByteBuffer& buffer) {
 
 }  // namespace
 
-QString JournalPathOf(const QString& dataPath) { return dataPath + QStringLiteral("-journal"); }
+QString JournalPathOf(const QString& dataPath) {
+  return dataPath + QStringLiteral("-journal");
+}
 
-TJovTransaction::TJovTransaction(TFile& data, const QString& dataPath, const QString& indexPath)
-    : data_(data), dataPath_(dataPath), indexPath_(indexPath), journalPath_(JournalPathOf(dataPath)) {
-  if (!LockWithin(data_)) throw ELibraryBusy(BusyMessage(dataPath_));
+int64_t TJovTransaction::SetRewriteFloor(int64_t bytes) {
+  return std::exchange(rewriteFloor, bytes);
+}
+
+TJovTransaction::TJovTransaction(std::unique_ptr<TFile>& data, const QString& dataPath,
+                                 const QString& indexPath)
+    : dataSlot_(data),
+      data_(data.get()),
+      dataPath_(dataPath),
+      indexPath_(indexPath),
+      journalPath_(JournalPathOf(dataPath)) {
+  if (!LockWithin(*data_)) throw ELibraryBusy(BusyMessage(dataPath_));
   locked_ = true;
   try {
-    // A library that another program replaced whole (a create or a compact) since it was
-    // opened, or is replacing, must be opened again before it can change: the open file
-    // is no longer, or soon no longer, the library.
-    if (!data_.IsFileAt(dataPath_) || FileExists(SwitchPathOf(dataPath_)))
-      throw ELibraryBusy(QStringLiteral("\"%1\" was replaced by another program; open it again "
-                                        "before changing it.")
-                             .arg(dataPath_));
+    // A library that another program replaced (a change through a new pair, a create or
+    // a compact) since it was opened, or is replacing, must be opened again before it
+    // can change: the open file is no longer, or soon no longer, the library.
+    if (!data_->IsFileAt(dataPath_) || FileExists(SwitchPathOf(dataPath_)))
+      throw ELibraryReplaced(QStringLiteral("\"%1\" was replaced by another program; open it "
+                                            "again before changing it.")
+                                 .arg(dataPath_));
     // An interrupted change of another program comes first.
-    if (FileExists(journalPath_)) ApplyJournal(data_, dataPath_, buffer_);
+    if (FileExists(journalPath_)) ApplyJournal(*data_, dataPath_, buffer_);
     index_ = TFile::Open(indexPath_, TFile::Mode::ReadWrite);
-    oldSize_[0] = data_.Size();
+    oldSize_[0] = data_->Size();
     oldSize_[1] = index_->Size();
   } catch (...) {
-    data_.Unlock();
+    data_->Unlock();
     throw;
   }
 }
@@ -272,12 +292,47 @@ TJovTransaction::~TJovTransaction() {
   } catch (...) {
     // The journal stays; the next opening of the library rolls back.
   }
-  if (locked_) data_.Unlock();
+  if (locked_) data_->Unlock();
+  // After a switch the library's data file is the new one, locked since it was made.
+  if (oldData_) dataSlot_->Unlock();
 }
 
-TFile& TJovTransaction::File(TLibFile file) { return file == TLibFile::Data ? data_ : *index_; }
+TFile& TJovTransaction::File(TLibFile file) {
+  return file == TLibFile::Data ? *data_ : *index_;
+}
 
-uint8_t* TJovTransaction::Buffer(int64_t n) { return buffer_.Reserve(std::min(n, kChunk)); }
+TFile& TJovTransaction::Target(TLibFile file) {
+  return rewrite_ ? *new_[int(file)].file : File(file);
+}
+
+void TJovTransaction::NewFile::Wrote(int64_t offset, int64_t length) {
+  if (length <= 0) return;
+  int64_t begin = offset, end = offset + length;
+  size = std::max(size, end);
+  // Changes write mostly front to back: look from the end for the ranges this one
+  // touches and merge them into it.
+  auto it = std::upper_bound(written.begin(), written.end(), std::make_pair(begin, INT64_MAX));
+  auto first = it;
+  while (first != written.begin() && std::prev(first)->second >= begin) --first;
+  auto last = it;
+  while (last != written.end() && last->first <= end) ++last;
+  if (first != last) {
+    begin = std::min(begin, first->first);
+    end = std::max(end, std::prev(last)->second);
+  }
+  written.insert(written.erase(first, last), {begin, end});
+}
+
+void TJovTransaction::NewFile::Cut(int64_t newSize) {
+  size = newSize;
+  keepOld = std::min(keepOld, newSize);
+  while (!written.empty() && written.back().first >= newSize) written.pop_back();
+  if (!written.empty()) written.back().second = std::min(written.back().second, newSize);
+}
+
+uint8_t* TJovTransaction::Buffer(int64_t n) {
+  return buffer_.Reserve(std::min(n, kChunk));
+}
 
 void TJovTransaction::Protect(TLibFile file, int64_t offset, int64_t length) {
   if (state_ != State::Preparing) throw std::logic_error("Protect after Begin");
@@ -303,6 +358,14 @@ void TJovTransaction::Begin() {
       }
     }
     ranges = std::move(merged);
+  }
+
+  int64_t protectedData = 0;
+  for (const Range& r : protected_[0]) protectedData += r.length;
+  if (protectedData > 0 &&
+      (rewriteFloor == 0 || (protectedData >= rewriteFloor && 2 * protectedData > oldSize_[0]))) {
+    BeginNewPair();
+    return;
   }
 
   const uint32_t salt = QRandomGenerator::system()->generate();
@@ -341,7 +404,8 @@ void TJovTransaction::Begin() {
         const int64_t n = std::min(kChunk, r.length - done);
         // Large stretches are summed where they lie and copied inside the kernel: the
         // bytes never pass through this process.
-        if (n < kChunk || !source.View(r.offset + done, n, [&](const uint8_t* p) { sum.Add(p, n); })) {
+        if (n < kChunk ||
+            !source.View(r.offset + done, n, [&](const uint8_t* p) { sum.Add(p, n); })) {
           source.ReadExactAt(r.offset + done, chunk, n);
           sum.Add(chunk, n);
           out.Put(chunk, n);
@@ -366,6 +430,29 @@ void TJovTransaction::Begin() {
   state_ = State::Journalled;
 }
 
+void TJovTransaction::BeginNewPair() {
+  rewrite_ = true;
+  // Leftovers of an earlier run that died are overwritten; without a switch record they
+  // were never read.
+  try {
+    for (int f = 0; f < 2; ++f) {
+      NewFile& n = new_[f];
+      n.file = TFile::Open(NewPairPathOf(f == 0 ? dataPath_ : indexPath_), TFile::Mode::Create);
+      n.size = n.keepOld = oldSize_[f];
+    }
+    // Once switched in, the new data file is the library's: a writer that opens it then
+    // waits for this change to end.
+    if (!new_[0].file->TryLock()) throw ELibraryBusy(BusyMessage(dataPath_));
+  } catch (...) {
+    new_[0].file.reset();
+    new_[1].file.reset();
+    DiscardNewPair(dataPath_, indexPath_);
+    state_ = State::Finished;
+    throw;
+  }
+  state_ = State::Journalled;
+}
+
 void TJovTransaction::CheckWrite(TLibFile file, int64_t offset, int64_t length) const {
   if (state_ != State::Journalled) throw std::logic_error("write outside a begun transaction");
   if (offset < 0 || length < 0) throw std::logic_error("write at a negative offset");
@@ -379,34 +466,46 @@ void TJovTransaction::CheckWrite(TLibFile file, int64_t offset, int64_t length) 
 void TJovTransaction::Write(TLibFile file, int64_t offset, const void* data, int64_t length) {
   CheckWrite(file, offset, length);
   written_[int(file)] = true;
-  File(file).WriteAt(offset, data, length);
+  Target(file).WriteAt(offset, data, length);
+  if (rewrite_) new_[int(file)].Wrote(offset, length);
 }
 
-void TJovTransaction::WriteParts(TLibFile file, int64_t offset, const TFile::Part* parts, int count) {
+void TJovTransaction::WriteParts(TLibFile file, int64_t offset, const TFile::Part* parts,
+                                 int count) {
   int64_t length = 0;
   for (int i = 0; i < count; ++i) length += parts[i].size;
   CheckWrite(file, offset, length);
   written_[int(file)] = true;
-  File(file).WritePartsAt(offset, parts, count);
+  Target(file).WritePartsAt(offset, parts, count);
+  if (rewrite_) new_[int(file)].Wrote(offset, length);
 }
 
 void TJovTransaction::Truncate(TLibFile file, int64_t size) {
-  const int64_t current = File(file).Size();
+  const int64_t current = rewrite_ ? new_[int(file)].size : File(file).Size();
   if (size < current) CheckWrite(file, size, current - size);
   written_[int(file)] = true;
-  File(file).Truncate(size);
+  Target(file).Truncate(size);
+  if (rewrite_) new_[int(file)].Cut(size);
 }
 
 void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t length) {
   if (length <= 0 || from == to) return;
   CheckWrite(file, to, length);
   written_[int(file)] = true;
-  TFile& f = File(file);
   uint8_t* chunk = Buffer(length);
+  if (rewrite_) {
+    if (from < 0 || from + length > oldSize_[int(file)])
+      throw std::logic_error("move of bytes the file did not hold");
+    new_[int(file)].file->CopyFrom(File(file), from, to, length, chunk, std::min(length, kChunk));
+    new_[int(file)].Wrote(to, length);
+    return;
+  }
+  TFile& f = File(file);
   // Bytes the journal holds are copied from there, in any order and inside the kernel
   // where it can: nothing written here can spoil them.
   if (const Range* r = Journalled(file, from, length)) {
-    f.CopyFrom(*journal_, r->journalAt + (from - r->offset), to, length, chunk, std::min(length, kChunk));
+    f.CopyFrom(*journal_, r->journalAt + (from - r->offset), to, length, chunk,
+               std::min(length, kChunk));
     return;
   }
   if (to < from) {
@@ -436,6 +535,13 @@ const TJovTransaction::Range* TJovTransaction::Journalled(TLibFile file, int64_t
 void TJovTransaction::ReadOld(TLibFile file, int64_t offset, void* out, int64_t length) {
   if (state_ != State::Journalled) throw std::logic_error("ReadOld outside a begun transaction");
   if (length <= 0) return;
+  if (rewrite_) {
+    // The old files are never written: their bytes are the old ones.
+    if (offset < 0 || offset + length > oldSize_[int(file)])
+      throw std::logic_error("ReadOld of bytes the file did not hold");
+    File(file).ReadExactAt(offset, out, length);
+    return;
+  }
   const Range* r = Journalled(file, offset, length);
   if (r == nullptr) throw std::logic_error("ReadOld of bytes the journal does not hold");
   journal_->ReadExactAt(r->journalAt + (offset - r->offset), out, length);
@@ -443,8 +549,12 @@ void TJovTransaction::ReadOld(TLibFile file, int64_t offset, void* out, int64_t 
 
 void TJovTransaction::Commit() {
   if (state_ != State::Journalled) throw std::logic_error("Commit without Begin");
+  if (rewrite_) {
+    CommitNewPair();
+    return;
+  }
   try {
-    if (written_[0]) data_.Flush();
+    if (written_[0]) data_->Flush();
     if (written_[1]) index_->Flush();
   } catch (...) {
     RollbackAfterFailure();
@@ -476,6 +586,46 @@ void TJovTransaction::Commit() {
   }
 }
 
+void TJovTransaction::CommitNewPair() {
+  try {
+    for (int f = 0; f < 2; ++f) {
+      NewFile& n = new_[f];
+      TFile& old = File(TLibFile(f));
+      if (n.file->Size() != n.size) n.file->Truncate(n.size);
+      // Every byte the change did not write is the old file's, as it would be in place.
+      int64_t at = 0;
+      const int64_t keep = std::min(n.keepOld, n.size);
+      auto fill = [&](int64_t end) {
+        end = std::min(end, keep);
+        if (at < end) {
+          uint8_t* chunk = Buffer(end - at);
+          n.file->CopyFrom(old, at, at, end - at, chunk, std::min(end - at, kChunk));
+        }
+      };
+      for (const auto& [begin, end] : n.written) {
+        fill(begin);
+        at = std::max(at, end);
+      }
+      fill(keep);
+      n.file->Flush();
+    }
+    // The new files take the old ones' permissions (the owner is the writer's).
+    for (const QString& path : {dataPath_, indexPath_})
+      if (const QFile::Permissions mode = QFile::permissions(path); mode != 0)
+        QFile::setPermissions(NewPairPathOf(path), mode);
+    new_[1].file.reset();
+    SwitchInNewPair(dataPath_, indexPath_);
+  } catch (...) {
+    RollbackAfterFailure();
+    throw;
+  }
+  state_ = State::Committed;
+  // The library's data file is now the new one: the object that held the old one holds
+  // it, and the old one stays here, locked, until the transaction ends.
+  oldData_ = std::move(dataSlot_);
+  dataSlot_ = std::move(new_[0].file);
+}
+
 void TJovTransaction::RollbackAfterFailure() {
   try {
     Rollback();
@@ -485,12 +635,20 @@ void TJovTransaction::RollbackAfterFailure() {
 }
 
 void TJovTransaction::Rollback() {
+  if (rewrite_) {
+    // The old pair was never touched: the new files only have to go.
+    state_ = State::Finished;
+    new_[0].file.reset();
+    new_[1].file.reset();
+    DiscardNewPair(dataPath_, indexPath_);
+    return;
+  }
   journal_.reset();
   index_.reset();  // the journal reopens the index by name
   // From here on the destructor does not try again: a failure leaves the journal for
   // the next opening.
   state_ = State::Finished;
-  ApplyJournal(data_, dataPath_, buffer_);
+  ApplyJournal(*data_, dataPath_, buffer_);
 }
 
 void TJovTransaction::RecoverOnOpen(TFile& data, const QString& dataPath, bool writable) {
@@ -517,4 +675,6 @@ void TJovTransaction::RecoverOnOpen(TFile& data, const QString& dataPath, bool w
   data.Unlock();
 }
 
-bool TakeWriterLock(TFile& data) { return LockWithin(data); }
+bool TakeWriterLock(TFile& data) {
+  return LockWithin(data);
+}

@@ -14,6 +14,14 @@
 // pair.  A journal that is not complete (the process died while writing it) means the
 // files were not touched yet; it is simply removed.
 //
+// A change that rewrites most of the data file (a record near the start that changes
+// size moves everything behind it) would write every moved byte twice that way: once
+// into the journal, once in place.  Such a change writes a new pair of files beside the
+// library instead, each byte once, and switches it in under a commit record (see
+// jovnewpair.h); the old files are never touched.  The calling code does not see the
+// difference: it protects, writes, moves and reads old bytes the same way, and the
+// transaction picks whichever writes fewer bytes.
+//
 // One writer at a time: a transaction holds the exclusive lock of the data file.
 // Readers take no lock.
 
@@ -32,6 +40,13 @@ class ELibraryBusy : public EJovError {
   using EJovError::EJovError;
 };
 
+// The open data file is no longer the library's: another program replaced the pair since
+// it was opened.
+class ELibraryReplaced : public ELibraryBusy {
+ public:
+  using ELibraryBusy::ELibraryBusy;
+};
+
 // An interrupted change that cannot be undone here (the medium is read-only, or the
 // journal is damaged): the library is not read until it is.
 class ERecoveryFailed : public EJovError {
@@ -47,16 +62,21 @@ QString JournalPathOf(const QString& dataPath);
 class TJovTransaction {
  public:
   // Takes the writer's lock on data (the open data file at dataPath), waiting a moment
-  // for another writer to finish, else throws ELibraryBusy.  A journal left by an
-  // interrupted change is rolled back first (the caller re-reads what it knows of the
-  // files after this).  Opens the index file at indexPath for reading and writing.
-  TJovTransaction(TFile& data, const QString& dataPath, const QString& indexPath);
+  // for another writer to finish, else throws ELibraryBusy (ELibraryReplaced when the
+  // file at dataPath is no longer this one).  A journal left by an interrupted change is
+  // rolled back first (the caller re-reads what it knows of the files after this).
+  // Opens the index file at indexPath for reading and writing.  A change committed
+  // through a new pair leaves data holding the new data file, locked until the
+  // transaction ends.
+  TJovTransaction(std::unique_ptr<TFile>& data, const QString& dataPath, const QString& indexPath);
   // Rolls back unless committed, and releases the lock.  Never throws: a rollback that
   // fails leaves the journal for the next opening of the library.
   ~TJovTransaction();
   TJovTransaction(const TJovTransaction&) = delete;
   TJovTransaction& operator=(const TJovTransaction&) = delete;
 
+  // The file as it was when the transaction started, for reading before Begin (after
+  // Begin, ReadOld is the way to old bytes).
   TFile& File(TLibFile file);
   // Size of the file when the transaction started.
   int64_t OldSize(TLibFile file) const { return oldSize_[int(file)]; }
@@ -64,18 +84,22 @@ class TJovTransaction {
   // Before Begin: declares bytes the change will overwrite or cut off.  Bytes at or past
   // the file's old end need none: a rollback cuts the file back to its old size.
   void Protect(TLibFile file, int64_t offset, int64_t length);
-  // Writes the journal and makes it durable, with the folder.  Then the files may change.
+  // Writes the journal and makes it durable, with the folder, or, when the protected
+  // bytes of the data file are most of it, starts the new pair.  Then the files may change.
   void Begin();
+  // After Begin: whether the change goes to a new pair of files.
+  bool Rewriting() const { return rewrite_; }
 
   // After Begin.  Each write must fall on protected bytes or past the old end: anything
   // else is a mistake in the calling code and throws std::logic_error before writing.
   void Write(TLibFile file, int64_t offset, const void* data, int64_t length);
   void WriteParts(TLibFile file, int64_t offset, const TFile::Part* parts, int count);
   void Truncate(TLibFile file, int64_t size);
-  // Moves length bytes from `from` to `to` within the file.  Bytes the journal holds are
-  // copied from the journal; others go in chunks through the transaction's buffer, front
-  // to back when moving towards the start and back to front when moving towards the
-  // end, so that no byte is overwritten before it has moved.
+  // Moves length bytes from `from` to `to` within the file.  Bytes the journal holds (and
+  // every byte, for a new pair) are copied as they were when the transaction started;
+  // others go in chunks through the transaction's buffer, front to back when moving
+  // towards the start and back to front when moving towards the end, so that no byte is
+  // overwritten before it has moved.
   void Move(TLibFile file, int64_t from, int64_t to, int64_t length);
 
   // After Begin: reads old bytes (as the file held them when the transaction started) of
@@ -85,8 +109,9 @@ class TJovTransaction {
   void ReadOld(TLibFile file, int64_t offset, void* out, int64_t length);
 
   // Flushes the files, then clears the journal's title and flushes it (the commit
-  // point), then removes the journal.  A failure before the commit point throws after
-  // rolling back.
+  // point), then removes the journal; or completes the new pair (every byte not written
+  // is the old file's) and switches it in.  A failure before the commit point throws
+  // after rolling back.
   void Commit();
   bool Committed() const { return state_ == State::Committed; }
 
@@ -100,8 +125,23 @@ class TJovTransaction {
   // memory, whatever the size of the library.
   static constexpr int64_t kChunk = 4 << 20;
 
+  // A change goes to a new pair when it protects at least this many bytes of the data
+  // file and more than half of it.  Tests set 0, which sends every change that protects
+  // bytes of the data file to a new pair, to run both ways on small libraries; returns
+  // the old value.
+  static int64_t SetRewriteFloor(int64_t bytes);
+
  private:
   enum class State { Preparing, Journalled, Committed, Finished };
+  // A file of the new pair: the old file's bytes except where the change wrote.
+  struct NewFile {
+    std::unique_ptr<TFile> file;
+    int64_t size = 0;     // its length as the change left it
+    int64_t keepOld = 0;  // below this, bytes not written are the old file's
+    std::vector<std::pair<int64_t, int64_t>> written;  // sorted, apart: [begin, end)
+    void Wrote(int64_t offset, int64_t length);
+    void Cut(int64_t size);
+  };
   struct Range {
     int64_t offset;
     int64_t length;
@@ -109,13 +149,19 @@ class TJovTransaction {
   };
 
   void CheckWrite(TLibFile file, int64_t offset, int64_t length) const;
+  void BeginNewPair();
+  void CommitNewPair();
+  // The file a write of the change goes to.
+  TFile& Target(TLibFile file);
   // The journalled range that holds [offset, offset + length), if one does.
   const Range* Journalled(TLibFile file, int64_t offset, int64_t length) const;
   void Rollback();
   void RollbackAfterFailure();
   uint8_t* Buffer(int64_t n);
 
-  TFile& data_;
+  std::unique_ptr<TFile>& dataSlot_;
+  TFile* data_;
+  std::unique_ptr<TFile> oldData_;  // the replaced data file, after a switch
   QString dataPath_;
   QString indexPath_;
   QString journalPath_;
@@ -126,6 +172,8 @@ class TJovTransaction {
   bool written_[2] = {false, false};
   State state_ = State::Preparing;
   bool locked_ = false;
+  bool rewrite_ = false;
+  NewFile new_[2];
   TByteBuffer buffer_;
 };
 

@@ -91,6 +91,48 @@ void RecoverSwitchOnOpen(const QString& dataPath) {
   FinishSwitch(dataPath, QFileInfo(dataPath).dir().filePath(indexName));
 }
 
+void SwitchInNewPair(const QString& dataPath, const QString& indexPath) {
+  const QString folder = FolderOf(dataPath);
+  // The names of the new files must be on the disk before a record points at them.
+  SyncFolder(folder);
+  const QString record = SwitchPathOf(dataPath);
+  const QByteArray bytes = SwitchRecord(indexPath);
+  {
+    std::unique_ptr<TFile> file = TFile::Open(NewPairPathOf(record), TFile::Mode::Create);
+    file->WriteAt(0, bytes.constData(), bytes.size());
+    file->Flush();
+  }
+  RenameFile(NewPairPathOf(record), record);
+  SyncFolder(folder);  // the commit point
+  // The change is made.  Renames that fail are tried once more, so that the library's
+  // names hold the new pair when this returns; past that, the next opening of the
+  // library finishes them (and reports what stops them).
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      FinishSwitch(dataPath, indexPath);
+      return;
+    } catch (const EJovError&) {
+    }
+  }
+}
+
+void DiscardNewPair(const QString& dataPath, const QString& indexPath) {
+  try {
+    // A record that may have reached its name goes first, and for good, so that no
+    // opening finishes a switch of files that are about to go.
+    const QString record = SwitchPathOf(dataPath);
+    RemoveFile(NewPairPathOf(record));
+    if (FileExists(record)) {
+      RemoveFile(record);
+      SyncFolder(FolderOf(dataPath));
+    }
+    RemoveFile(NewPairPathOf(dataPath));
+    RemoveFile(NewPairPathOf(indexPath));
+  } catch (...) {
+    // Leftovers under the temporary names are never read.
+  }
+}
+
 TNewPair::TNewPair(const QString& dataPath, const QString& indexPath, bool lockOld)
     : dataPath_(dataPath), indexPath_(indexPath) {
   // A switch of an earlier run that did not finish is finished first, as an opening
@@ -121,22 +163,7 @@ TNewPair::TNewPair(const QString& dataPath, const QString& indexPath, bool lockO
 TNewPair::~TNewPair() {
   data_.reset();
   index_.reset();
-  if (!committed_) {
-    try {
-      // A record that may have reached its name goes first, and for good, so that no
-      // opening finishes a switch of files that are about to go.
-      const QString record = SwitchPathOf(dataPath_);
-      RemoveFile(NewPairPathOf(record));
-      if (FileExists(record)) {
-        RemoveFile(record);
-        SyncFolder(FolderOf(dataPath_));
-      }
-      RemoveFile(NewPairPathOf(dataPath_));
-      RemoveFile(NewPairPathOf(indexPath_));
-    } catch (...) {
-      // Leftovers under the temporary names are never read.
-    }
-  }
+  if (!committed_) DiscardNewPair(dataPath_, indexPath_);
   if (oldData_) oldData_->Unlock();
 }
 
@@ -191,23 +218,6 @@ void TNewPair::Commit() {
   index_->Flush();
   data_.reset();
   index_.reset();
-  const QString folder = FolderOf(dataPath_);
-  // The names of the new files must be on the disk before a record points at them.
-  SyncFolder(folder);
-  const QString record = SwitchPathOf(dataPath_);
-  const QByteArray bytes = SwitchRecord(indexPath_);
-  {
-    std::unique_ptr<TFile> file = TFile::Open(NewPairPathOf(record), TFile::Mode::Create);
-    file->WriteAt(0, bytes.constData(), bytes.size());
-    file->Flush();
-  }
-  RenameFile(NewPairPathOf(record), record);
-  SyncFolder(folder);  // the commit point
+  SwitchInNewPair(dataPath_, indexPath_);
   committed_ = true;
-  try {
-    FinishSwitch(dataPath_, indexPath_);
-  } catch (const EJovError&) {
-    // The change is made: the next opening of the library finishes the renames (and
-    // reports what stops them).
-  }
 }

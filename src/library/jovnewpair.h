@@ -29,6 +29,15 @@ QString SwitchPathOf(const QString& dataPath);
 // of dataPath.  Throws the file layer's errors when the renames cannot be made.
 void RecoverSwitchOnOpen(const QString& dataPath);
 
+// The switch itself, once both new files are complete and flushed and closed: from the
+// commit record on, the new pair stands.  A failure before the commit point throws and
+// leaves the old pair (the new files are the caller's to discard); one after it is left
+// to the next opening of the library.
+void SwitchInNewPair(const QString& dataPath, const QString& indexPath);
+// Removes the new files of a pair that is not switched in, and a switch record that may
+// have reached its name.  Never throws: leftovers under the temporary names are never read.
+void DiscardNewPair(const QString& dataPath, const QString& indexPath);
+
 class TNewPair {
  public:
   // Creates both temporary files.  When a data file exists at dataPath and lockOld is

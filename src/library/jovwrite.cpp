@@ -62,6 +62,26 @@ void TJOV::ResyncAfterFailure() {
   }
 }
 
+std::unique_ptr<TJovTransaction> TJOV::StartTransaction() {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      return std::make_unique<TJovTransaction>(DataStream, FileName, indexFileName_);
+    } catch (const ELibraryReplaced&) {
+      if (attempt == 2 || FileType == 2) throw;
+      std::unique_ptr<TFile> current = TFile::Open(FileName, TFile::Mode::ReadWrite);
+      // Everything in front of the first record but the image count.
+      const int64_t n = jov::kFirstRecord + OffSet;
+      std::vector<uint8_t> mine(size_t(n), 0), theirs(size_t(n), 0);
+      if (DataStream->ReadAt(0, mine.data(), n) != n || current->ReadAt(0, theirs.data(), n) != n)
+        throw;
+      std::fill_n(mine.begin() + jov::kCountOffset, 4, 0);
+      std::fill_n(theirs.begin() + jov::kCountOffset, 4, 0);
+      if (mine != theirs) throw;
+      DataStream = std::move(current);
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // Placements
 
@@ -144,7 +164,9 @@ void TJOV::AppendRecord(int width, int height, int x, int y, const uint8_t* pixe
   });
 }
 
-bool TJOV::AppendBlankImage() { return AppendImage(TPicture(), 0, 0); }
+bool TJOV::AppendBlankImage() {
+  return AppendImage(TPicture(), 0, 0);
+}
 
 // ---------------------------------------------------------------------------------------
 // Replacing
@@ -189,7 +211,8 @@ bool TJOV::ReplaceRecord(int index, int width, int height, const uint8_t* pixels
     const int64_t delta = newPixels - oldPixels;
     const int64_t newEnd = at + headerSize + newPixels + tail;
     if (newEnd > std::numeric_limits<int32_t>::max())
-      throw EJovError(std::string("The data file would grow past 2 GiB, beyond what its index can address."));
+      throw EJovError(
+          std::string("The data file would grow past 2 GiB, beyond what its index can address."));
     // The later images' entries move with their records.
     int last = index;
     while (last + 1 < ImageCount && EntryOf(last + 1)) ++last;

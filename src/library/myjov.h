@@ -25,9 +25,9 @@ enum TLibType { ltLoadBmp, ltLoadMemory, ltLoadMunual, ltUseCache };
 
 // How an Open ended.  The caller shows the messages: the core never opens a window.
 enum class TOpenResult {
-  Opened,       // the library is open
-  Missing,      // no file of that name: show MissingFileMessage(FileName)
-  NotLibrary,   // none of the three variants: the library stays closed
+  Opened,      // the library is open
+  Missing,     // no file of that name: show MissingFileMessage(FileName)
+  NotLibrary,  // none of the three variants: the library stays closed
 };
 
 class TJOV {
@@ -109,7 +109,7 @@ class TJOV {
   // changes a library goes through here.
   template <class Body>
   void Change(Body&& body) {
-    auto transaction = std::make_unique<TJovTransaction>(*DataStream, FileName, indexFileName_);
+    std::unique_ptr<TJovTransaction> transaction = StartTransaction();
     TChanging changing(changing_);
     try {
       RefreshFromFiles();
@@ -153,6 +153,11 @@ class TJOV {
   void LayRows8(const uint8_t* pixels, int w, int h);
   void SetTables(int index, int x, int y);
   void ResyncAfterFailure();
+  // The transaction of Change.  When another program has switched a new pair of this
+  // library in since it was opened (a change of its own that rewrote the data file),
+  // the data file at FileName is taken up in place of the open one, as long as its
+  // header and palette are the same; a library replaced by a different one stays refused.
+  std::unique_ptr<TJovTransaction> StartTransaction();
   void GrowTables();
   bool WritePlacement(int index, int fieldOffset, const uint8_t* bytes, int length);
   void MakeOutputEmpty();
@@ -189,14 +194,14 @@ class TJOV {
   int64_t ReadRecordSize(int64_t offset, int64_t headerSize, int index, int& w, int& h);
   void ResizeOutput(int w, int h, QImage::Format format);
 
-  TByteBuffer readBuffer_;          // reused between fetches
-  int64_t lastRecordSize_ = 256;    // read ahead with the header of the next record
-  int64_t headWanted_ = 0;          // bytes the last ReadRecordHead asked for
-  TByteBuffer storedRows_;          // the record StoredRows8 handed out last
-  int64_t storedRowsAt_ = -1;       // where its rows start, until laid into the output bitmap
-  QSize storedSize_;                // and the record's size
-  uint8_t blackIndex_ = 0;           // palette index nearest to black
-  QImage keyedScratch_;              // reused by the drawing operations
+  TByteBuffer readBuffer_;        // reused between fetches
+  int64_t lastRecordSize_ = 256;  // read ahead with the header of the next record
+  int64_t headWanted_ = 0;        // bytes the last ReadRecordHead asked for
+  TByteBuffer storedRows_;        // the record StoredRows8 handed out last
+  int64_t storedRowsAt_ = -1;     // where its rows start, until laid into the output bitmap
+  QSize storedSize_;              // and the record's size
+  uint8_t blackIndex_ = 0;        // palette index nearest to black
+  QImage keyedScratch_;           // reused by the drawing operations
 };
 
 // The file name without folder and extension: the name cut just before the first

@@ -10,6 +10,7 @@
 
 #include "common/byteio.h"
 #include "common/errors.h"
+#include "library/jovformat.h"
 #include "library/jovjournal.h"
 #include "library/myjov.h"
 #include "support/crashloop.h"
@@ -70,22 +71,45 @@ bool Append(TJOV& jov, const Rec& r) {
 std::vector<Case> Cases() {
   const Rec a = kThree[0], b = kThree[1], c = kThree[2];
   return {
-      {"SameSizeInPlace", [](TJOV& j) { return Replace(j, 1, {4, 1, 0, 0, 200}); },
+      {"SameSizeInPlace",
+       [](TJOV& j) {
+         return Replace(j, 1, {4, 1, 0, 0, 200});
+       },
        {a, {4, 1, -1, 2, 200}, c}},
-      {"SmallerMovesLaterRecordsForward", [](TJOV& j) { return Replace(j, 0, {4, 2, 0, 0, 150}); },
-       {{4, 2, 5, -6, 150}, b, c}, 24 - 8},
-      {"LargerMovesLaterRecordsBack", [](TJOV& j) { return Replace(j, 1, {12, 5, 0, 0, 30}); },
+      {"SmallerMovesLaterRecordsForward",
+       [](TJOV& j) {
+         return Replace(j, 0, {4, 2, 0, 0, 150});
+       },
+       {{4, 2, 5, -6, 150}, b, c},
+       24 - 8},
+      {"LargerMovesLaterRecordsBack",
+       [](TJOV& j) {
+         return Replace(j, 1, {12, 5, 0, 0, 30});
+       },
        {a, {12, 5, -1, 2, 30}, c}},
-      {"LastImageLarger", [](TJOV& j) { return Replace(j, 2, {8, 4, 0, 0, 1}); },
+      {"LastImageLarger",
+       [](TJOV& j) {
+         return Replace(j, 2, {8, 4, 0, 0, 1});
+       },
        {a, b, {8, 4, 7, 8, 1}}},
-      {"LastImageSmaller", [](TJOV& j) { return Replace(j, 2, {4, 1, 0, 0, 1}); },
-       {a, b, {4, 1, 7, 8, 1}}, 4},
-      {"Append", [](TJOV& j) { return Append(j, {8, 2, -300, 301, 40}); },
+      {"LastImageSmaller",
+       [](TJOV& j) {
+         return Replace(j, 2, {4, 1, 0, 0, 1});
+       },
+       {a, b, {4, 1, 7, 8, 1}},
+       4},
+      {"Append",
+       [](TJOV& j) {
+         return Append(j, {8, 2, -300, 301, 40});
+       },
        {a, b, c, {8, 2, -300, 301, 40}}},
       {"AppendBlank", [](TJOV& j) { return j.AppendBlankImage(); }, {a, b, c, {1, 1, 1, 1, 0}}},
       {"SetPx", [](TJOV& j) { return j.SetImagePx(1, -1234); }, kThree, 0, true, 1, 4, -1234},
       {"SetPy", [](TJOV& j) { return j.SetImagePy(2, 32767); }, kThree, 0, true, 2, 6, 32767},
-      {"ReplaceBeyondTheLastImage", [](TJOV& j) { return Replace(j, 3, {4, 1, 0, 0, 1}); },
+      {"ReplaceBeyondTheLastImage",
+       [](TJOV& j) {
+         return Replace(j, 3, {4, 1, 0, 0, 1});
+       },
        kThree, 0, false},
   };
 }
@@ -107,7 +131,8 @@ class WriteTest : public ::testing::TestWithParam<int> {
     const LibraryBuilder b = Build(GetParam(), c.after, oldData.right(c.staleTail));
     QByteArray data = b.Data();
     if (c.setImage >= 0) {
-      const auto* entries = reinterpret_cast<const uint8_t*>(oldIndex.constData()) + 48 + 4 * GetParam();
+      const auto* entries =
+          reinterpret_cast<const uint8_t*>(oldIndex.constData()) + 48 + 4 * GetParam();
       const int at = GetI32(entries + 4 * c.setImage) + c.setField;
       data[at] = char(c.setValue & 0xFF);
       data[at + 1] = char((c.setValue >> 8) & 0xFF);
@@ -247,23 +272,36 @@ TEST(JournalTest, OldBytesStayReadableAndWritesOutsideTheJournalAreRefused) {
 
 namespace {
 
-TEST(WriteLockTest, ALibraryReplacedByAnotherProgramIsNotWrittenThroughAnOldFile) {
-  QTemporaryDir dir;
-  const QString path = Build(0, kThree).Write(dir.path(), "lib");
-  TJOV jov;
-  jov.FileName = path;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
-  // Another program puts a new pair in place (as create and compact do, by renaming).
-  const QByteArray replacement = Build(0, {kThree[2]}).Data();
-  WriteFileBytes(path + "-other", replacement);
-  ASSERT_TRUE(QFile::remove(path));
-  ASSERT_TRUE(QFile::rename(path + "-other", path));
-  EXPECT_THROW(jov.SetImagePx(0, 9), ELibraryBusy);
-  EXPECT_EQ(ReadBytes(path), replacement);
-  // Opened again, it changes.
-  jov.Close();
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
-  EXPECT_TRUE(jov.SetImagePx(0, 9));
+// Another program puts a new pair in place by renaming (a change that rewrote the data
+// file, a create, a compact).  The same library (header and palette) is taken up and
+// changed where it now lies; a different one is refused, and nothing goes through the
+// old file either way.
+TEST(WriteLockTest, ALibraryReplacedByAnotherProgramIsTakenUpOnlyWhenItIsTheSameLibrary) {
+  for (const bool samePalette : {true, false}) {
+    SCOPED_TRACE(samePalette);
+    QTemporaryDir dir;
+    const QString path = Build(0, kThree).Write(dir.path(), "lib");
+    TJOV jov;
+    jov.FileName = path;
+    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    LibraryBuilder other = Build(0, {kThree[2]});
+    if (!samePalette) other.palette[7] ^= 0x40;
+    const QByteArray replacement = other.Data();
+    WriteFileBytes(path + "-other", replacement);
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::rename(path + "-other", path));
+    if (!samePalette) {
+      EXPECT_THROW(jov.SetImagePx(0, 9), ELibraryReplaced);
+      EXPECT_EQ(ReadBytes(path), replacement);
+      jov.Close();
+      ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    }
+    EXPECT_TRUE(jov.SetImagePx(0, 9));
+    EXPECT_EQ(jov.ImageCount, 1);
+    EXPECT_EQ(GetI16(reinterpret_cast<const uint8_t*>(ReadBytes(path).constData()) +
+                     ::jov::kFirstRecord + 4),
+              9);
+  }
 }
 
 }  // namespace

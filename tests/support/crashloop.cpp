@@ -93,8 +93,13 @@ QString ScratchTemplate() {
   return shm.isDir() && shm.isWritable() ? QStringLiteral("/dev/shm/jovcrash-XXXXXX") : QString();
 }
 
-int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
-                    const std::function<bool(TJOV&)>& run, int seeds) {
+namespace {
+
+// The loops of ExpectCrashSafe for one way of writing; leaves the old files in place and
+// returns the number of steps, with the new files in newData and newIndex.
+int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
+                  const std::function<bool(TJOV&)>& run, int seeds, QByteArray& newData,
+                  QByteArray& newIndex) {
   const QByteArray oldData = ReadBytes(dataPath), oldIndex = ReadBytes(indexPath);
   auto restore = [&] {
     WriteFileBytes(dataPath, oldData);
@@ -107,7 +112,8 @@ int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
     EXPECT_TRUE(RunOnce(dataPath, run)) << "the whole run failed";
     steps = fs.Count();
   }
-  const QByteArray newData = ReadBytes(dataPath), newIndex = ReadBytes(indexPath);
+  newData = ReadBytes(dataPath);
+  newIndex = ReadBytes(indexPath);
   // Reopens (recovering under a simulated disk, so nothing waits for a real flush) and
   // compares.  Returns whether the files are the new ones.
   auto check = [&]() {
@@ -147,6 +153,26 @@ int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
       },
       check);
   restore();
+  return steps;
+}
+
+}  // namespace
+
+int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
+                    const std::function<bool(TJOV&)>& run, int seeds) {
+  // In place under a journal, then through a new pair: the loops of both ways, and the
+  // same new files from each.
+  QByteArray newData, newIndex, rewrittenData, rewrittenIndex;
+  const int steps = LoopsOfOneWay(dataPath, indexPath, run, seeds, newData, newIndex);
+  {
+    struct TEveryChangeRewrites {
+      int64_t floor = TJovTransaction::SetRewriteFloor(0);
+      ~TEveryChangeRewrites() { TJovTransaction::SetRewriteFloor(floor); }
+    } rewrite;
+    LoopsOfOneWay(dataPath, indexPath, run, seeds, rewrittenData, rewrittenIndex);
+  }
+  EXPECT_TRUE(rewrittenData == newData && rewrittenIndex == newIndex)
+      << "a new pair differs from the change made in place";
   WriteFileBytes(dataPath, newData);
   WriteFileBytes(indexPath, newIndex);
   return steps;
