@@ -98,7 +98,7 @@ QString BigLibrary(const QString& name, int count, int w, int h) {
 }
 
 // Copies a whole file with plain reads and writes through a 4 MiB buffer, as cp does.
-void CopyFile(const QString& from, const QString& to, int64_t offset = 0) {
+void CopyFile(const QString& from, const QString& to, int64_t offset = 0, bool sync = false) {
   const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
   const int out =
       ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -108,18 +108,22 @@ void CopyFile(const QString& from, const QString& to, int64_t offset = 0) {
     if (::write(out, buffer.data(), size_t(n)) != n) break;
     offset += n;
   }
+  if (sync) ::fsync(out);
   ::close(in);
   ::close(out);
 }
 
+// Lays the library down again, on the disk: a library at rest before the change.
 void Restore(const QString& pristine, const QString& lib) {
-  CopyFile(pristine, lib);
-  CopyFile(QString(pristine).replace(".jov", ".JOX"), QString(lib).replace(".jov", ".JOX"));
+  CopyFile(pristine, lib, 0, true);
+  CopyFile(QString(pristine).replace(".jov", ".JOX"), QString(lib).replace(".jov", ".JOX"), 0,
+           true);
 }
 
 // The floor of an append: every file read whole with plain reads, the record bytes
 // (header and w x h pixels) appended to one file and the entries to another.
-void PlainAppends(const QString& folder, const QStringList& files, int w, int h) {
+void PlainAppends(const QString& folder, const QStringList& files, int w, int h,
+                  bool sync = false) {
   const QString out = Dir().filePath("plain");
   const int data = ::open(QFile::encodeName(out + ".jov").constData(),
                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -138,6 +142,10 @@ void PlainAppends(const QString& folder, const QStringList& files, int w, int h)
     at += int64_t(record.size());
   }
   if (::write(index, entries.data(), entries.size()) < 0) return;
+  if (sync) {
+    ::fsync(data);
+    ::fsync(index);
+  }
   ::close(data);
   ::close(index);
 }
@@ -155,10 +163,17 @@ int64_t ResetPeakKiB() {
   return PeakKiB();
 }
 
-void Report(benchmark::State& state, double importSeconds, double floorSeconds) {
+// "ratio": against the floor as plain writes; "ratio_sync": against the same writes
+// flushed to the disk, as the import flushes its files.
+void Report(benchmark::State& state, double importSeconds, double floorSeconds,
+            double floorSyncSeconds = 0) {
   const double n = double(state.iterations());
   state.counters["floor_ms"] = floorSeconds * 1000 / n;
   state.counters["ratio"] = floorSeconds > 0 ? importSeconds / floorSeconds : 0;
+  if (floorSyncSeconds > 0) {
+    state.counters["floor_sync_ms"] = floorSyncSeconds * 1000 / n;
+    state.counters["ratio_sync"] = importSeconds / floorSyncSeconds;
+  }
 }
 
 void BM_Add_10000_64x64(benchmark::State& state) {
@@ -195,7 +210,7 @@ void BM_Insert_1000_At0_Of_512MiB(benchmark::State& state) {
   const QStringList files = ListBitmapFiles(folder);
   const QString pristine = BigLibrary("bigpristine", kBigCount, 64, 64);
   const QString lib = Dir().filePath("big.jov");
-  double imported = 0, floor = 0, peak = 0;
+  double imported = 0, floor = 0, floorSync = 0, peak = 0;
   for (auto _ : state) {
     Restore(pristine, lib);
     TJOV jov;
@@ -211,11 +226,15 @@ void BM_Insert_1000_At0_Of_512MiB(benchmark::State& state) {
     CopyFile(pristine, Dir().filePath("moved.bin"), jov::kFirstRecord);
     PlainAppends(folder, files, 64, 64);
     const double f = Since(t0);
+    t0 = Clock::now();
+    CopyFile(pristine, Dir().filePath("moved.bin"), jov::kFirstRecord, true);
+    PlainAppends(folder, files, 64, 64, true);
+    floorSync += Since(t0);
     state.SetIterationTime(e);
     imported += e;
     floor += f;
   }
-  Report(state, imported, floor);
+  Report(state, imported, floor, floorSync);
   state.counters["peak_MiB"] = peak;
 }
 
@@ -224,7 +243,7 @@ void BM_Pic_1000_SizeChanges_In_512MiB(benchmark::State& state) {
   const QString folder = Pictures("pic", 1000, 68, 64);
   const QString pristine = BigLibrary("bigpristine", kBigCount, 64, 64);
   const QString lib = Dir().filePath("big.jov");
-  double imported = 0, floor = 0;
+  double imported = 0, floor = 0, floorSync = 0;
   for (auto _ : state) {
     Restore(pristine, lib);
     TJOV jov;
@@ -237,11 +256,14 @@ void BM_Pic_1000_SizeChanges_In_512MiB(benchmark::State& state) {
     t0 = Clock::now();
     CopyFile(pristine, Dir().filePath("moved.bin"), jov::kFirstRecord);
     const double f = Since(t0);
+    t0 = Clock::now();
+    CopyFile(pristine, Dir().filePath("moved.bin"), jov::kFirstRecord, true);
+    floorSync += Since(t0);
     state.SetIterationTime(e);
     imported += e;
     floor += f;
   }
-  Report(state, imported, floor);
+  Report(state, imported, floor, floorSync);
 }
 
 BENCHMARK(BM_Add_10000_64x64)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);

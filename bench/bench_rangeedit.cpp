@@ -8,6 +8,7 @@
 // over each, "peak_mib" the growth of the resident memory during the operation.
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -118,6 +119,8 @@ void Measure(benchmark::State& state, const QString& path, Prepare&& prepare, Op
   Pair total;
   for (auto _ : state) {
     prepare();
+    // The library at rest on the disk before the change, as a user's library is.
+    ::sync();
     const int64_t before = Status("VmRSS:");
     ResetPeak();
     const auto t0 = Clock::now();

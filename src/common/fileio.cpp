@@ -19,7 +19,9 @@
 
 namespace {
 
-QString SystemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString SystemReason(int err) {
+  return QString::fromLocal8Bit(std::strerror(err));
+}
 
 constexpr int kMaxParts = 512;
 // Writes of at least this size start their write-back right away.
@@ -50,7 +52,8 @@ class TPosixFile final : public TFile {
       ssize_t got = ::pread(fd_, out + done, size_t(n - done), off_t(offset + done));
       if (got < 0) {
         if (errno == EINTR) continue;
-        throw EReadError(QStringLiteral("Read error in \"%1\": %2").arg(Path(), SystemReason(errno)));
+        throw EReadError(
+            QStringLiteral("Read error in \"%1\": %2").arg(Path(), SystemReason(errno)));
       }
       if (got == 0) break;
       done += got;
@@ -163,6 +166,17 @@ class TPosixFile final : public TFile {
           QStringLiteral("Cannot truncate \"%1\": %2").arg(Path(), SystemReason(errno)));
   }
 
+  void Reserve(int64_t size) override {
+    int rc;
+    do {
+      rc = ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, off_t(size));
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0 && (errno == ENOSPC || errno == EDQUOT))
+      throw EWriteError(QStringLiteral("Cannot write \"%1\": %2").arg(Path(), SystemReason(errno)));
+    // Any other refusal (a file system without preallocation) is not an error: the
+    // writes that follow allocate as they go.
+  }
+
   // The data and what is needed to read it back (the size), not the times.
   void Flush() override {
     if (::fdatasync(fd_) != 0 && errno != EINVAL)
@@ -214,7 +228,9 @@ void TFile::WritePartsAt(int64_t offset, const Part* parts, int count) {
   }
 }
 
-bool TFile::View(int64_t, int64_t, const std::function<void(const uint8_t*)>&) { return false; }
+bool TFile::View(int64_t, int64_t, const std::function<void(const uint8_t*)>&) {
+  return false;
+}
 
 void TFile::CopyFrom(TFile& source, int64_t from, int64_t offset, int64_t n, uint8_t* buffer,
                      int64_t bufferSize) {
@@ -233,9 +249,15 @@ void TFile::ReadExactAt(int64_t offset, void* buffer, int64_t n) {
 std::unique_ptr<TFile> TFile::OpenNative(const QString& path, Mode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case Mode::Read: flags |= O_RDONLY; break;
-    case Mode::ReadWrite: flags |= O_RDWR; break;
-    case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case Mode::Read:
+      flags |= O_RDONLY;
+      break;
+    case Mode::ReadWrite:
+      flags |= O_RDWR;
+      break;
+    case Mode::Create:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
   }
   const QByteArray native = QFile::encodeName(path);
   int fd;
@@ -245,7 +267,8 @@ std::unique_ptr<TFile> TFile::OpenNative(const QString& path, Mode mode) {
   if (fd < 0) {
     const int err = errno;
     if (mode == Mode::Create)
-      throw EFOpenError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemReason(err)));
+      throw EFOpenError(
+          QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemReason(err)));
     throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, SystemReason(err)));
   }
   // A folder opens for reading; opening one for writing already failed with EISDIR.
@@ -279,14 +302,16 @@ void NativeSyncFolder(const QString& folder) {
   const QByteArray native = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
   const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0)
-    throw EWriteError(QStringLiteral("Cannot open folder \"%1\": %2").arg(folder, SystemReason(errno)));
+    throw EWriteError(
+        QStringLiteral("Cannot open folder \"%1\": %2").arg(folder, SystemReason(errno)));
   // Some file systems cannot flush a folder (EINVAL); their entries are as durable as
   // they get.
   const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
   const int err = errno;
   ::close(fd);
   if (!ok)
-    throw EWriteError(QStringLiteral("Cannot flush folder \"%1\": %2").arg(folder, SystemReason(err)));
+    throw EWriteError(
+        QStringLiteral("Cannot flush folder \"%1\": %2").arg(folder, SystemReason(err)));
 }
 
 void NativeRenameFile(const QString& from, const QString& to) {

@@ -29,6 +29,11 @@ class TFile {
   virtual void Truncate(int64_t size) = 0;
   // Pushes written data to the disk.
   virtual void Flush() = 0;
+  // Sets aside disk space for the first size bytes of the file without changing its
+  // length, so that a full disk shows before anything is written and the writes that
+  // follow find their space allocated.  Throws EWriteError when the disk is full; a file
+  // system that cannot do it ignores it.
+  virtual void Reserve(int64_t size) { (void)size; }
 
   // Takes the exclusive writer's lock of the file without waiting: false when another
   // open file (in this process or another) holds it.  Readers take no lock and are

@@ -278,16 +278,14 @@ class TRecordWriter {
 };
 
 // Copies length old bytes of the data file (as they were when the change started) from
-// `from` to `to`, in chunks through buffer.
-void CopyOld(TJovTransaction& t, int64_t from, int64_t to, int64_t length, TByteBuffer& buffer,
+// `from` to `to`, in chunks, inside the kernel where the file system can.
+void CopyOld(TJovTransaction& t, int64_t from, int64_t to, int64_t length,
              const std::function<void()>& pump) {
   if (length <= 0) return;
   if (to + length > kMaxOffset) TooLarge();
-  uint8_t* chunk = buffer.Reserve(std::min(length, TJovTransaction::kChunk));
   for (int64_t done = 0; done < length;) {
     const int64_t n = std::min(TJovTransaction::kChunk, length - done);
-    t.ReadOld(TLibFile::Data, from + done, chunk, n);
-    t.Write(TLibFile::Data, to + done, chunk, n);
+    t.Move(TLibFile::Data, from + done, to + done, n);
     done += n;
     if (pump) pump();
   }
@@ -401,8 +399,7 @@ void ImportInsert(TJOV& jov, const QString& folder, const QStringList& files,
     entries.reserve(size_t(n) + old.size());
     const int64_t tailAt = WriteFiles(t, jov, f, files, n, placements, TPlaceholder::Wide, true, at,
                                       entries, progress);
-    TByteBuffer buffer;
-    CopyOld(t, at, tailAt, oldEnd - at, buffer, [&] { Report(progress, n, n); });
+    CopyOld(t, at, tailAt, oldEnd - at, [&] { Report(progress, n, n); });
     for (const int64_t e : old) entries.push_back(tailAt + (e - at));
     WriteCounts(t, count + n);
     WriteEntries(t, jov.OffSet, begin, entries);
@@ -441,8 +438,7 @@ void ImportReplace(TJOV& jov, const QString& folder, const QStringList& files,
     entries.reserve(size_t(n) + old.size());
     const int64_t tailAt = WriteFiles(t, jov, f, files, n, placements, TPlaceholder::Narrow, true,
                                       at, entries, progress);
-    TByteBuffer buffer;
-    CopyOld(t, tailFrom, tailAt, oldEnd - tailFrom, buffer, [&] { Report(progress, n, n); });
+    CopyOld(t, tailFrom, tailAt, oldEnd - tailFrom, [&] { Report(progress, n, n); });
     for (const int64_t e : old) entries.push_back(tailAt + (e - tailFrom));
     // The count stays, and the data file keeps its length when it got shorter.
     WriteEntries(t, jov.OffSet, begin, entries);
@@ -488,7 +484,6 @@ void ImportPixels(TJOV& jov, const QString& folder, int begin, int end,
 
     TRecordMaker maker(jov.Palette);
     const TFolderNames names(f);
-    TByteBuffer buffer;
     std::vector<int64_t> entries;  // of images begin + 1 .. count - 1
     entries.reserve(size_t(count - begin));
     TRecordWriter out(t, first);
@@ -518,7 +513,7 @@ void ImportPixels(TJOV& jov, const QString& folder, int begin, int end,
       const int64_t to = k + 1 < n ? old[size_t(k + 1)] : oldEnd;
       if (to > from) {
         out.Flush();
-        CopyOld(t, from, out.Position(), to - from, buffer, nullptr);
+        CopyOld(t, from, out.Position(), to - from, nullptr);
         out.Skip(to - from);
       }
     }

@@ -85,15 +85,22 @@ void ProtectCounts(TJovTransaction& t) {
   t.Protect(TLibFile::Index, jov::kCountOffset, 4);
 }
 
-// Writes a new stretch of the data file front to back from pieces: old bytes (read back
-// from the journal, so whatever was written over them meanwhile does not matter) and new
-// bytes, gathered in one chunk-sized buffer.
+// Writes a new stretch of the data file front to back from pieces: old bytes (as the file
+// held them when the change started, so whatever was written over them meanwhile does
+// not matter) and new bytes, gathered in one chunk-sized buffer.  Long runs of old bytes
+// are copied by the transaction, inside the kernel where it can.
 class TStretchWriter {
  public:
   TStretchWriter(TJovTransaction& t, int64_t at) : t_(t), at_(at) {
     buffer_ = storage_.Reserve(TJovTransaction::kChunk);
   }
   void Old(int64_t offset, int64_t n) {
+    if (n >= kLongRun) {
+      Flush();
+      MoveTail(t_, offset, at_, n, nullptr);
+      at_ += n;
+      return;
+    }
     while (n > 0) {
       const int64_t m = std::min(n, TJovTransaction::kChunk - fill_);
       t_.ReadOld(TLibFile::Data, offset, buffer_ + fill_, m);
@@ -124,6 +131,7 @@ class TStretchWriter {
     fill_ += m;
     if (fill_ == TJovTransaction::kChunk) Flush();
   }
+  static constexpr int64_t kLongRun = 64 << 10;
   TJovTransaction& t_;
   int64_t at_;
   int64_t fill_ = 0;

@@ -305,6 +305,16 @@ TFile& TJovTransaction::Target(TLibFile file) {
   return rewrite_ ? *new_[int(file)].file : File(file);
 }
 
+void TJovTransaction::NewFile::Reserve(int64_t end) {
+  if (end <= reserved) return;
+  // Space set aside ahead of the writes also spares the file system from allocating the
+  // bytes on its own, which ext4 does, pushing the whole file to the disk, when a file
+  // with bytes still to allocate is renamed over another.  The room to spare is given
+  // back when the file gets its final length.
+  reserved = end + std::max(kChunk, end / 16);
+  file->Reserve(reserved);
+}
+
 void TJovTransaction::NewFile::Wrote(int64_t offset, int64_t length) {
   if (length <= 0) return;
   int64_t begin = offset, end = offset + length;
@@ -443,6 +453,8 @@ void TJovTransaction::BeginNewPair() {
     // Once switched in, the new data file is the library's: a writer that opens it then
     // waits for this change to end.
     if (!new_[0].file->TryLock()) throw ELibraryBusy(BusyMessage(dataPath_));
+    // A disk without room for the new file fails here, before a byte is copied.
+    new_[0].Reserve(oldSize_[0]);
   } catch (...) {
     new_[0].file.reset();
     new_[1].file.reset();
@@ -466,6 +478,7 @@ void TJovTransaction::CheckWrite(TLibFile file, int64_t offset, int64_t length) 
 void TJovTransaction::Write(TLibFile file, int64_t offset, const void* data, int64_t length) {
   CheckWrite(file, offset, length);
   written_[int(file)] = true;
+  if (rewrite_) new_[int(file)].Reserve(offset + length);
   Target(file).WriteAt(offset, data, length);
   if (rewrite_) new_[int(file)].Wrote(offset, length);
 }
@@ -476,6 +489,7 @@ void TJovTransaction::WriteParts(TLibFile file, int64_t offset, const TFile::Par
   for (int i = 0; i < count; ++i) length += parts[i].size;
   CheckWrite(file, offset, length);
   written_[int(file)] = true;
+  if (rewrite_) new_[int(file)].Reserve(offset + length);
   Target(file).WritePartsAt(offset, parts, count);
   if (rewrite_) new_[int(file)].Wrote(offset, length);
 }
@@ -496,6 +510,7 @@ void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t leng
   if (rewrite_) {
     if (from < 0 || from + length > oldSize_[int(file)])
       throw std::logic_error("move of bytes the file did not hold");
+    new_[int(file)].Reserve(to + length);
     new_[int(file)].file->CopyFrom(File(file), from, to, length, chunk, std::min(length, kChunk));
     new_[int(file)].Wrote(to, length);
     return;
@@ -591,7 +606,9 @@ void TJovTransaction::CommitNewPair() {
     for (int f = 0; f < 2; ++f) {
       NewFile& n = new_[f];
       TFile& old = File(TLibFile(f));
-      if (n.file->Size() != n.size) n.file->Truncate(n.size);
+      // Also gives back the space set aside past the end.
+      n.Reserve(n.size);
+      n.file->Truncate(n.size);
       // Every byte the change did not write is the old file's, as it would be in place.
       int64_t at = 0;
       const int64_t keep = std::min(n.keepOld, n.size);

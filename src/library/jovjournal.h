@@ -139,6 +139,9 @@ class TJovTransaction {
     int64_t size = 0;     // its length as the change left it
     int64_t keepOld = 0;  // below this, bytes not written are the old file's
     std::vector<std::pair<int64_t, int64_t>> written;  // sorted, apart: [begin, end)
+    int64_t reserved = 0;                              // disk space set aside up to here
+    // Sets space aside for writes up to end, with room to spare.
+    void Reserve(int64_t end);
     void Wrote(int64_t offset, int64_t length);
     void Cut(int64_t size);
   };
