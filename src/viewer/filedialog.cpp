@@ -38,6 +38,14 @@ bool TSaveDialog::Execute(QWidget* parent) {
   QString suffix = DefaultExt;
   if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
   dialog.setDefaultSuffix(suffix);
+  // A name typed without extension takes the chosen filter's: "PNG (*.png)" gives png.
+  QObject::connect(
+      &dialog, &QFileDialog::filterSelected, &dialog, [&dialog, suffix](const QString& filter) {
+        const qsizetype star = filter.indexOf(QStringLiteral("(*."));
+        const qsizetype end = filter.indexOf(QLatin1Char(')'), star);
+        dialog.setDefaultSuffix(star < 0 || end < 0 ? suffix
+                                                    : filter.mid(star + 3, end - star - 3));
+      });
   const QFileInfo suggested(FileName);
   if (suggested.isAbsolute())
     dialog.setDirectory(suggested.absolutePath());
@@ -46,6 +54,7 @@ bool TSaveDialog::Execute(QWidget* parent) {
   dialog.selectFile(suggested.fileName());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   FileName = dialog.selectedFiles().constFirst();
+  SelectedFilter = dialog.selectedNameFilter();
   folder_ = QFileInfo(FileName).absolutePath();
   return true;
 }
