@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QToolButton>
 
 std::function<bool(TOpenDialog&)> TOpenDialog::ExecuteHook;
@@ -35,17 +36,6 @@ bool TSaveDialog::Execute(QWidget* parent) {
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilter(Filter);
-  QString suffix = DefaultExt;
-  if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
-  dialog.setDefaultSuffix(suffix);
-  // A name typed without extension takes the chosen filter's: "PNG (*.png)" gives png.
-  QObject::connect(
-      &dialog, &QFileDialog::filterSelected, &dialog, [&dialog, suffix](const QString& filter) {
-        const qsizetype star = filter.indexOf(QStringLiteral("(*."));
-        const qsizetype end = filter.indexOf(QLatin1Char(')'), star);
-        dialog.setDefaultSuffix(star < 0 || end < 0 ? suffix
-                                                    : filter.mid(star + 3, end - star - 3));
-      });
   const QFileInfo suggested(FileName);
   if (suggested.isAbsolute())
     dialog.setDirectory(suggested.absolutePath());
@@ -55,6 +45,13 @@ bool TSaveDialog::Execute(QWidget* parent) {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   FileName = dialog.selectedFiles().constFirst();
   SelectedFilter = dialog.selectedNameFilter();
+  // A name typed without extension takes the chosen filter's ("PNG (*.png)" gives .png),
+  // or DefaultExt.
+  if (QFileInfo(FileName).suffix().isEmpty()) {
+    static const QRegularExpression pattern(QStringLiteral("\\(\\*(\\.\\w+)"));
+    const QRegularExpressionMatch match = pattern.match(SelectedFilter);
+    FileName += match.hasMatch() ? match.captured(1) : DefaultExt;
+  }
   folder_ = QFileInfo(FileName).absolutePath();
   return true;
 }

@@ -31,8 +31,8 @@ class TSaveDialog {
   // Qt's filter form, e.g. "Bitmaps (*.bmp)".  Patterns match without regard to case.
   QString Filter;
   QString Title;
-  // With its dot, e.g. ".bmp": the extension of the first filter.  While another filter
-  // is chosen, a name typed without extension gets that filter's instead.
+  // With its dot, e.g. ".bmp".  A name typed without extension gets the extension of
+  // the filter chosen, or this one when the filter names none.
   QString DefaultExt;
   // After Execute returned true: the filter entry chosen, e.g. "Bitmaps (*.bmp)".
   QString SelectedFilter;

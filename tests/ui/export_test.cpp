@@ -1,7 +1,11 @@
 // "Export At" and "Export all" driven through their dialogs.
 
 #include <QDir>
+#include <QFileDialog>
+#include <QImageReader>
+#include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 
 #include "dialogs/outpic.h"
 #include "uitest.h"
@@ -42,7 +46,8 @@ class ExportTest : public ViewerTest {
   }
   // "Export all", then action inside the modal dialog, which is cancelled if still open.
   void ExportAll(std::function<void()> action) {
-    InsideModal(d, [this] { main->btnallOut->click(); }, action);
+    InsideModal(
+        d, [this] { main->btnallOut->click(); }, action);
   }
   void Run(const QString& folder, const QString& begin, const QString& end) {
     d->EditPicPath->setText(folder);
@@ -183,7 +188,7 @@ TEST_F(ExportTest, ExportAtSavesTheImageShownForEveryFileType) {
     };
     main->BtnOut->click();
     EXPECT_EQ(QStringList({seen.Title, seen.Filter, seen.DefaultExt, seen.FileName}),
-              QStringList({"Save Image To", "Bitmaps (*.bmp)", ".bmp", "000001.bmp"}));
+              QStringList({"Save Image To", "Bitmaps (*.bmp);;PNG (*.png)", ".bmp", "000001.bmp"}));
     // An existing file is replaced; no placement is written.
     WriteFileBytes(out + "/a.bmp", QByteArray(5000, 'x'));
     TSaveDialog::ExecuteHook = [&](TSaveDialog& s) {
@@ -197,6 +202,67 @@ TEST_F(ExportTest, ExportAtSavesTheImageShownForEveryFileType) {
     EXPECT_EQ(Files(), QStringList{"a.bmp"});
   }
   EXPECT_EQ(Texts(), QStringList(2, QStringLiteral("消息！导出图片成功！")));
+}
+
+TEST_F(ExportTest, ExportAtWritesPngByTheTypedExtensionOrElseTheFilterChosen) {
+  struct Case {
+    const char* name;
+    const char* filter;
+    const char* format;  // what Qt's reader recognises
+  } cases[] = {
+      {"a.png", "Bitmaps (*.bmp)", "png"}, {"b.PNG", "", "png"},
+      {"c.bmp", "PNG (*.png)", "bmp"},     {"d.pic", "PNG (*.png)", "png"},
+      {"e.pic", "Bitmaps (*.bmp)", "bmp"}, {"f.pic", "", "bmp"},
+  };
+  for (int fileType : {0, 2}) {
+    OpenImages(3, fileType);
+    main->btndown->click();
+    for (const Case& c : cases) {
+      const QString path = out + QStringLiteral("/%1-%2").arg(fileType).arg(c.name);
+      TSaveDialog::ExecuteHook = [&](TSaveDialog& s) {
+        s.FileName = path;
+        s.SelectedFilter = QString::fromLatin1(c.filter);
+        return true;
+      };
+      main->BtnOut->click();
+      QImageReader reader(path);
+      EXPECT_EQ(reader.format(), QByteArray(c.format)) << c.name;
+      const QImage picture = reader.read();
+      EXPECT_EQ(picture.size(), QSize(8, 4)) << c.name;
+      // A PNG file carries the placement of image 1 and shows black as transparent.
+      if (QByteArray(c.format) == "png") {
+        EXPECT_EQ(picture.offset(), QPoint(-4, 2)) << c.name;
+        EXPECT_TRUE(picture.hasAlphaChannel()) << c.name;
+      }
+    }
+  }
+  EXPECT_EQ(Texts(), QStringList(12, QStringLiteral("消息！导出图片成功！")));
+  EXPECT_TRUE(Files("/Placements").isEmpty());
+}
+
+// The real save dialog: a name typed without extension takes the chosen filter's.
+TEST_F(ExportTest, ExportAtDialogGivesATypedNameTheChosenFiltersExtension) {
+  OpenImages(2);
+  for (const char* filter : {"PNG (*.png)", "Bitmaps (*.bmp)"}) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [&, timer] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      timer->deleteLater();
+      timer->stop();
+      dialog->setDirectory(out);
+      dialog->selectNameFilter(QString::fromLatin1(filter));
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_NE(name, nullptr);
+      name->setText(QStringLiteral("typed"));
+      static_cast<QDialog*>(dialog)->accept();  // as the Save button does
+    });
+    timer->start(2);
+    main->BtnOut->click();
+  }
+  EXPECT_EQ(Files(), QStringList({"typed.bmp", "typed.png"}));
+  EXPECT_EQ(QImageReader(out + "/typed.png").format(), "png");
+  EXPECT_EQ(QImageReader(out + "/typed.bmp").format(), "bmp");
 }
 
 }  // namespace
