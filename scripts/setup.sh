@@ -11,6 +11,8 @@ PACKAGES=(
   # The install test checks the desktop entry and asks the desktop's MIME database, through
   # xdg-mime (which reads it with the perl module), what a library file is.
   shared-mime-info xdg-utils libfile-mimeinfo-perl desktop-file-utils
+  # An independent PNG reader for the tests of exported PNG files.
+  python3-pil
 )
 # The fuzzing targets need clang and its sanitizer runtime.
 if [ "${JOV_WITH_FUZZ:-0}" = "1" ]; then

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/parseinteger.h"
+#include "editing/exchange.h"
 #include "library/myjov.h"
 
 void PrintOut(const QString& text) {
@@ -42,11 +43,20 @@ int ParseNumber(const QString& text, const QString& what) {
   return n.value;
 }
 
+TPictureFileFormat FormatOption(const Args& args) {
+  const auto option = args.options.find(QStringLiteral("--format"));
+  if (option == args.options.end()) return TPictureFileFormat::Bmp;
+  if (const auto format = PictureFileFormatNamed(option->second)) return *format;
+  throw UsageError{QStringLiteral("--format is bmp or png, not %1").arg(option->second)};
+}
+
 void OpenLibrary(TJOV& jov, const QString& path) {
   jov.FileName = path;
   switch (jov.Open()) {
-    case TOpenResult::Opened: return;
-    case TOpenResult::Missing: throw Failure{TJOV::MissingFileMessage(path)};
+    case TOpenResult::Opened:
+      return;
+    case TOpenResult::Missing:
+      throw Failure{TJOV::MissingFileMessage(path)};
     case TOpenResult::NotLibrary:
       throw Failure{QStringLiteral("JOv文件已经被破坏或不是jov文件！")};
   }

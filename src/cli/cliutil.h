@@ -9,6 +9,7 @@
 #include <map>
 
 class TJOV;
+enum class TPictureFileFormat;
 
 // A command line that does not fit its command: exit status 2 with the usage text.
 struct UsageError {
@@ -39,6 +40,10 @@ Args SplitArgs(const QStringList& raw, const QStringList& flags, const QStringLi
 
 // A number read with ParseInteger; a text that does not read whole is a usage error.
 int ParseNumber(const QString& text, const QString& what);
+
+// The value of --format, "bmp" (also when it is not given) or "png"; anything else is a
+// usage error.
+TPictureFileFormat FormatOption(const Args& args);
 
 // Opens LIB as the viewer opens it; a failure carries the viewer's message.
 void OpenLibrary(TJOV& jov, const QString& path);

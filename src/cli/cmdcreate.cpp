@@ -10,10 +10,12 @@
 #include "library/myjov.h"
 
 int CmdCreate(const QStringList& raw) {
-  const Args args =
-      SplitArgs(raw, {}, {QStringLiteral("--palette"), QStringLiteral("--placement")});
+  const Args args = SplitArgs(
+      raw, {},
+      {QStringLiteral("--palette"), QStringLiteral("--placement"), QStringLiteral("--format")});
   if (args.positional.size() != 2) throw UsageError{QStringLiteral("create takes LIB DIR")};
   TCreateOptions options;
+  options.format = FormatOption(args);
   options.dataPath = args.positional[0];
   options.folder = args.positional[1];
   if (const auto palette = args.options.find(QStringLiteral("--palette"));

@@ -8,8 +8,10 @@
 #include "library/myjov.h"
 
 int CmdExportOne(const QStringList& raw) {
-  const Args args = SplitArgs(raw, {});
-  if (args.positional.size() != 3) throw UsageError{QStringLiteral("export-one takes LIB INDEX FILE")};
+  const Args args = SplitArgs(raw, {}, {QStringLiteral("--format")});
+  const TPictureFileFormat format = FormatOption(args);
+  if (args.positional.size() != 3)
+    throw UsageError{QStringLiteral("export-one takes LIB INDEX FILE")};
   const int index = ParseNumber(args.positional[1], QStringLiteral("INDEX"));
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
@@ -17,13 +19,15 @@ int CmdExportOne(const QStringList& raw) {
     throw Failure{QStringLiteral("image %1 is not in the library (it has %2 images)")
                       .arg(index)
                       .arg(jov.ImageCount)};
-  ExportImage(jov, index, args.positional[2]);
+  ExportImage(jov, index, args.positional[2], format);
   if (!args.Quiet()) PrintOut(QStringLiteral("导出图片成功！\n"));
   return 0;
 }
 
 int CmdExport(const QStringList& raw) {
-  const Args args = SplitArgs(raw, {}, {QStringLiteral("--from"), QStringLiteral("--to")});
+  const Args args = SplitArgs(
+      raw, {}, {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--format")});
+  const TPictureFileFormat format = FormatOption(args);
   if (args.positional.size() != 2) throw UsageError{QStringLiteral("export takes LIB DIR")};
   const auto from = args.options.find(QStringLiteral("--from"));
   const auto to = args.options.find(QStringLiteral("--to"));
@@ -36,8 +40,9 @@ int CmdExport(const QStringList& raw) {
   // number, before anything is written.
   if (range.start > range.end + 1) throw Failure{QStringLiteral("请输入正确的编号")};
   TProgressBar bar(args.Quiet());
-  ExportSequence(jov, args.positional[1], range,
-                 [&bar](int done, int total) { bar.Update(done, total); });
+  ExportSequence(
+      jov, args.positional[1], range, [&bar](int done, int total) { bar.Update(done, total); },
+      format);
   bar.Update(range.end - range.start + 1, range.end - range.start + 1);
   if (!args.Quiet()) PrintOut(QStringLiteral("批量导出图片成功！\n"));
   return 0;

@@ -26,7 +26,9 @@ constexpr Mode kModes[] = {
 int CmdImport(const QStringList& raw) {
   QStringList flags;
   for (const Mode& m : kModes) flags << QLatin1String(m.flag);
-  const Args args = SplitArgs(raw, flags, {QStringLiteral("--placement")});
+  const Args args =
+      SplitArgs(raw, flags, {QStringLiteral("--placement"), QStringLiteral("--format")});
+  const TPictureFileFormat format = FormatOption(args);
   const Mode* mode = nullptr;
   for (const Mode& m : kModes) {
     if (!args.Has(QLatin1String(m.flag))) continue;
@@ -80,7 +82,7 @@ int CmdImport(const QStringList& raw) {
   if (mode->numbers >= 1 && (begin < 0 || end < begin || end >= jov.ImageCount))
     throw Failure{placementsOnly ? QStringLiteral("请输入正确的格式")
                                  : QStringLiteral("请输入正确的编号")};
-  const QStringList files = placementsOnly ? QStringList() : ListBitmapFiles(dir);
+  const QStringList files = placementsOnly ? QStringList() : ListBitmapFiles(dir, format);
   if (mode->numbers == 2 && !placementsOnly && files.size() < int64_t(end) - begin + 1)
     throw Failure{QStringLiteral("图片数目不够！")};
 
@@ -94,7 +96,7 @@ int CmdImport(const QStringList& raw) {
     else if (flag == QLatin1String("--replace"))
       ImportReplace(jov, dir, files, placements, begin, end, progress);
     else if (flag == QLatin1String("--pixels"))
-      ImportPixels(jov, dir, begin, end, progress);
+      ImportPixels(jov, dir, begin, end, progress, format);
     else
       ImportPlacements(jov, dir, placements, begin, end, progress);
   } catch (const EJovError& e) {

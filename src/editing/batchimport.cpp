@@ -94,6 +94,7 @@ class TRecordMaker {
 
   // A conversion failure gives the placeholder when guarded, else it goes on.
   TNewRecord Make(const QString& path, TPlaceholder kind, bool guardConversion) {
+    offset_ = {};
     if (path.isEmpty()) return Placeholder(kind);  // no such file
     const TPicture* picture = nullptr;
     try {
@@ -101,6 +102,8 @@ class TRecordMaker {
     } catch (const EJovError&) {
       return Placeholder(kind);
     }
+    const QPoint offset = PictureOffset(*picture);
+    offset_ = {offset.x(), offset.y()};
     if (const auto* dib = std::get_if<TDIB>(&picture->Graphic))
       if (const std::optional<TNewRecord> record = TranslateIndexed(*dib)) return *record;
     try {
@@ -112,6 +115,9 @@ class TRecordMaker {
     if (work_.IsEmpty()) return Placeholder(kind);
     return {work_.PixelWidth(), work_.PixelHeight(), work_.ConstPixelData(), work_.ImageSize()};
   }
+
+  // The offset the file of the last Make carried (a PNG file's); 0, 0 for others.
+  TPlacement Offset() const { return offset_; }
 
  private:
   // An 8-bit bitmap whose colours are all colours of the library palette (an exported
@@ -157,6 +163,7 @@ class TRecordMaker {
   std::optional<TColorTable> lutFor_;  // the colours lut_ was made for
   std::array<uint8_t, 256> lut_{};
   TByteBuffer translated_;
+  TPlacement offset_;
   TDIB work_;
   TDIB placeholder_;
 };
@@ -193,12 +200,13 @@ class TPlacementFiles {
   TPlacementFiles(const QString& folder, const TImportPlacements& placements)
       : placements_(placements), names_(placements.newLike ? QString() : folder) {}
 
-  // The pair for the placement file of that name; a missing file gives 0, 0.  Throws
-  // EPlacementFileError for a file of fewer than two lines.
-  TPlacement For(const QString& txtName) const {
+  // The pair for the placement file of that name; a missing file gives missing (the
+  // offset of the picture file, or 0, 0).  Throws EPlacementFileError for a file of
+  // fewer than two lines.
+  TPlacement For(const QString& txtName, TPlacement missing = {}) const {
     if (placements_.newLike) return placements_.pair;
     const QString path = names_.Find(txtName);
-    return path.isEmpty() ? TPlacement{} : ReadPlacementFile(path);
+    return path.isEmpty() ? missing : ReadPlacementFile(path);
   }
 
  private:
@@ -323,7 +331,7 @@ int64_t WriteFiles(TJovTransaction& t, const TJOV& jov, const QString& folder,
   for (int k = 0; k < count; ++k) {
     Report(progress, k, count);
     const TNewRecord record = maker.Make(folder + files[k], kind, guardConversion);
-    const TPlacement xy = placementFiles.For(TxtNameOf(files[k]));
+    const TPlacement xy = placementFiles.For(TxtNameOf(files[k]), maker.Offset());
     entries.push_back(out.Position());
     out.Put(record, jov.OffSet, xy);
   }
@@ -448,7 +456,7 @@ void ImportReplace(TJOV& jov, const QString& folder, const QStringList& files,
 }
 
 void ImportPixels(TJOV& jov, const QString& folder, int begin, int end,
-                  const TImportProgress& progress) {
+                  const TImportProgress& progress, TPictureFileFormat format) {
   CheckWritable(jov);
   const QString f = WithTrailingSeparator(folder);
   jov.Change([&](TJovTransaction& t) {
@@ -493,7 +501,7 @@ void ImportPixels(TJOV& jov, const QString& folder, int begin, int end,
       const int i = begin + k;
       Report(progress, k, n);
       const TNewRecord record =
-          maker.Make(names.Find(ExchangeBitmapName(i)), TPlaceholder::Wide, true);
+          maker.Make(names.Find(ExchangeBitmapName(i, format)), TPlaceholder::Wide, true);
       if (k > 0) entries.push_back(out.Position());
       // The new size; the placement and its copy stay as they were.
       uint8_t header[jov::RecordHeaderSize(4)];

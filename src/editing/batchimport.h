@@ -25,6 +25,9 @@ struct TImportPlacements {
   TPlacement pair;
 };
 
+// The All runs take the placement of a picture file from its placement file; a picture
+// without one takes the offset its file carries (a PNG file's), else 0, 0.
+//
 // Appends one image per file (names in folder, in the order given): records at the end
 // of the data file, their entries behind the counted ones, and the new count in both
 // files.  Index entries left behind the count by an interrupted run of another program
@@ -45,12 +48,13 @@ void ImportReplace(TJOV& jov, const QString& folder, const QStringList& files,
                    const TImportPlacements& placements, int begin, int end,
                    const TImportProgress& progress = nullptr);
 
-// Gives images begin..end the pixels of folder's numbered bitmap files ("%.6d.bmp" of the
-// image's index), keeping their placements; a file no reader takes gives a 4 x 1 black
-// image.  One pass over the library, with the bytes, entries and file length that
-// replacing the images one after the other leaves.
+// Gives images begin..end the pixels of folder's numbered picture files ("%.6d.bmp", or
+// "%.6d.png", of the image's index), keeping their placements; a file no reader takes
+// gives a 4 x 1 black image.  One pass over the library, with the bytes, entries and
+// file length that replacing the images one after the other leaves.
 void ImportPixels(TJOV& jov, const QString& folder, int begin, int end,
-                  const TImportProgress& progress = nullptr);
+                  const TImportProgress& progress = nullptr,
+                  TPictureFileFormat format = TPictureFileFormat::Bmp);
 
 // Writes px and py of images begin..end: from folder's "%.6d.txt" of each index (none:
 // 0, 0), or the one pair of placements.newLike.  Values are stored in 16 bits.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <unordered_map>
+#include <variant>
 #include <vector>
 
 #include "common/byteio.h"
@@ -46,6 +47,23 @@ void ReadPaletteBytes(const QString& path, uint8_t* out) {
   TFile::Open(path, TFile::Mode::Read)->ReadAt(54, out, jov::kPaletteSize);
 }
 
+// The colour table of an indexed picture file as palette bytes (blue, green, red, 0),
+// 0 behind its last entry; transparent entries give the colour they are shown as, over
+// black.  Throws EJovError for a picture without a colour table.
+void PaletteOfPicture(const QString& path, uint8_t* out) {
+  TPictureLoader loader;
+  const auto* image = std::get_if<QImage>(&loader.Load(path).Graphic);
+  if (image == nullptr || image->format() != QImage::Format_Indexed8)
+    throw EJovError(QStringLiteral("\"%1\" has no palette to take.").arg(path));
+  std::memset(out, 0, jov::kPaletteSize);
+  const QList<QRgb> table = image->colorTable();
+  for (qsizetype i = 0; i < std::min<qsizetype>(table.size(), 256); ++i) {
+    out[4 * i] = uint8_t(qBlue(table[i]));
+    out[4 * i + 1] = uint8_t(qGreen(table[i]));
+    out[4 * i + 2] = uint8_t(qRed(table[i]));
+  }
+}
+
 void CheckDataSize(int64_t size) {
   if (size > kMaxDataSize)
     throw EJovError(
@@ -76,7 +94,7 @@ int CreateLibrary(const TCreateOptions& options, const TCreateProgress& progress
             .arg(options.dataPath));
   for (const QString& path : {options.dataPath, indexPath})
     if (QFileInfo(path).isDir()) throw EJovError(QStringLiteral("\"%1\" is a folder.").arg(path));
-  const QStringList names = ListBitmapFiles(folder);
+  const QStringList names = ListBitmapFiles(folder, options.format);
 
   QByteArray data = ReadTemplate(QStringLiteral("JOV"), kDataTemplateSize);
   const QByteArray indexHeader = ReadTemplate(QStringLiteral("JOX"), kIndexTemplateSize);
@@ -85,7 +103,10 @@ int CreateLibrary(const TCreateOptions& options, const TCreateProgress& progress
     if (names.isEmpty())
       throw EJovError(
           QStringLiteral("\"%1\" holds no bitmap file to take the palette from.").arg(folder));
-    ReadPaletteBytes(folder + names.first(), palette);
+    if (options.format == TPictureFileFormat::Png)
+      PaletteOfPicture(folder + names.first(), palette);
+    else
+      ReadPaletteBytes(folder + names.first(), palette);
   }
   TColorTable colors;
   std::memcpy(colors.data(), palette, colors.size());
@@ -106,7 +127,12 @@ int CreateLibrary(const TCreateOptions& options, const TCreateProgress& progress
       xy = *options.placement;
     } else {
       const QString placementPath = PlacementPathFor(path);
-      if (FileExists(placementPath)) xy = ReadPlacementFile(placementPath);
+      if (FileExists(placementPath)) {
+        xy = ReadPlacementFile(placementPath);
+      } else {
+        const QPoint offset = PictureOffset(picture);
+        xy = {offset.x(), offset.y()};
+      }
     }
     const TLibraryRecord record =
         ToLibraryRecord(work, colors, picture, int16_t(xy.x), int16_t(xy.y));

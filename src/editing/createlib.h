@@ -18,6 +18,8 @@ struct TCreateOptions {
   QString dataPath;                     // the new data file; its index is IndexPathFor
   bool paletteFromFirstBitmap = false;  // else the template palette
   std::optional<TPlacement> placement;  // every image's; none: the placement files
+  // The folder's "*.bmp" files, or its "*.png" files.
+  TPictureFileFormat format = TPictureFileFormat::Bmp;
 };
 
 // Called with the number of files done so far before each file; it may pump window
@@ -30,7 +32,10 @@ QString NewIndexPathFor(const QString& dataPath);
 // Creates the library: the data-file and index-file templates, the palette of the
 // template or the 1,024 bytes from byte 54 of the first bitmap file as they stand (0
 // where the file is shorter), then every bitmap file of the folder in name order as an
-// image, placed by its placement file (0, 0 without one) or by options.placement.  An
+// image, placed by its placement file (without one: the offset a PNG file carries, else
+// 0, 0) or by options.placement.  With PNG files the palette taken from the first file
+// is its colour table (opaque; 0 behind its last entry), and a first file without one is
+// refused.  An
 // existing pair under those names is replaced whole.  Returns the number of images.
 // Throws on the first failure (a folder that cannot be read, a file no reader takes, a
 // placement file of one line, no bitmap to take the palette from, a file error), and

@@ -1,7 +1,9 @@
 #include "editing/exchange.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
+#include <QImageWriter>
 #include <algorithm>
 #include <cstring>
 
@@ -12,8 +14,23 @@
 #include "common/parseinteger.h"
 #include "library/myjov.h"
 
-QString ExchangeBitmapName(int index) {
-  return QString::asprintf("%.6d.bmp", index);
+QString PictureFileExtension(TPictureFileFormat format) {
+  return format == TPictureFileFormat::Png ? QStringLiteral("png") : QStringLiteral("bmp");
+}
+
+std::optional<TPictureFileFormat> PictureFileFormatNamed(const QString& name) {
+  for (const TPictureFileFormat f : {TPictureFileFormat::Bmp, TPictureFileFormat::Png})
+    if (name == PictureFileExtension(f)) return f;
+  return std::nullopt;
+}
+
+TPictureFileFormat PictureFileFormatOf(const QString& path, TPictureFileFormat fallback) {
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  return PictureFileFormatNamed(suffix).value_or(fallback);
+}
+
+QString ExchangeBitmapName(int index, TPictureFileFormat format) {
+  return QString::asprintf("%.6d.", index) + PictureFileExtension(format);
 }
 
 QString PlacementFileName(int index) {
@@ -87,7 +104,78 @@ QByteArray ExportHeader(int w, int h, bool sixteenBit, const std::array<uint8_t,
 
 }  // namespace
 
-void ExportImage(TJOV& jov, int index, const QString& path) {
+namespace {
+
+// The zlib level of exported PNG files, as the quality Qt's writer takes (quality q gives
+// level (100 - q) * 9 / 91): level 0, stored blocks.  Writing a 64 x 64 sprite costs
+// libpng about as much as the whole bitmap export of it, and level 1 alone adds half as
+// much again; stored, a folder of PNG files is written (and read back) in about twice
+// the time of bitmaps.  Sprites exported for editing are small, and an editor that saves
+// them compresses them again.
+constexpr int kPngQuality = 100;
+
+// The picture ImageAt gives, made for a PNG file: pure black becomes transparent (the
+// palette entries of pure black, or the black pixels of a run-coded picture) and the
+// placement becomes the offset.  An empty picture, which a PNG file cannot hold, becomes
+// one transparent pixel.
+QImage PngPicture(TJOV& jov, int index) {
+  const QImage* shown = jov.ImageAt(index);
+  const bool empty = shown == nullptr || shown->isNull();
+  QImage picture;
+  if (jov.FileType != 2 && (empty || shown->format() == QImage::Format_Indexed8)) {
+    QList<QRgb> table(256);
+    for (int i = 0; i < 256; ++i) {
+      const uint8_t* entry = &jov.Palette[size_t(i) * 4];  // blue, green, red, 0
+      const QRgb colour = qRgb(entry[2], entry[1], entry[0]);
+      table[i] = colour == qRgb(0, 0, 0) ? qRgba(0, 0, 0, 0) : colour;
+    }
+    if (empty) {
+      picture = QImage(1, 1, QImage::Format_Indexed8);
+      const auto black = std::find(table.cbegin(), table.cend(), qRgba(0, 0, 0, 0));
+      picture.setColorTable(table);
+      if (black == table.cend()) picture.setColor(0, qRgba(0, 0, 0, 0));
+      picture.fill(black == table.cend() ? 0u : uint(black - table.cbegin()));
+    } else {
+      picture = *shown;
+      picture.setColorTable(table);
+    }
+  } else if (empty) {
+    picture = QImage(1, 1, QImage::Format_ARGB32);
+    picture.fill(Qt::transparent);
+  } else {
+    picture = shown->convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+      auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
+      for (int x = 0; x < picture.width(); ++x)
+        if ((row[x] & 0xFFFFFF) == 0) row[x] = 0;
+    }
+  }
+  picture.setOffset(QPoint(jov.px, jov.py));
+  return picture;
+}
+
+void ExportPng(TJOV& jov, int index, const QString& path) {
+  const QImage picture = PngPicture(jov, index);
+  // Room for the stored pixels and the chunks around them, so that the writer's many
+  // small writes do not grow the buffer again and again.
+  QByteArray bytes;
+  bytes.reserve(qsizetype(picture.sizeInBytes()) + 4096);
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, "png");
+  writer.setQuality(kPngQuality);
+  if (!writer.write(picture))
+    throw EFCreateError(QStringLiteral("Cannot write \"%1\": %2").arg(path, writer.errorString()));
+  TFile::Open(path, TFile::Mode::Create)->WriteAt(0, bytes.constData(), bytes.size());
+}
+
+}  // namespace
+
+void ExportImage(TJOV& jov, int index, const QString& path, TPictureFileFormat format) {
+  if (format == TPictureFileFormat::Png) {
+    ExportPng(jov, index, path);
+    return;
+  }
   // The headers, then the rows bottom row first, in one gathered write.
   QByteArray header;
   std::vector<TFile::Part> parts(1);
@@ -119,11 +207,12 @@ void ExportImage(TJOV& jov, int index, const QString& path) {
   TFile::Open(path, TFile::Mode::Create)->WritePartsAt(0, parts.data(), int(parts.size()));
 }
 
-QStringList ListBitmapFiles(const QString& folder) {
+QStringList ListBitmapFiles(const QString& folder, TPictureFileFormat format) {
   const QDir dir(folder);
   if (folder.isEmpty() || !dir.exists() || !dir.isReadable())
     throw EFOpenError(QStringLiteral("Cannot read folder \"%1\"").arg(folder));
-  QStringList names = dir.entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::NoSort);
+  QStringList names = dir.entryList({QStringLiteral("*.") + PictureFileExtension(format)},
+                                    QDir::Files, QDir::NoSort);
   std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
     const int c = a.compare(b, Qt::CaseInsensitive);
     return c != 0 ? c < 0 : a < b;

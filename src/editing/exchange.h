@@ -9,18 +9,31 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class TJOV;
 
 inline constexpr char kPlacementsFolder[] = "Placements";
 
-// "%.6d.bmp" and "%.6d.txt": at least six digits, never cut.
-QString ExchangeBitmapName(int index);
+// The kind of picture file images leave a library as, and the kind of file a folder
+// import takes.  Bitmaps are the exchange folder's own; PNG keeps the see-through black
+// as transparency and the placement as the picture's offset, which image editors keep.
+enum class TPictureFileFormat { Bmp, Png };
+
+// "bmp" or "png".
+QString PictureFileExtension(TPictureFileFormat format);
+// The format named "bmp" or "png" (as typed, e.g. after --format); nullopt for others.
+std::optional<TPictureFileFormat> PictureFileFormatNamed(const QString& name);
+// The format a file name asks for by its extension (".png" or ".bmp", in any case);
+// otherwise fallback.
+TPictureFileFormat PictureFileFormatOf(const QString& path, TPictureFileFormat fallback);
+
+// "%.6d.bmp" (or "%.6d.png") and "%.6d.txt": at least six digits, never cut.
+QString ExchangeBitmapName(int index, TPictureFileFormat format = TPictureFileFormat::Bmp);
 QString PlacementFileName(int index);
 
 // A folder text with the separator appended when it lacks one.
 QString WithTrailingSeparator(const QString& folder);
-
 
 // The placement file of a bitmap file: G/NAME.bmp pairs with G/Placements/NAME.txt.
 QString PlacementPathFor(const QString& bitmapPath);
@@ -43,18 +56,23 @@ TPlacement ReadPlacementFile(const QString& path);
 // The same rule on bytes already read.
 TPlacement ParsePlacement(const QByteArray& bytes, const QString& pathForMessage = QString());
 
-// The names (no folder) of the bitmap files of folder: regular files matching "*.bmp"
-// without regard to case, neither hidden nor system files, sorted by name without
+// The names (no folder) of the picture files of folder: regular files matching "*.bmp"
+// (or "*.png") without regard to case, neither hidden nor system files, sorted by name without
 // regard to case (names that differ only in case in byte order).  Sub-folders are not
 // searched.  Throws EFOpenError when the folder cannot be read.
-QStringList ListBitmapFiles(const QString& folder);
+QStringList ListBitmapFiles(const QString& folder,
+                            TPictureFileFormat format = TPictureFileFormat::Bmp);
 
 // A typed placement pair ("New Like:", "Use New:"): x is the number before the first
 // comma and y the number after it; without a comma x is 0 and the whole text gives y.
 // Numbers are read with ParseInteger without looking at its error position.
 TPlacement ParsePlacementText(const QString& text);
 
-// Writes image index of the open library as a bitmap file, exactly the picture ImageAt
-// gives: 8-bit with the library palette, or 16-bit RGB565 with bit-field masks.  Leaves
-// the library's px, py, Width and Height describing that image.  Throws on failure.
-void ExportImage(TJOV& jov, int index, const QString& path);
+// Writes image index of the open library as a picture file, exactly the picture ImageAt
+// gives.  A bitmap file is 8-bit with the library palette, or 16-bit RGB565 with
+// bit-field masks.  A PNG file of an 8-bit library is indexed with the library palette,
+// every entry of pure black fully transparent; of a run-coded library it is RGBA with
+// black pixels transparent; either carries (px, py) as its offset.  Leaves the library's
+// px, py, Width and Height describing that image.  Throws on failure.
+void ExportImage(TJOV& jov, int index, const QString& path,
+                 TPictureFileFormat format = TPictureFileFormat::Bmp);

@@ -24,7 +24,7 @@ void EnsurePlacementsFolder(const QString& folder) {
 }
 
 void ExportSequence(TJOV& jov, const QString& folder, const TExportRange& range,
-                    const TExportProgress& progress) {
+                    const TExportProgress& progress, TPictureFileFormat format) {
   if (range.start > range.end + 1) return;
   const QString f = WithTrailingSeparator(folder);
   EnsurePlacementsFolder(f);
@@ -32,8 +32,8 @@ void ExportSequence(TJOV& jov, const QString& folder, const TExportRange& range,
   const int total = range.end - range.start + 1;
   for (int i = range.start; i <= range.end; ++i) {
     if (progress) progress(i - range.start, total);
-    // The bitmap first, then its placement file with the px and py the fetch just set.
-    ExportImage(jov, i, f + ExchangeBitmapName(i));
+    // The picture first, then its placement file with the px and py the fetch just set.
+    ExportImage(jov, i, f + ExchangeBitmapName(i, format), format);
     WritePlacementFile(placements + PlacementFileName(i), jov.px, jov.py);
   }
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <functional>
 
+#include "editing/exchange.h"
+
 class TJOV;
 
 struct TExportRange {
@@ -20,14 +22,15 @@ TExportRange ClampExportRange(int start, int end, int imageCount);
 // window messages.
 using TExportProgress = std::function<void(int done, int total)>;
 
-// Writes images range.start to range.end (already clamped) into folder: each bitmap,
-// then its placement file in folder/Placements, which is created when missing (one
-// level: folder itself must exist).  An empty range (start = end + 1) writes only the
-// sub-folder.  A range whose start is more than one above its end is a mistake of the
-// caller's and writes nothing at all.  Throws on the first file-system failure; what was
-// written before stays.
+// Writes images range.start to range.end (already clamped) into folder: each picture
+// file (a bitmap, or a PNG file), then its placement file in folder/Placements, which is created
+// when missing (one level: folder itself must exist).  An empty range (start = end + 1) writes only
+// the sub-folder.  A range whose start is more than one above its end is a mistake of the caller's
+// and writes nothing at all.  Throws on the first file-system failure; what was written before
+// stays.
 void ExportSequence(TJOV& jov, const QString& folder, const TExportRange& range,
-                    const TExportProgress& progress = nullptr);
+                    const TExportProgress& progress = nullptr,
+                    TPictureFileFormat format = TPictureFileFormat::Bmp);
 
 // Creates folder/Placements when it does not exist; throws EFCreateError when it cannot.
 void EnsurePlacementsFolder(const QString& folder);

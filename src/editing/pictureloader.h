@@ -22,7 +22,9 @@ class TPictureLoader {
  public:
   // Reads the picture file at path and returns it; the picture stays valid until the
   // next Load.  It holds a TDIB for bitmap files and a QImage for everything else, and
-  // it is opaque: pixels with transparency come blended over black.
+  // it is opaque: pixels with transparency come blended over black (an indexed picture,
+  // such as a palette PNG, keeps its indices and has its colour table blended).  A PNG
+  // file's offset is the QImage's offset().
   //
   // The file is chosen by its extension first ("bmp", and the "dib" extensions, go to
   // the bitmap reader), then by its content.  A bitmap file the bitmap reader refuses

@@ -4,6 +4,7 @@
 // palette indices of the library palette, the width rounded up to a multiple of 4.
 
 #include <QImage>
+#include <QPoint>
 #include <QSize>
 #include <cstdint>
 
@@ -22,14 +23,19 @@ inline constexpr int64_t LibraryRowWidth(int64_t w) {
 
 // Width and height of a picture; (0, 0) for an empty holder.
 QSize PictureSize(const TPicture& picture);
+// The offset a picture file carried (a PNG file's oFFs chunk, in pixels); (0, 0) for
+// pictures without one.
+QPoint PictureOffset(const TPicture& picture);
 
 // Fills work with picture as an 8-bit picture in palette: work becomes W x h with
 // W = LibraryRowWidth(w) and palette as its colours, the whole of it is filled with the
 // palette colour nearest to black, and the picture is drawn unscaled at (0, 0) with
 // every pixel taking the index of the nearest palette colour (a colour of the palette
 // takes its own index: the first entry that holds it).  Pixels with transparency are
-// first blended over black.  PixelData then holds the record's pixel block (bottom row
-// first, W bytes a row).  work keeps its pixel block when the size repeats.
+// first blended over black.  An indexed QImage whose 256 colours, so blended, are the
+// palette's keeps its indices as they are, also where the palette holds a colour twice.  PixelData
+// then holds the record's pixel block (bottom row first, W bytes a row).  work keeps its pixel
+// block when the size repeats.
 //
 // An empty picture empties work.  A picture larger than a record can hold throws
 // EInvalidGraphic and leaves work as it was.

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QToolButton>
 
 std::function<bool(TOpenDialog&)> TOpenDialog::ExecuteHook;
@@ -35,9 +36,6 @@ bool TSaveDialog::Execute(QWidget* parent) {
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilter(Filter);
-  QString suffix = DefaultExt;
-  if (suffix.startsWith(QLatin1Char('.'))) suffix.remove(0, 1);
-  dialog.setDefaultSuffix(suffix);
   const QFileInfo suggested(FileName);
   if (suggested.isAbsolute())
     dialog.setDirectory(suggested.absolutePath());
@@ -46,6 +44,14 @@ bool TSaveDialog::Execute(QWidget* parent) {
   dialog.selectFile(suggested.fileName());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   FileName = dialog.selectedFiles().constFirst();
+  SelectedFilter = dialog.selectedNameFilter();
+  // A name typed without extension takes the chosen filter's ("PNG (*.png)" gives .png),
+  // or DefaultExt.
+  if (QFileInfo(FileName).suffix().isEmpty()) {
+    static const QRegularExpression pattern(QStringLiteral("\\(\\*(\\.\\w+)"));
+    const QRegularExpressionMatch match = pattern.match(SelectedFilter);
+    FileName += match.hasMatch() ? match.captured(1) : DefaultExt;
+  }
   folder_ = QFileInfo(FileName).absolutePath();
   return true;
 }

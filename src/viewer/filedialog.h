@@ -31,8 +31,11 @@ class TSaveDialog {
   // Qt's filter form, e.g. "Bitmaps (*.bmp)".  Patterns match without regard to case.
   QString Filter;
   QString Title;
-  // With its dot, e.g. ".bmp".
+  // With its dot, e.g. ".bmp".  A name typed without extension gets the extension of
+  // the filter chosen, or this one when the filter names none.
   QString DefaultExt;
+  // After Execute returned true: the filter entry chosen, e.g. "Bitmaps (*.bmp)".
+  QString SelectedFilter;
   // Before Execute: the name suggested (a bare name opens in the folder used last).
   // After Execute returned true: the chosen path.
   QString FileName;

@@ -636,12 +636,19 @@ void TFormMain::btninputClick() {
 void TFormMain::BtnOutClick() {
   if (!jov_->IsOpen()) return;
   SavePictureDialog1.Title = QStringLiteral("Save Image To");
-  SavePictureDialog1.Filter = QStringLiteral("Bitmaps (*.bmp)");
+  SavePictureDialog1.Filter = QStringLiteral("Bitmaps (*.bmp);;PNG (*.png)");
   SavePictureDialog1.DefaultExt = QStringLiteral(".bmp");
   SavePictureDialog1.FileName = ExchangeBitmapName(currentIndex_);
+  SavePictureDialog1.SelectedFilter.clear();
   if (!SavePictureDialog1.Execute(this)) return;
-  // The bitmap only; a placement file belongs to the exchange folder.
-  ExportImage(*jov_, currentIndex_, SavePictureDialog1.FileName);
+  // The picture only; a placement file belongs to the exchange folder.  A typed ".png"
+  // or ".bmp" decides the format, otherwise the filter chosen.
+  const TPictureFileFormat chosen =
+      SavePictureDialog1.SelectedFilter.contains(QStringLiteral("*.png"), Qt::CaseInsensitive)
+          ? TPictureFileFormat::Png
+          : TPictureFileFormat::Bmp;
+  ExportImage(*jov_, currentIndex_, SavePictureDialog1.FileName,
+              PictureFileFormatOf(SavePictureDialog1.FileName, chosen));
   showMessage(QStringLiteral("导出图片成功！"));
 }
 

@@ -1,7 +1,11 @@
 // "Export At" and "Export all" driven through their dialogs.
 
 #include <QDir>
+#include <QFileDialog>
+#include <QImageReader>
+#include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
 
 #include "dialogs/outpic.h"
 #include "uitest.h"
@@ -42,7 +46,8 @@ class ExportTest : public ViewerTest {
   }
   // "Export all", then action inside the modal dialog, which is cancelled if still open.
   void ExportAll(std::function<void()> action) {
-    InsideModal(d, [this] { main->btnallOut->click(); }, action);
+    InsideModal(
+        d, [this] { main->btnallOut->click(); }, action);
   }
   void Run(const QString& folder, const QString& begin, const QString& end) {
     d->EditPicPath->setText(folder);
@@ -183,7 +188,7 @@ TEST_F(ExportTest, ExportAtSavesTheImageShownForEveryFileType) {
     };
     main->BtnOut->click();
     EXPECT_EQ(QStringList({seen.Title, seen.Filter, seen.DefaultExt, seen.FileName}),
-              QStringList({"Save Image To", "Bitmaps (*.bmp)", ".bmp", "000001.bmp"}));
+              QStringList({"Save Image To", "Bitmaps (*.bmp);;PNG (*.png)", ".bmp", "000001.bmp"}));
     // An existing file is replaced; no placement is written.
     WriteFileBytes(out + "/a.bmp", QByteArray(5000, 'x'));
     TSaveDialog::ExecuteHook = [&](TSaveDialog& s) {
@@ -197,6 +202,56 @@ TEST_F(ExportTest, ExportAtSavesTheImageShownForEveryFileType) {
     EXPECT_EQ(Files(), QStringList{"a.bmp"});
   }
   EXPECT_EQ(Texts(), QStringList(2, QStringLiteral("消息！导出图片成功！")));
+}
+
+// A typed ".png" or ".bmp" decides the format, otherwise the filter chosen; the real
+// dialog gives a name typed without extension the chosen filter's.
+TEST_F(ExportTest, ExportAtWritesPngByTheTypedExtensionOrElseTheFilterChosen) {
+  const char* cases[][3] = {
+      // name, filter, what Qt's reader recognises
+      {"a.PNG", "Bitmaps (*.bmp)", "png"},
+      {"c.bmp", "PNG (*.png)", "bmp"},
+      {"d.pic", "PNG (*.png)", "png"},
+      {"e.pic", "", "bmp"},
+  };
+  for (int fileType : {0, 2}) {
+    OpenImages(3, fileType);
+    main->btndown->click();
+    for (const auto& c : cases) {
+      const QString path = out + QStringLiteral("/%1%2").arg(fileType).arg(c[0]);
+      TSaveDialog::ExecuteHook = [&](TSaveDialog& s) {
+        s.FileName = path;
+        s.SelectedFilter = QString::fromLatin1(c[1]);
+        return true;
+      };
+      main->BtnOut->click();
+      QImageReader reader(path);
+      EXPECT_EQ(reader.format(), QByteArray(c[2])) << c[0];
+      // A PNG file carries the placement of image 1.
+      if (reader.format() == "png") {
+        EXPECT_EQ(reader.read().offset(), QPoint(-4, 2)) << c[0];
+      }
+    }
+  }
+  TSaveDialog::ExecuteHook = nullptr;
+  for (const char* filter : {"PNG (*.png)", "Bitmaps (*.bmp)"}) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [&, timer] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      timer->deleteLater();
+      timer->stop();
+      dialog->setDirectory(out);
+      dialog->selectNameFilter(QString::fromLatin1(filter));
+      dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText("typed");
+      static_cast<QDialog*>(dialog)->accept();  // as the Save button does
+    });
+    timer->start(2);
+    main->BtnOut->click();
+  }
+  EXPECT_EQ(QImageReader(out + "/typed.png").format(), "png");
+  EXPECT_EQ(QImageReader(out + "/typed.bmp").format(), "bmp");
+  EXPECT_EQ(Texts(), QStringList(10, QStringLiteral("消息！导出图片成功！")));
 }
 
 }  // namespace
