@@ -116,13 +116,13 @@ const TPicture& TPictureLoader::Load(const QString& path) {
     if (IsBitmapExtension(QFileInfo(path).suffix())) {
       LoadBitmapFile(path);
     } else {
-      // Opening through the file layer first gives its error for a file that cannot be
-      // opened, as the bitmap reader does.
-      TFile::Open(path, TFile::Mode::Read);
       // Qt decides by the extension, and by the content when the extension does not
       // fit; a bitmap file under another name still goes to the bitmap reader.
       QImageReader reader(path);
       const QByteArray format = reader.format();
+      // No format is also what a file that cannot be opened gives: the file layer then
+      // says why, as it does for the bitmap reader.
+      if (format.isEmpty()) TFile::Open(path, TFile::Mode::Read);
       if (format == "bmp" || format == "dib")
         LoadBitmapFile(path);
       else
