@@ -57,7 +57,9 @@ inline constexpr int IndexHeaderSize(int fileType) {
 
 // Size of an 8-bit record header: width, height, px, py, and for FileType 1 (OffSet 4)
 // px and py again.
-inline constexpr int RecordHeaderSize(int offSet) { return kImageHeaderSize + offSet; }
+inline constexpr int RecordHeaderSize(int offSet) {
+  return kImageHeaderSize + offSet;
+}
 // Where index entry i of a FileType 0 or 1 index file stands.
 inline constexpr int64_t IndexEntryOffset(int offSet, int64_t i) {
   return kIndexHeaderSize + offSet + 4 * i;

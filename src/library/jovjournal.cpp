@@ -180,8 +180,8 @@ bool ReadJournal(TFile& journal, TByteBuffer& buffer, TJournal& out) {
     if (journal.ReadAt(at, tag, 4) != 4) return false;
     if (std::memcmp(tag, kTrailerTag, 4) == 0) {
       uint8_t trailer[kTrailerSize];
-      if (at + kTrailerSize != size || journal.ReadAt(at, trailer, kTrailerSize) != kTrailerSize)
-        return false;
+      // Bytes behind the trailer are an older journal's, in a file that is reused.
+      if (journal.ReadAt(at, trailer, kTrailerSize) != kTrailerSize) return false;
       return GetU32(trailer + 4) == out.records.size() && GetU64(trailer + 8) == headerSum.Value();
     }
     if (std::memcmp(tag, kRecordTag, 4) != 0) return false;
@@ -208,13 +208,22 @@ bool ReadJournal(TFile& journal, TByteBuffer& buffer, TJournal& out) {
   }
 }
 
+bool HasTitle(TFile& journal) {
+  uint8_t title[8];
+  return journal.ReadAt(0, title, 8) == 8 && std::memcmp(title, kMagic, 8) == 0;
+}
+
 // Undoes the change the journal beside dataPath describes (when it is complete) and
-// removes the journal.  data is the locked data file, open for writing.
-void ApplyJournal(TFile& data, const QString& dataPath, TByteBuffer& buffer) {
+// removes the journal.  data is the locked data file, open for writing.  With keepIdle,
+// a journal without its title (one kept between changes) stays; returns whether the
+// journal was removed.
+bool ApplyJournal(TFile& data, const QString& dataPath, TByteBuffer& buffer,
+                  bool keepIdle = false) {
   const QString journalPath = JournalPathOf(dataPath);
   const QString folder = FolderOf(dataPath);
   {
     std::unique_ptr<TFile> journal = TFile::Open(journalPath, TFile::Mode::Read);
+    if (keepIdle && !HasTitle(*journal)) return false;
     TJournal parsed;
     if (ReadJournal(*journal, buffer, parsed)) {
       const QString indexPath = QFileInfo(dataPath).dir().filePath(parsed.indexName);
@@ -240,9 +249,20 @@ void ApplyJournal(TFile& data, const QString& dataPath, TByteBuffer& buffer) {
   // gives the same old bytes: harmless.
   RemoveFile(journalPath);
   SyncFolder(folder);
+  return true;
 }
 
 }  // namespace
+
+bool JournalIsHot(const QString& dataPath) {
+  const QString path = JournalPathOf(dataPath);
+  if (!FileExists(path)) return false;
+  try {
+    return HasTitle(*TFile::Open(path, TFile::Mode::Read));
+  } catch (const EJovError&) {
+    return true;  // there, and not known to be idle
+  }
+}
 
 QString JournalPathOf(const QString& dataPath) {
   return dataPath + QStringLiteral("-journal");
@@ -252,13 +272,14 @@ int64_t TJovTransaction::SetRewriteFloor(int64_t bytes) {
   return std::exchange(rewriteFloor, bytes);
 }
 
-TJovTransaction::TJovTransaction(std::unique_ptr<TFile>& data, const QString& dataPath,
-                                 const QString& indexPath)
+TJovTransaction::TJovTransaction(std::unique_ptr<TFile>& data, std::unique_ptr<TFile>& journal,
+                                 const QString& dataPath, const QString& indexPath)
     : dataSlot_(data),
       data_(data.get()),
       dataPath_(dataPath),
       indexPath_(indexPath),
-      journalPath_(JournalPathOf(dataPath)) {
+      journalPath_(JournalPathOf(dataPath)),
+      journal_(journal) {
   if (!LockWithin(*data_)) throw ELibraryBusy(BusyMessage(dataPath_));
   locked_ = true;
   try {
@@ -270,7 +291,8 @@ TJovTransaction::TJovTransaction(std::unique_ptr<TFile>& data, const QString& da
                                             "again before changing it.")
                                  .arg(dataPath_));
     // An interrupted change of another program comes first.
-    if (FileExists(journalPath_)) ApplyJournal(*data_, dataPath_, buffer_);
+    if (FileExists(journalPath_) && ApplyJournal(*data_, dataPath_, buffer_, true))
+      journal_.reset();
     index_ = TFile::Open(indexPath_, TFile::Mode::ReadWrite);
     oldSize_[0] = data_->Size();
     oldSize_[1] = index_->Size();
@@ -284,8 +306,8 @@ TJovTransaction::~TJovTransaction() {
   try {
     if (state_ == State::Journalled) {
       Rollback();
-    } else if (state_ == State::Preparing && journal_) {
-      // The files were not touched: the journal only has to go.
+    } else if (state_ == State::Preparing && journalling_) {
+      // The files were not touched: the journal, which may be half written, only has to go.
       journal_.reset();
       RemoveFile(journalPath_);
     }
@@ -380,7 +402,11 @@ void TJovTransaction::Begin() {
 
   const uint32_t salt = QRandomGenerator::system()->generate();
   const QByteArray name = QFileInfo(indexPath_).fileName().toUtf8();
-  journal_ = TFile::Open(journalPath_, TFile::Mode::Create);
+  // The journal kept from the last change is overwritten, when it is still the one at its
+  // name (another program may have removed it since, under the lock).
+  const bool fresh = !journal_ || !journal_->IsFileAt(journalPath_);
+  journalling_ = true;
+  if (fresh) journal_ = TFile::Open(journalPath_, TFile::Mode::Create);
   TJournalWriter out(*journal_);
 
   uint8_t head[kHeaderFixed] = {};
@@ -436,7 +462,7 @@ void TJovTransaction::Begin() {
   PutU64(trailer + 8, headerSum.Value());
   out.Put(trailer, kTrailerSize);
   journal_->Flush();
-  SyncFolder(FolderOf(dataPath_));
+  if (fresh) SyncFolder(FolderOf(dataPath_));
   state_ = State::Journalled;
 }
 
@@ -591,14 +617,8 @@ void TJovTransaction::Commit() {
     RollbackAfterFailure();
     throw;
   }
+  // The journal stays, without its title, for the next change.
   state_ = State::Committed;
-  journal_.reset();
-  // A journal left behind without its title is harmless: the removal need not be
-  // durable, and a failure to remove it is not the change's.
-  try {
-    RemoveFile(journalPath_);
-  } catch (const EJovError&) {
-  }
 }
 
 void TJovTransaction::CommitNewPair() {
@@ -668,9 +688,36 @@ void TJovTransaction::Rollback() {
   ApplyJournal(*data_, dataPath_, buffer_);
 }
 
+void TJovTransaction::DropJournal(TFile* data, std::unique_ptr<TFile>& journal) {
+  if (!journal) return;
+  try {
+    if (data && data->TryLock()) {
+      const QString path = journal->Path();
+      if (journal->IsFileAt(path) && !HasTitle(*journal)) RemoveFile(path);
+      data->Unlock();
+    }
+  } catch (...) {
+    if (data) data->Unlock();
+  }
+  journal.reset();
+}
+
 void TJovTransaction::RecoverOnOpen(TFile& data, const QString& dataPath, bool writable) {
   const QString journalPath = JournalPathOf(dataPath);
   if (!FileExists(journalPath)) return;
+  if (!JournalIsHot(dataPath)) {
+    // An idle journal: nothing to undo.  It is another program's, kept between its
+    // changes, or was left by one that stopped after a change; it goes when that can be
+    // done at once (its owner makes a new one when it needs it).
+    if (writable && data.TryLock()) {
+      try {
+        if (!JournalIsHot(dataPath)) RemoveFile(journalPath);
+      } catch (const EJovError&) {
+      }
+      data.Unlock();
+    }
+    return;
+  }
   auto refuse = [&](const QString& reason) {
     return ERecoveryFailed(
         QStringLiteral("\"%1\" was left half-changed by an interrupted edit and is not read until "
@@ -683,7 +730,7 @@ void TJovTransaction::RecoverOnOpen(TFile& data, const QString& dataPath, bool w
     // Another program may have finished its own recovery while this one waited.
     if (FileExists(journalPath)) {
       TByteBuffer buffer;
-      ApplyJournal(data, dataPath, buffer);
+      ApplyJournal(data, dataPath, buffer, true);
     }
   } catch (const EJovError& e) {
     data.Unlock();

@@ -22,6 +22,11 @@
 // difference: it protects, writes, moves and reads old bytes the same way, and the
 // transaction picks whichever writes fewer bytes.
 //
+// The journal file is kept from one change to the next while the library is open (its
+// title cleared, so that it is not hot): a change then overwrites it instead of making a
+// new file, whose name would have to be flushed to the disk each time.  Closing the
+// library removes it.
+//
 // One writer at a time: a transaction holds the exclusive lock of the data file.
 // Readers take no lock.
 
@@ -58,6 +63,9 @@ enum class TLibFile { Data = 0, Index = 1 };
 
 // The journal of the library whose data file is dataPath.
 QString JournalPathOf(const QString& dataPath);
+// Whether that journal is there with its title: a change was under way (or did not
+// finish rolling back).  An idle journal kept between changes is not hot.
+bool JournalIsHot(const QString& dataPath);
 
 class TJovTransaction {
  public:
@@ -67,8 +75,10 @@ class TJovTransaction {
   // rolled back first (the caller re-reads what it knows of the files after this).
   // Opens the index file at indexPath for reading and writing.  A change committed
   // through a new pair leaves data holding the new data file, locked until the
-  // transaction ends.
-  TJovTransaction(std::unique_ptr<TFile>& data, const QString& dataPath, const QString& indexPath);
+  // transaction ends.  journal holds the journal file kept between changes of this
+  // library (empty at first); the transaction reuses it and leaves it there.
+  TJovTransaction(std::unique_ptr<TFile>& data, std::unique_ptr<TFile>& journal,
+                  const QString& dataPath, const QString& indexPath);
   // Rolls back unless committed, and releases the lock.  Never throws: a rollback that
   // fails leaves the journal for the next opening of the library.
   ~TJovTransaction();
@@ -120,6 +130,11 @@ class TJovTransaction {
   // ERecoveryFailed names the journal.  Throws ELibraryBusy while another program still
   // holds the lock (its change is under way).
   static void RecoverOnOpen(TFile& data, const QString& dataPath, bool writable);
+  // Closing a library: removes the journal kept between its changes (when it is still
+  // the one at its name, under the writer's lock of data, the library's open data file,
+  // so that no change of another program loses its journal), and closes it.  Never
+  // throws; a journal that stays is idle.
+  static void DropJournal(TFile* data, std::unique_ptr<TFile>& journal);
 
   // The chunk in which records are moved and journalled: the transaction's whole
   // memory, whatever the size of the library.
@@ -169,7 +184,8 @@ class TJovTransaction {
   QString indexPath_;
   QString journalPath_;
   std::unique_ptr<TFile> index_;
-  std::unique_ptr<TFile> journal_;
+  std::unique_ptr<TFile>& journal_;
+  bool journalling_ = false;  // Begin has started writing the journal
   int64_t oldSize_[2] = {0, -1};
   std::vector<Range> protected_[2];
   bool written_[2] = {false, false};

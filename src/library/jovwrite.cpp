@@ -49,7 +49,7 @@ void TJOV::RefreshFromFiles() {
 
 void TJOV::ResyncAfterFailure() {
   try {
-    if (FileExists(JournalPathOf(FileName))) {
+    if (JournalIsHot(FileName)) {
       // The rollback did not finish: open again, which completes it (or refuses to read
       // the half-changed files).
       Close();
@@ -65,7 +65,7 @@ void TJOV::ResyncAfterFailure() {
 std::unique_ptr<TJovTransaction> TJOV::StartTransaction() {
   for (int attempt = 0;; ++attempt) {
     try {
-      return std::make_unique<TJovTransaction>(DataStream, FileName, indexFileName_);
+      return std::make_unique<TJovTransaction>(DataStream, journal_, FileName, indexFileName_);
     } catch (const ELibraryReplaced&) {
       if (attempt == 2 || FileType == 2) throw;
       std::unique_ptr<TFile> current = TFile::Open(FileName, TFile::Mode::ReadWrite);

@@ -25,7 +25,9 @@ constexpr int64_t kMaxReadAhead = 256 * 1024;
 constexpr QRgb kBlackKey = 0xFF000000;
 constexpr QRgb kRedKey = 0xFFFF0000;
 
-int64_t RoundUp4(int64_t width) { return (width * 8 + 31) / 32 * 4; }
+int64_t RoundUp4(int64_t width) {
+  return (width * 8 + 31) / 32 * 4;
+}
 
 bool TitleMatches(const uint8_t* header, int64_t got, const char* title) {
   const int64_t len = int64_t(std::strlen(title));
@@ -187,6 +189,8 @@ QString TJOV::MissingFileMessage(const QString& fileName) {
 
 TOpenResult TJOV::Open() {
   if (FileName.isEmpty()) throw EJovError(std::string("FileName not assigned.."));
+  // The journal of the library open until now goes with it.
+  TJovTransaction::DropJournal(DataStream.get(), journal_);
   // A new pair of files that was being switched in is put in place first.
   RecoverSwitchOnOpen(FileName);
   if (!FileExists(FileName)) return TOpenResult::Missing;
@@ -246,6 +250,7 @@ void TJOV::GrowTables() {
 
 void TJOV::Close() {
   OutputBitmap();  // settle rows handed out by StoredRows8 while their palette is here
+  TJovTransaction::DropJournal(DataStream.get(), journal_);
   DataStream.reset();
   IndexEntries.clear();
   OffSet = 0;
@@ -347,7 +352,9 @@ void TJOV::SetTables(int index, int x, int y) {
   pyTable_[size_t(index)] = y;
 }
 
-void TJOV::MakeOutputEmpty() { outputBitmap_ = QImage(); }
+void TJOV::MakeOutputEmpty() {
+  outputBitmap_ = QImage();
+}
 
 void TJOV::MakeOutputOnePixel() {
   QImage::Format format = outputBitmap_.isNull() ? QImage::Format_Indexed8 : outputBitmap_.format();

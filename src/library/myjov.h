@@ -172,6 +172,8 @@ class TJOV {
   };
   bool changing_ = false;
 
+  // The journal kept between the changes of the open library.
+  std::unique_ptr<TFile> journal_;
   QString indexFileName_;
   // Placements of every image read so far.  They start with room for 65,537 images and
   // grow with the index, so a larger library never writes past their end.

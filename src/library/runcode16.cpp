@@ -15,8 +15,7 @@ static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "pixel words are copied as they a
 // The decoder counts the row records first: with height + 1 or more it skips the
 // first, otherwise record r is row r.  That way both kinds of data come out in place,
 // instead of one of them being shifted up by a row with the bottom row lost.
-void DecodeRuns16(const uint8_t* words, int64_t wordCount, int width, int height,
-                  QImage& picture) {
+void DecodeRuns16(const uint8_t* words, int64_t wordCount, int width, int height, QImage& picture) {
   if (width <= 0 || height <= 0) return;
   wordCount = std::max<int64_t>(wordCount, 0);
   auto word = [words](int64_t i) { return GetU16(words + i * 2); };

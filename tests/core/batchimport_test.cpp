@@ -134,12 +134,12 @@ class BatchImportTest : public ::testing::TestWithParam<int> {
     if (oldData.size() > data.size()) data += oldData.mid(data.size());
     EXPECT_EQ(ReadBytes(dataPath), data);
     EXPECT_EQ(ReadBytes(indexPath), b.Index());
-    EXPECT_FALSE(QFile::exists(JournalPathOf(dataPath)));
+    EXPECT_FALSE(JournalIsHot(dataPath));
   }
   void ExpectUnchanged() {
     EXPECT_EQ(ReadBytes(dataPath), oldData);
     EXPECT_EQ(ReadBytes(indexPath), oldIndex);
-    EXPECT_FALSE(QFile::exists(JournalPathOf(dataPath)));
+    EXPECT_FALSE(JournalIsHot(dataPath));
   }
   static void ExpectDescribes(TJOV& jov) {
     TJOV fresh;

@@ -155,7 +155,7 @@ TEST_P(RangeEditTest, InsertDeleteAndClearLeaveTheDocumentedBytes) {
     const auto [data, index] = Expected(c);
     EXPECT_EQ(ReadBytes(dataPath), data);
     EXPECT_EQ(ReadBytes(indexPath), index);
-    EXPECT_FALSE(QFile::exists(JournalPathOf(dataPath)));
+    EXPECT_FALSE(JournalIsHot(dataPath));
     ExpectDescribesFiles(jov, dataPath);
   }
 }
