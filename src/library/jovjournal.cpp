@@ -688,12 +688,14 @@ void TJovTransaction::Rollback() {
   ApplyJournal(*data_, dataPath_, buffer_);
 }
 
-void TJovTransaction::DropJournal(TFile* data, std::unique_ptr<TFile>& journal) {
+void TJovTransaction::DropJournal(TFile* data, std::unique_ptr<TFile>& journal,
+                                  const QString& dataPath) {
   if (!journal) return;
   try {
     if (data && data->TryLock()) {
       const QString path = journal->Path();
-      if (journal->IsFileAt(path) && !HasTitle(*journal)) RemoveFile(path);
+      if (data->IsFileAt(dataPath) && journal->IsFileAt(path) && !HasTitle(*journal))
+        RemoveFile(path);
       data->Unlock();
     }
   } catch (...) {
@@ -708,10 +710,11 @@ void TJovTransaction::RecoverOnOpen(TFile& data, const QString& dataPath, bool w
   if (!JournalIsHot(dataPath)) {
     // An idle journal: nothing to undo.  It is another program's, kept between its
     // changes, or was left by one that stopped after a change; it goes when that can be
-    // done at once (its owner makes a new one when it needs it).
+    // done at once (its owner makes a new one when it needs it), and only while the open
+    // file is the library's: a writer of a pair switched in since holds another lock.
     if (writable && data.TryLock()) {
       try {
-        if (!JournalIsHot(dataPath)) RemoveFile(journalPath);
+        if (data.IsFileAt(dataPath) && !JournalIsHot(dataPath)) RemoveFile(journalPath);
       } catch (const EJovError&) {
       }
       data.Unlock();
@@ -724,17 +727,27 @@ void TJovTransaction::RecoverOnOpen(TFile& data, const QString& dataPath, bool w
                        "it is repaired from \"%2\": %3")
             .arg(dataPath, journalPath, reason));
   };
-  if (!writable) throw refuse(QStringLiteral("the library cannot be written here."));
+  // A hot journal may be that of a change under way: its writer holds the lock (which a
+  // file open for reading can take too).
   if (!LockWithin(data)) throw ELibraryBusy(BusyMessage(dataPath));
   try {
+    // The library was replaced while this one waited: the caller opens it again.
+    if (!data.IsFileAt(dataPath))
+      throw ELibraryReplaced(
+          QStringLiteral("\"%1\" was replaced while it was opened.").arg(dataPath));
+    if (!writable) throw refuse(QStringLiteral("the library cannot be written here."));
     // Another program may have finished its own recovery while this one waited.
     if (FileExists(journalPath)) {
       TByteBuffer buffer;
-      ApplyJournal(data, dataPath, buffer, true);
+      try {
+        ApplyJournal(data, dataPath, buffer, true);
+      } catch (const EJovError& e) {
+        throw refuse(e.Message());
+      }
     }
-  } catch (const EJovError& e) {
+  } catch (...) {
     data.Unlock();
-    throw refuse(e.Message());
+    throw;
   }
   data.Unlock();
 }

@@ -128,13 +128,14 @@ class TJovTransaction {
   // Opening a library: when a journal lies beside the data file, takes the lock and
   // rolls the interrupted change back.  data must be open for writing, else
   // ERecoveryFailed names the journal.  Throws ELibraryBusy while another program still
-  // holds the lock (its change is under way).
+  // holds the lock (its change is under way), and ELibraryReplaced when the file at
+  // dataPath is no longer data once the lock is taken (the caller opens it again).
   static void RecoverOnOpen(TFile& data, const QString& dataPath, bool writable);
   // Closing a library: removes the journal kept between its changes (when it is still
   // the one at its name, under the writer's lock of data, the library's open data file,
   // so that no change of another program loses its journal), and closes it.  Never
   // throws; a journal that stays is idle.
-  static void DropJournal(TFile* data, std::unique_ptr<TFile>& journal);
+  static void DropJournal(TFile* data, std::unique_ptr<TFile>& journal, const QString& dataPath);
 
   // The chunk in which records are moved and journalled: the transaction's whole
   // memory, whatever the size of the library.

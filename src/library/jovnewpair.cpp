@@ -133,6 +133,23 @@ void DiscardNewPair(const QString& dataPath, const QString& indexPath) {
   }
 }
 
+void RemoveLeftNewPair(TFile& data, const QString& dataPath, const QString& indexPath) {
+  const QString newData = NewPairPathOf(dataPath), newIndex = NewPairPathOf(indexPath);
+  if (!FileExists(newData) && !FileExists(newIndex)) return;
+  if (!data.TryLock()) return;  // a writer is making them now
+  try {
+    // Only while the open file is the library's: a writer of a pair switched in since
+    // holds the lock of another file.
+    if (data.IsFileAt(dataPath) && !FileExists(SwitchPathOf(dataPath))) {
+      RemoveFile(newData);
+      RemoveFile(newIndex);
+    }
+  } catch (const EJovError&) {
+    // Left for the next opening; never read without a switch record.
+  }
+  data.Unlock();
+}
+
 TNewPair::TNewPair(const QString& dataPath, const QString& indexPath, bool lockOld)
     : dataPath_(dataPath), indexPath_(indexPath) {
   // A switch of an earlier run that did not finish is finished first, as an opening

@@ -38,6 +38,12 @@ void SwitchInNewPair(const QString& dataPath, const QString& indexPath);
 // have reached its name.  Never throws: leftovers under the temporary names are never read.
 void DiscardNewPair(const QString& dataPath, const QString& indexPath);
 
+// Opening a library: removes new files that a change or a create of an earlier run left
+// beside it when it stopped before its switch (a copy of a large library takes as much
+// room as the library), when no switch is pending and the writer's lock of data, the
+// open data file, can be taken at once.
+void RemoveLeftNewPair(TFile& data, const QString& dataPath, const QString& indexPath);
+
 class TNewPair {
  public:
   // Creates both temporary files.  When a data file exists at dataPath and lockOld is

@@ -190,25 +190,33 @@ QString TJOV::MissingFileMessage(const QString& fileName) {
 TOpenResult TJOV::Open() {
   if (FileName.isEmpty()) throw EJovError(std::string("FileName not assigned.."));
   // The journal of the library open until now goes with it.
-  TJovTransaction::DropJournal(DataStream.get(), journal_);
+  TJovTransaction::DropJournal(DataStream.get(), journal_, FileName);
   // A new pair of files that was being switched in is put in place first.
   RecoverSwitchOnOpen(FileName);
   if (!FileExists(FileName)) return TOpenResult::Missing;
   OutputBitmap();  // settle rows handed out by StoredRows8 before the palette changes
   bool writable = true;
-  try {
-    DataStream = TFile::Open(FileName, TFile::Mode::ReadWrite);
-  } catch (const EFOpenError&) {
-    // A library on read-only media can still be viewed; writes to it then fail.
-    DataStream = TFile::Open(FileName, TFile::Mode::Read);
-    writable = false;
-  }
-  // A change that was interrupted is undone before anything is read.
-  try {
-    TJovTransaction::RecoverOnOpen(*DataStream, FileName, writable);
-  } catch (...) {
-    DataStream.reset();
-    throw;
+  for (int attempt = 0;; ++attempt) {
+    writable = true;
+    try {
+      DataStream = TFile::Open(FileName, TFile::Mode::ReadWrite);
+    } catch (const EFOpenError&) {
+      // A library on read-only media can still be viewed; writes to it then fail.
+      DataStream = TFile::Open(FileName, TFile::Mode::Read);
+      writable = false;
+    }
+    // A change that was interrupted is undone before anything is read.
+    try {
+      TJovTransaction::RecoverOnOpen(*DataStream, FileName, writable);
+      break;
+    } catch (const ELibraryReplaced&) {
+      // Another program switched a new pair in meanwhile: that one is the library.
+      DataStream.reset();
+      if (attempt == 2) throw;
+    } catch (...) {
+      DataStream.reset();
+      throw;
+    }
   }
 
   uint8_t header[jov::kDataHeaderSize] = {};
@@ -234,6 +242,7 @@ TOpenResult TJOV::Open() {
     ImageCount = std::max(0, GetI32(header + jov::kCountOffset));
   }
   indexFileName_ = IndexPathOf(FileName);
+  if (writable) RemoveLeftNewPair(*DataStream, FileName, indexFileName_);
   LoadIndex(indexFileName_);
   GrowTables();
   if (FileType != 2) LoadPalette();
@@ -250,7 +259,7 @@ void TJOV::GrowTables() {
 
 void TJOV::Close() {
   OutputBitmap();  // settle rows handed out by StoredRows8 while their palette is here
-  TJovTransaction::DropJournal(DataStream.get(), journal_);
+  TJovTransaction::DropJournal(DataStream.get(), journal_, FileName);
   DataStream.reset();
   IndexEntries.clear();
   OffSet = 0;

@@ -12,6 +12,7 @@
 #include "common/errors.h"
 #include "library/jovformat.h"
 #include "library/jovjournal.h"
+#include "library/jovnewpair.h"
 #include "library/myjov.h"
 #include "support/crashloop.h"
 #include "support/libbuilder.h"
@@ -230,6 +231,53 @@ TEST(WriteLockTest, ASecondWriterIsRefusedWhileTheFirstHoldsTheLibrary) {
   EXPECT_FALSE(second.AppendBlankImage());
   first.DataStream->Unlock();
   EXPECT_TRUE(second.SetImagePx(0, 3));
+}
+
+// What an earlier run left beside a library goes when it is opened, unless a writer
+// still holds the library: a new pair never switched in, an idle journal.  A hot journal
+// under a held lock is a change under way: the opening waits, then says the library is busy.
+TEST(WriteLockTest, AnOpeningClearsLeftoversThatNoWriterHolds) {
+  struct Case {
+    const char* name;
+    bool newPair, idleJournal, hotJournal, lockHeld;
+  };
+  const Case cases[] = {
+      {"new pair", true, false, false, false},
+      {"new pair, lock held", true, false, false, true},
+      {"idle journal", false, true, false, false},
+      {"idle journal, lock held", false, true, false, true},
+      {"hot journal, lock held", false, false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QTemporaryDir dir;
+    const QString path = Build(0, kThree).Write(dir.path(), "lib");
+    const QString index = dir.filePath("lib.JOX");
+    const QByteArray before = ReadBytes(path);
+    if (c.newPair) {
+      WriteFileBytes(NewPairPathOf(path), QByteArray(5000, 'n'));
+      WriteFileBytes(NewPairPathOf(index), QByteArray(60, 'n'));
+    }
+    if (c.idleJournal) WriteFileBytes(JournalPathOf(path), QByteArray(100, '\0'));
+    if (c.hotJournal) WriteFileBytes(JournalPathOf(path), "JOVJRNL1 under way");
+    std::unique_ptr<TFile> writer = TFile::Open(path, TFile::Mode::ReadWrite);
+    if (c.lockHeld) {
+      ASSERT_TRUE(writer->TryLock());
+    }
+    TJOV jov;
+    jov.FileName = path;
+    if (c.hotJournal) {
+      EXPECT_THROW(jov.Open(), ELibraryBusy);
+    } else {
+      ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+      EXPECT_EQ(jov.ImageCount, 3);
+    }
+    const bool leftoversStay = c.lockHeld;
+    EXPECT_EQ(QFile::exists(NewPairPathOf(path)), c.newPair && leftoversStay);
+    EXPECT_EQ(QFile::exists(NewPairPathOf(index)), c.newPair && leftoversStay);
+    EXPECT_EQ(QFile::exists(JournalPathOf(path)), (c.idleJournal || c.hotJournal) && leftoversStay);
+    EXPECT_EQ(ReadBytes(path), before);
+  }
 }
 
 TEST(WriteLockTest, ALibraryLeftHalfChangedOnReadOnlyMediaIsNotRead) {
