@@ -106,6 +106,8 @@ class TRecordMaker {
     offset_ = {offset.x(), offset.y()};
     if (const auto* dib = std::get_if<TDIB>(&picture->Graphic))
       if (const std::optional<TNewRecord> record = TranslateIndexed(*dib)) return *record;
+    if (const auto* image = std::get_if<QImage>(&picture->Graphic))
+      if (InLibraryPalette(*image, palette_)) return AsItIs(*image);
     try {
       ToLibraryBitmap(work_, palette_, *picture);
     } catch (const EJovError&) {
@@ -151,6 +153,17 @@ class TRecordMaker {
       std::memset(to + w, black, size_t(stored - w));
     }
     return TNewRecord{int(stored), h, out, stored * h};
+  }
+
+  // A picture in the library's own colours (a PNG file exported from it) is the record
+  // it was made from: its indices as they are, at its own width, so that an exported
+  // image comes back byte for byte whatever its width.
+  TNewRecord AsItIs(const QImage& image) {
+    const int w = image.width(), h = image.height();
+    uint8_t* out = translated_.Reserve(int64_t(w) * h);
+    for (int y = 0; y < h; ++y)  // the bottom row first
+      std::memcpy(out + int64_t(h - 1 - y) * w, image.constScanLine(y), size_t(w));
+    return TNewRecord{w, h, out, int64_t(w) * h};
   }
 
   TNewRecord Placeholder(TPlaceholder kind) const {

@@ -9,6 +9,7 @@
 
 #include "bitmap/bmpformat.h"
 #include "bitmap/dib.h"
+#include "common/byteio.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/parseinteger.h"
@@ -117,7 +118,15 @@ constexpr int kPngQuality = 100;
 // The picture ImageAt gives, made for a PNG file: pure black becomes transparent (the
 // palette entries of pure black, or the black pixels of a run-coded picture) and the
 // placement becomes the offset.  An empty picture, which a PNG file cannot hold, becomes
-// one transparent pixel.
+// one transparent pixel.  The picture has the record's width, not the shown one's.
+// The width an 8-bit record stores; 0 when there is none to read.
+int RecordWidth8(TJOV& jov, int index) {
+  const std::optional<int32_t> entry = jov.EntryOf(index);
+  uint8_t width[2];
+  if (jov.FileType == 2 || !entry || jov.DataStream->ReadAt(*entry, width, 2) != 2) return 0;
+  return GetI16(width);
+}
+
 QImage PngPicture(TJOV& jov, int index) {
   const QImage* shown = jov.ImageAt(index);
   const bool empty = shown == nullptr || shown->isNull();
@@ -150,6 +159,10 @@ QImage PngPicture(TJOV& jov, int index) {
         if ((row[x] & 0xFFFFFF) == 0) row[x] = 0;
     }
   }
+  // The shown picture's rows of an 8-bit record are rounded up to a multiple of 4; a PNG
+  // file has the record's own width, so that it comes back as the same record.
+  if (const int width = RecordWidth8(jov, index); !empty && width > 0 && width < picture.width())
+    picture = picture.copy(0, 0, width, picture.height());
   picture.setOffset(QPoint(jov.px, jov.py));
   return picture;
 }

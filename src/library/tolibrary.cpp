@@ -68,6 +68,17 @@ void DrawOpaque(TDIB& work, TDIBCanvas& surface, const TColorTable& palette,
 
 }  // namespace
 
+bool InLibraryPalette(const QImage& picture, const TColorTable& palette) {
+  if (picture.format() != QImage::Format_Indexed8 || picture.colorCount() != 256) return false;
+  for (int i = 0; i < 256; ++i) {
+    const uint8_t* entry = &palette[size_t(i) * 4];  // blue, green, red, 0
+    const QRgb c = picture.color(i), rgb = c & 0xFFFFFF;
+    if (rgb != (qRgb(entry[2], entry[1], entry[0]) & 0xFFFFFF)) return false;
+    if (qAlpha(c) != 255 && (qAlpha(c) != 0 || rgb != 0)) return false;
+  }
+  return true;
+}
+
 QPoint PictureOffset(const TPicture& picture) {
   const auto* image = std::get_if<QImage>(&picture.Graphic);
   return image == nullptr || image->isNull() ? QPoint() : image->offset();

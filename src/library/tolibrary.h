@@ -27,6 +27,11 @@ QSize PictureSize(const TPicture& picture);
 // pictures without one.
 QPoint PictureOffset(const TPicture& picture);
 
+// Whether picture is an indexed picture of the library's own colours: 256 entries, each
+// the palette's entry (its fourth byte aside), opaque, or fully transparent where the
+// entry is black (as exported pictures mark the colour the viewer leaves out).
+bool InLibraryPalette(const QImage& picture, const TColorTable& palette);
+
 // Fills work with picture as an 8-bit picture in palette: work becomes W x h with
 // W = LibraryRowWidth(w) and palette as its colours, the whole of it is filled with the
 // palette colour nearest to black, and the picture is drawn unscaled at (0, 0) with
