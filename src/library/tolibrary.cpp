@@ -41,31 +41,6 @@ TDIBCanvas* PrepareWork(TDIB& work, const TColorTable& palette, int w, int h) {
   return &surface;
 }
 
-// Whether the colours of an opaque indexed picture are those of palette, entry for entry
-// (the fourth byte of a palette entry and alpha aside).
-bool SameColours(const QImage& picture, const TColorTable& palette) {
-  if (picture.format() != QImage::Format_Indexed8 || picture.colorCount() != 256) return false;
-  for (int i = 0; i < 256; ++i) {
-    const uint8_t* entry = &palette[size_t(i) * 4];  // blue, green, red, 0
-    if ((picture.color(i) & 0xFFFFFF) != (qRgb(entry[2], entry[1], entry[0]) & 0xFFFFFF))
-      return false;
-  }
-  return true;
-}
-
-// Draws picture into the W x h surface PrepareWork made: its indices as they are when it
-// has the palette's colours, else by nearest colour.
-void DrawOpaque(TDIB& work, TDIBCanvas& surface, const TColorTable& palette,
-                const QImage& picture) {
-  if (!SameColours(picture, palette)) {
-    surface.Draw(0, 0, picture);
-    return;
-  }
-  const size_t w = size_t(picture.width());
-  for (int y = 0; y < picture.height(); ++y)
-    std::memcpy(work.RowAt(y), picture.constScanLine(y), w);
-}
-
 }  // namespace
 
 bool InLibraryPalette(const QImage& picture, const TColorTable& palette) {
@@ -98,12 +73,17 @@ void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const QImage& pictu
   const int w = picture.isNull() ? 0 : picture.width(), h = picture.isNull() ? 0 : picture.height();
   TDIBCanvas* surface = PrepareWork(work, palette, w, h);
   if (surface == nullptr) return;
-  if (picture.hasAlphaChannel()) {
+  if (InLibraryPalette(picture, palette)) {
+    // Its indices as they are, even where the palette holds a colour twice.
+    const size_t w = size_t(picture.width());
+    for (int y = 0; y < picture.height(); ++y)
+      std::memcpy(work.RowAt(y), picture.constScanLine(y), w);
+  } else if (picture.hasAlphaChannel()) {
     QImage opaque = picture;
     BlendOverBlack(opaque);
-    DrawOpaque(work, *surface, palette, opaque);
+    surface->Draw(0, 0, opaque);
   } else {
-    DrawOpaque(work, *surface, palette, picture);
+    surface->Draw(0, 0, picture);
   }
 }
 

@@ -37,8 +37,8 @@ bool InLibraryPalette(const QImage& picture, const TColorTable& palette);
 // palette colour nearest to black, and the picture is drawn unscaled at (0, 0) with
 // every pixel taking the index of the nearest palette colour (a colour of the palette
 // takes its own index: the first entry that holds it).  Pixels with transparency are
-// first blended over black.  An indexed QImage whose 256 colours, so blended, are the
-// palette's keeps its indices as they are, also where the palette holds a colour twice.  PixelData
+// first blended over black.  A picture InLibraryPalette keeps its indices as they are,
+// also where the palette holds a colour twice.  PixelData
 // then holds the record's pixel block (bottom row first, W bytes a row).  work keeps its pixel
 // block when the size repeats.
 //
