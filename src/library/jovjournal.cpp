@@ -688,12 +688,12 @@ void TJovTransaction::Rollback() {
   ApplyJournal(*data_, dataPath_, buffer_);
 }
 
-void TJovTransaction::DropJournal(TFile* data, std::unique_ptr<TFile>& journal,
-                                  const QString& dataPath) {
+void TJovTransaction::DropJournal(TFile* data, std::unique_ptr<TFile>& journal) {
   if (!journal) return;
   try {
     if (data && data->TryLock()) {
       const QString path = journal->Path();
+      const QString dataPath = path.chopped(JournalPathOf(QString()).size());
       if (data->IsFileAt(dataPath) && journal->IsFileAt(path) && !HasTitle(*journal))
         RemoveFile(path);
       data->Unlock();

@@ -135,7 +135,7 @@ class TJovTransaction {
   // the one at its name, under the writer's lock of data, the library's open data file,
   // so that no change of another program loses its journal), and closes it.  Never
   // throws; a journal that stays is idle.
-  static void DropJournal(TFile* data, std::unique_ptr<TFile>& journal, const QString& dataPath);
+  static void DropJournal(TFile* data, std::unique_ptr<TFile>& journal);
 
   // The chunk in which records are moved and journalled: the transaction's whole
   // memory, whatever the size of the library.

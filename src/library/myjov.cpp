@@ -190,7 +190,7 @@ QString TJOV::MissingFileMessage(const QString& fileName) {
 TOpenResult TJOV::Open() {
   if (FileName.isEmpty()) throw EJovError(std::string("FileName not assigned.."));
   // The journal of the library open until now goes with it.
-  TJovTransaction::DropJournal(DataStream.get(), journal_, FileName);
+  TJovTransaction::DropJournal(DataStream.get(), journal_);
   // A new pair of files that was being switched in is put in place first.
   RecoverSwitchOnOpen(FileName);
   if (!FileExists(FileName)) return TOpenResult::Missing;
@@ -259,7 +259,7 @@ void TJOV::GrowTables() {
 
 void TJOV::Close() {
   OutputBitmap();  // settle rows handed out by StoredRows8 while their palette is here
-  TJovTransaction::DropJournal(DataStream.get(), journal_, FileName);
+  TJovTransaction::DropJournal(DataStream.get(), journal_);
   DataStream.reset();
   IndexEntries.clear();
   OffSet = 0;

@@ -280,6 +280,31 @@ TEST(WriteLockTest, AnOpeningClearsLeftoversThatNoWriterHolds) {
   }
 }
 
+// The journal stays, idle, between the changes of an open library and goes when it is
+// closed, or when the object opens another library.
+TEST(WriteLockTest, TheJournalKeptBetweenChangesGoesWithTheLibrary) {
+  QTemporaryDir dir;
+  const QString a = Build(0, kThree).Write(dir.path(), "a");
+  const QString b = Build(0, kThree).Write(dir.path(), "b");
+  for (const bool openAnother : {false, true}) {
+    SCOPED_TRACE(openAnother);
+    TJOV jov;
+    jov.FileName = a;
+    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    EXPECT_TRUE(jov.SetImagePx(0, 1));
+    EXPECT_TRUE(jov.SetImagePx(1, 2));
+    EXPECT_TRUE(QFile::exists(JournalPathOf(a)));
+    EXPECT_FALSE(JournalIsHot(a));
+    if (openAnother) {
+      jov.FileName = b;
+      ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    } else {
+      jov.Close();
+    }
+    EXPECT_FALSE(QFile::exists(JournalPathOf(a)));
+  }
+}
+
 TEST(WriteLockTest, ALibraryLeftHalfChangedOnReadOnlyMediaIsNotRead) {
   QTemporaryDir dir;
   const QString path = Build(0, kThree).Write(dir.path(), "lib");
