@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "common/byteio.h"
@@ -315,8 +316,17 @@ TJovTransaction::~TJovTransaction() {
     // The journal stays; the next opening of the library rolls back.
   }
   if (locked_) data_->Unlock();
-  // After a switch the library's data file is the new one, locked since it was made.
-  if (oldData_) dataSlot_->Unlock();
+  if (oldData_) {
+    // After a switch the library's data file is the new one, locked since it was made.
+    dataSlot_->Unlock();
+    // Closing the replaced file frees it, which for a large library takes the system a
+    // good part of a second: that goes on beside the caller, who has nothing to wait for.
+    try {
+      std::thread([old = std::move(oldData_)]() mutable { old.reset(); }).detach();
+    } catch (const std::system_error&) {
+      oldData_.reset();
+    }
+  }
 }
 
 TFile& TJovTransaction::File(TLibFile file) {
