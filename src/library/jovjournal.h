@@ -97,8 +97,6 @@ class TJovTransaction {
   // Writes the journal and makes it durable, with the folder, or, when the protected
   // bytes of the data file are most of it, starts the new pair.  Then the files may change.
   void Begin();
-  // After Begin: whether the change goes to a new pair of files.
-  bool Rewriting() const { return rewrite_; }
 
   // After Begin.  Each write must fall on protected bytes or past the old end: anything
   // else is a mistake in the calling code and throws std::logic_error before writing.
