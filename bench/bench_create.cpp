@@ -56,8 +56,7 @@ QString Folder(int count, int w, int h) {
   for (auto& p : pixels) p = uint8_t(rng());
   for (int i = 0; i < count; ++i) b.Add8(int16_t(w), int16_t(h), int16_t(i % 100), -7, pixels);
   TJOV jov;
-  jov.FileName = b.Write(Dir().path(), QStringLiteral("source%1").arg(count));
-  jov.Open();
+  jov.Open(b.Write(Dir().path(), QStringLiteral("source%1").arg(count)));
   QDir().mkpath(folder);
   ExportSequence(jov, folder, {0, count - 1});
   return folder;
@@ -170,8 +169,7 @@ void Compact(benchmark::State& state, int64_t size) {
     QFile::rename(Dir().filePath("copy/" + QFileInfo(original).fileName()), lib);
     QFile::rename(Dir().filePath("copy/" + QFileInfo(originalIndex).fileName()), libIndex);
     TJOV jov;
-    jov.FileName = lib;
-    jov.Open();
+    jov.Open(lib);
     t0 = Clock::now();
     const int64_t freed = CompactLibrary(jov);
     const double e = Seconds(t0);

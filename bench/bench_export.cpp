@@ -73,8 +73,7 @@ class RawWriter {
 
 void Export(benchmark::State& state, int count, int w, int h) {
   TJOV jov;
-  jov.FileName = Library(count, w, h);
-  jov.Open();
+  jov.Open(Library(count, w, h));
   const QString out = Dir().filePath(QStringLiteral("out%1").arg(w));
   QDir().mkpath(out);
   const RawWriter raw(count, w, h);
@@ -102,11 +101,16 @@ void Export(benchmark::State& state, int count, int w, int h) {
   const double n = double(state.iterations());
   state.counters["raw_ms"] = rawSeconds * 1000 / n;
   state.counters["ratio"] = rawSeconds > 0 ? exportSeconds / rawSeconds : 0;
-  state.counters["images/s"] = benchmark::Counter(double(count), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["images/s"] =
+      benchmark::Counter(double(count), benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_Export_10000_64x64(benchmark::State& s) { Export(s, 10000, 64, 64); }
-void BM_Export_1000_640x480(benchmark::State& s) { Export(s, 1000, 640, 480); }
+void BM_Export_10000_64x64(benchmark::State& s) {
+  Export(s, 10000, 64, 64);
+}
+void BM_Export_1000_640x480(benchmark::State& s) {
+  Export(s, 1000, 640, 480);
+}
 BENCHMARK(BM_Export_10000_64x64)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_Export_1000_640x480)->Unit(benchmark::kMillisecond)->UseManualTime();
 

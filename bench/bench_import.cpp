@@ -187,8 +187,7 @@ void BM_Add_10000_64x64(benchmark::State& state) {
   for (auto _ : state) {
     Restore(pristine, lib);
     TJOV jov;
-    jov.FileName = lib;
-    jov.Open();
+    jov.Open(lib);
     auto t0 = Clock::now();
     ImportAdd(jov, folder, files, {true, {1, 2}});
     const double e = Since(t0);
@@ -214,8 +213,7 @@ void BM_Insert_1000_At0_Of_512MiB(benchmark::State& state) {
   for (auto _ : state) {
     Restore(pristine, lib);
     TJOV jov;
-    jov.FileName = lib;
-    jov.Open();
+    jov.Open(lib);
     const int64_t before = ResetPeakKiB();
     auto t0 = Clock::now();
     ImportInsert(jov, folder, files, {true, {1, 2}}, 0);
@@ -247,8 +245,7 @@ void BM_Pic_1000_SizeChanges_In_512MiB(benchmark::State& state) {
   for (auto _ : state) {
     Restore(pristine, lib);
     TJOV jov;
-    jov.FileName = lib;
-    jov.Open();
+    jov.Open(lib);
     auto t0 = Clock::now();
     ImportPixels(jov, folder, 0, 999);
     const double e = Since(t0);

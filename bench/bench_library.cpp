@@ -34,10 +34,9 @@ const QString& Library100k() {
 
 void BM_Open100k(benchmark::State& state) {
   TJOV jov;
-  jov.FileName = Library100k();
   for (auto _ : state) {
-    jov.Open();
-    benchmark::DoNotOptimize(jov.ImageCount);
+    jov.Open(Library100k());
+    benchmark::DoNotOptimize(jov.ImageCount());
     jov.Close();
   }
 }
@@ -78,8 +77,7 @@ const QString& Library8() {
 
 void BM_ImageAt8_256(benchmark::State& state) {
   TJOV jov;
-  jov.FileName = Library8();
-  jov.Open();
+  jov.Open(Library8());
   for (auto _ : state) benchmark::DoNotOptimize(jov.ImageAt(0)->constBits());
 }
 BENCHMARK(BM_ImageAt8_256)->Unit(benchmark::kMicrosecond);
@@ -135,8 +133,7 @@ const QString& Library16() {
 
 void BM_ImageAt16_256(benchmark::State& state) {
   TJOV jov;
-  jov.FileName = Library16();
-  jov.Open();
+  jov.Open(Library16());
   for (auto _ : state) benchmark::DoNotOptimize(jov.ImageAt(0)->constBits());
 }
 BENCHMARK(BM_ImageAt16_256)->Unit(benchmark::kMicrosecond);

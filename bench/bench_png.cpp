@@ -70,8 +70,7 @@ QString Folder(const QString& name) {
 
 void BM_Export_10000_64x64_Png_Vs_Bmp(benchmark::State& state) {
   TJOV jov;
-  jov.FileName = Sprites();
-  jov.Open();
+  jov.Open(Sprites());
   const QString bmp = Folder("bmp"), png = Folder("png");
   double pngSeconds = 0, bmpSeconds = 0;
   bool bmpFirst = false;
@@ -100,8 +99,7 @@ void BM_Add_10000_64x64_Png_Vs_Bmp(benchmark::State& state) {
   const QString bmp = Folder("inbmp"), png = Folder("inpng");
   {
     TJOV jov;
-    jov.FileName = Sprites();
-    jov.Open();
+    jov.Open(Sprites());
     if (QDir(bmp).entryList(QDir::Files).isEmpty()) {
       ExportSequence(jov, bmp, {0, kCount - 1}, nullptr, TPictureFileFormat::Bmp);
       ExportSequence(jov, png, {0, kCount - 1}, nullptr, TPictureFileFormat::Png);
@@ -122,12 +120,11 @@ void BM_Add_10000_64x64_Png_Vs_Bmp(benchmark::State& state) {
       WriteFileBytes(lib, data);
       WriteFileBytes(Dir().filePath("small.JOX"), index);
       TJOV jov;
-      jov.FileName = lib;
-      jov.Open();
+      jov.Open(lib);
       const auto t0 = Clock::now();
       ImportAdd(jov, folder, ListBitmapFiles(folder, format), {});
       (isBmp ? b : p) = Since(t0);
-      if (jov.ImageCount != kCount + 1) state.SkipWithError("import");
+      if (jov.ImageCount() != kCount + 1) state.SkipWithError("import");
     }
     bmpFirst = !bmpFirst;
     state.SetIterationTime(p);

@@ -152,13 +152,12 @@ const QString& BigLibrary() {
 
 void BM_InsertAt0(benchmark::State& state) {
   TJOV jov;
-  jov.FileName = BigLibrary();
-  jov.Open();
+  jov.Open(BigLibrary());
   const std::vector<uint8_t> pixels(64 * 64, 5);
   Measure(
-      state, jov.FileName, [] {},
+      state, jov.FileName(), [] {},
       [&]() -> int64_t {
-        const int64_t moved = jov.DataStream->Size() - *jov.EntryOf(0);
+        const int64_t moved = jov.DataStream()->Size() - *jov.EntryOf(0);
         try {
           InsertRecord(jov, 0, 64, 64, 1, 2, pixels.data());
         } catch (...) {
@@ -170,13 +169,13 @@ void BM_InsertAt0(benchmark::State& state) {
 
 void BM_Delete0To9(benchmark::State& state) {
   TJOV jov;
-  jov.FileName = BigLibrary();
-  jov.Open();
+  jov.Open(BigLibrary());
   Measure(
-      state, jov.FileName, [] {},
+      state, jov.FileName(), [] {},
       [&]() -> int64_t {
-        const int64_t moved = jov.DataStream->Size() - *jov.EntryOf(10);
-        return DeleteRange(jov, 0, 9) ? moved : -1;
+        const int64_t moved = jov.DataStream()->Size() - *jov.EntryOf(10);
+        DeleteRange(jov, 0, 9);
+        return moved;
       });
 }
 
@@ -195,12 +194,12 @@ void Clear(benchmark::State& state, int count, int first) {
         jov.reset();
         Library(name, count, side, side);
         jov = std::make_unique<TJOV>();
-        jov->FileName = path;
-        jov->Open();
+        jov->Open(path);
       },
       [&]() -> int64_t {
-        const int64_t moved = jov->DataStream->Size() - *jov->EntryOf(first);
-        return ClearRange(*jov, first, first + 999) ? moved : -1;
+        const int64_t moved = jov->DataStream()->Size() - *jov->EntryOf(first);
+        ClearRange(*jov, first, first + 999);
+        return moved;
       });
 }
 

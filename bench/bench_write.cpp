@@ -194,15 +194,14 @@ void ReplaceMovingTail(benchmark::State& state, bool durable) {
   std::unique_ptr<TNoFlush> noFlush;
   if (!durable) noFlush = std::make_unique<TNoFlush>();
   TJOV jov;
-  jov.FileName = path;
-  jov.Open();
+  jov.Open(path);
   const std::vector<uint8_t> small = Pixels(64, 3), large = Pixels(128, 5);
   const QString copy = Dir().filePath("tail.copy");
   const long residentBefore = ResidentKiB();
   double changeSeconds = 0, floorSeconds = 0;
   bool grow = true;
   for (auto _ : state) {
-    const int64_t tail = QFileInfo(path).size() - jov.IndexEntries[1];
+    const int64_t tail = QFileInfo(path).size() - jov.IndexEntries()[1];
     // Each measurement starts with nothing left to write back from the one before.
     ::sync();
     auto t0 = Clock::now();
@@ -212,7 +211,7 @@ void ReplaceMovingTail(benchmark::State& state, bool durable) {
     const double change = Seconds(t0);
     ::sync();
     t0 = Clock::now();
-    if (!CopyTail(path, jov.IndexEntries[1], tail, copy, durable)) state.SkipWithError("copy");
+    if (!CopyTail(path, jov.IndexEntries()[1], tail, copy, durable)) state.SkipWithError("copy");
     const double floor = Seconds(t0);
     QFile::remove(copy);
     grow = !grow;
@@ -270,8 +269,7 @@ void SmallChange(benchmark::State& state, Small kind) {
   const QString path = b.Write(Dir().path(), name);
   const QString indexPath = Dir().filePath(name + ".JOX");
   TJOV jov;
-  jov.FileName = path;
-  jov.Open();
+  jov.Open(path);
   QImage picture(64, 64, QImage::Format_Indexed8);
   QList<QRgb> colours;
   for (int i = 0; i < 256; ++i)

@@ -27,6 +27,7 @@
 
 #include "common/errors.h"
 #include "library/myjov.h"
+#include "viewer/jovdraw.h"
 
 namespace {
 
@@ -84,13 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // library with it; it also spares each run the allocation of its placement tables.
   static TJOV jov;
   jov.Close();
-  jov.FileName = g_dataName;
-  if (jov.Open() != TOpenResult::Opened) return 0;
+  if (jov.Open(g_dataName) != TOpenResult::Opened) return 0;
 
   // Images past the end of the index are all empty; fetching one of them stands for
   // the rest, so that a count of two thousand million does not take forever.
-  const int64_t entries = int64_t(jov.IndexEntries.size());
-  const int last = int(std::min<int64_t>(jov.ImageCount, entries + 1));
+  const int64_t entries = int64_t(jov.IndexEntries().size());
+  const int last = int(std::min<int64_t>(jov.ImageCount(), entries + 1));
   for (int i = 0; i < last; ++i) {
     const QImage* picture = jov.ImageAt(i);
     if (picture == nullptr) std::abort();
@@ -105,17 +105,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Stored rows, when handed out, are the picture's rows bottom first, unpadded.
     const QImage shown = picture->copy();
     if (const uint8_t* rows = jov.StoredRows8(i)) {
-      if (shown.width() != jov.Width || shown.height() != jov.Height) std::abort();
-      for (int y = 0; y < jov.Height; ++y)
-        if (std::memcmp(rows + size_t(jov.Height - 1 - y) * size_t(jov.Width),
-                        shown.constScanLine(y), size_t(jov.Width)) != 0)
+      if (shown.width() != jov.Width() || shown.height() != jov.Height()) std::abort();
+      for (int y = 0; y < jov.Height(); ++y)
+        if (std::memcmp(rows + size_t(jov.Height() - 1 - y) * size_t(jov.Width()),
+                        shown.constScanLine(y), size_t(jov.Width())) != 0)
           std::abort();
       if (jov.OutputBitmap() != shown) std::abort();
     }
   }
   jov.ImageAt(-1);
-  jov.ImageAt(jov.ImageCount - 1);
-  jov.ImageAt(jov.ImageCount);
+  jov.ImageAt(jov.ImageCount() - 1);
+  jov.ImageAt(jov.ImageCount());
 
   // Drawing: a few images, as thumbnails and zoomed in and out.
   QImage canvasImage(48, 48, QImage::Format_RGB32);
@@ -123,19 +123,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     QPainter canvas(&canvasImage);
     for (int i = 0; i < std::min(last, 3); ++i) {
-      jov.DrawThumbnail(canvas, QRect(2, 2, 40, 40), i);
-      jov.DrawZoomed(canvas, -3, 5, i, 1.5, i % 2 == 0);
-      jov.DrawZoomed(canvas, 7, -2, i, 0.5, i % 2 != 0);
+      DrawThumbnail(jov, canvas, QRect(2, 2, 40, 40), i);
+      DrawZoomed(jov, canvas, -3, 5, i, 1.5, i % 2 == 0);
+      DrawZoomed(jov, canvas, 7, -2, i, 0.5, i % 2 != 0);
     }
   }
 
   // Placements are written into the data file only where a record can be.
   // A damaged library may refuse a change with an error; it must never crash or write
   // outside its files.
-  if (jov.ImageCount > 0) {
+  if (jov.ImageCount() > 0) {
     try {
       jov.SetImagePx(0, 17);
-      jov.SetImagePy(jov.ImageCount - 1, -3);
+      jov.SetImagePy(jov.ImageCount() - 1, -3);
       jov.SetImagePx(last, 1);
     } catch (const EJovError&) {
     }

@@ -51,8 +51,7 @@ TPictureFileFormat FormatOption(const Args& args) {
 }
 
 void OpenLibrary(TJOV& jov, const QString& path) {
-  jov.FileName = path;
-  switch (jov.Open()) {
+  switch (jov.Open(path)) {
     case TOpenResult::Opened:
       return;
     case TOpenResult::Missing:

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <map>
 
+#include "common/operation.h"
+
 class TJOV;
 enum class TPictureFileFormat;
 
@@ -49,10 +51,11 @@ TPictureFileFormat FormatOption(const Args& args);
 void OpenLibrary(TJOV& jov, const QString& path);
 
 // A progress bar on stderr, drawn only when stderr is a terminal and not quiet.
-class TProgressBar {
+class TProgressBar : public TOperationDelegate {
  public:
   explicit TProgressBar(bool quiet);
-  ~TProgressBar();
+  ~TProgressBar() override;
+  void Progress(int64_t done, int64_t total) override { Update(done, total); }
   void Update(int done, int total);
   // Large counts (bytes) are shown in KiB.
   void Update(int64_t done, int64_t total);

@@ -23,7 +23,7 @@ int CmdCheck(const QStringList& raw) {
       list.append(
           QJsonObject{{QStringLiteral("index"), p.index < 0 ? QJsonValue() : QJsonValue(p.index)},
                       {QStringLiteral("problem"), p.problem}});
-    const QJsonObject root{{QStringLiteral("file"), jov.FileName},
+    const QJsonObject root{{QStringLiteral("file"), jov.FileName()},
                            {QStringLiteral("problems"), list}};
     PrintOut(QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented)));
   } else if (problems.empty()) {

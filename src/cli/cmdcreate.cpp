@@ -32,7 +32,7 @@ int CmdCreate(const QStringList& raw) {
   }
   TProgressBar bar(args.Quiet());
   try {
-    CreateLibrary(options, [&bar](int done, int total) { bar.Update(done, total); });
+    CreateLibrary(options, &bar);
   } catch (const EJovError& e) {
     throw Failure{QStringLiteral("建立新文件失败! %1").arg(e.Message())};
   }
@@ -45,12 +45,11 @@ int CmdCompact(const QStringList& raw) {
   if (args.positional.size() != 1) throw UsageError{QStringLiteral("compact takes LIB")};
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
-  if (jov.FileType == 2)
+  if (jov.FileType() == TFileType::RunCoded)
     throw Failure{QStringLiteral("%1 holds run-coded 16-bit images, which are read only")
                       .arg(args.positional[0])};
   TProgressBar bar(args.Quiet());
-  const int64_t freed =
-      CompactLibrary(jov, [&bar](int done, int total) { bar.Update(done, total); });
+  const int64_t freed = CompactLibrary(jov, &bar);
   if (!args.Quiet()) PrintOut(QStringLiteral("freed %1 bytes\n").arg(freed));
   return 0;
 }

@@ -4,6 +4,7 @@
 #include "cli/cmdedit.h"
 
 #include "cli/cliutil.h"
+#include "common/errors.h"
 #include "editing/pictureloader.h"
 #include "editing/rangeedit.h"
 #include "library/myjov.h"
@@ -13,16 +14,16 @@ namespace {
 // Opens LIB for a change: only the 8-bit variants are written.
 void OpenForChange(TJOV& jov, const QString& path) {
   OpenLibrary(jov, path);
-  if (jov.FileType == 2)
+  if (jov.FileType() == TFileType::RunCoded)
     throw Failure{
         QStringLiteral("%1 holds run-coded 16-bit images, which are read only").arg(path)};
 }
 
 void CheckIndex(const TJOV& jov, int index) {
-  if (index < 0 || index >= jov.ImageCount)
+  if (index < 0 || index >= jov.ImageCount())
     throw Failure{QStringLiteral("image %1 is not in the library (it has %2 images)")
                       .arg(index)
-                      .arg(jov.ImageCount)};
+                      .arg(jov.ImageCount())};
 }
 
 // jovtool delete / clear LIB S E: checked as the delete dialog checks its fields.
@@ -34,17 +35,20 @@ int RunRange(const QStringList& raw, bool clear) {
   const int e = ParseNumber(args.positional[2], QStringLiteral("E"));
   TJOV jov;
   OpenForChange(jov, args.positional[0]);
-  if (s < 0 || s >= jov.ImageCount || e < s || e >= jov.ImageCount)
+  if (s < 0 || s >= jov.ImageCount() || e < s || e >= jov.ImageCount())
     throw Failure{QStringLiteral("请输入正确的编号 (images %1 to %2 of %3)")
                       .arg(s)
                       .arg(e)
-                      .arg(jov.ImageCount)};
-  QString error;
+                      .arg(jov.ImageCount())};
   TProgressBar bar(args.Quiet());
-  const TChangeProgress progress = [&bar](int64_t done, int64_t total) { bar.Update(done, total); };
-  const bool done =
-      clear ? ClearRange(jov, s, e, progress, &error) : DeleteRange(jov, s, e, &error, progress);
-  if (!done) throw Failure{QStringLiteral("删除失败 ") + error};
+  try {
+    if (clear)
+      ClearRange(jov, s, e, &bar);
+    else
+      DeleteRange(jov, s, e, &bar);
+  } catch (const EJovError& error) {
+    throw Failure{QStringLiteral("删除失败 ") + error.Message()};
+  }
   if (!args.Quiet()) PrintOut(QStringLiteral("删除成功\n"));
   return 0;
 }
@@ -88,19 +92,23 @@ int CmdAdd(const QStringList& raw) {
   TJOV jov;
   OpenForChange(jov, args.positional[0]);
   // Before any image, or at the end (a library without images has only that place).
-  if (insert && (index < 0 || index > jov.ImageCount))
+  if (insert && (index < 0 || index > jov.ImageCount()))
     throw Failure{QStringLiteral("cannot insert before image %1: the library has %2 images")
                       .arg(index)
-                      .arg(jov.ImageCount)};
+                      .arg(jov.ImageCount())};
   TPictureLoader loader;
   const TPicture& picture = loader.Load(args.positional[1]);
   QString error;
   // Placements are stored in 16 bits: only the low 16 bits are kept.
-  bool added;
+  bool added = true;
   if (insert) {
     TProgressBar bar(args.Quiet());
-    added = InSert(jov, picture, int16_t(xy.x), int16_t(xy.y), index, &error,
-                   [&bar](int64_t done, int64_t total) { bar.Update(done, total); });
+    try {
+      InSert(jov, picture, int16_t(xy.x), int16_t(xy.y), index, &bar);
+    } catch (const EJovError& e) {
+      added = false;
+      error = e.Message();
+    }
   } else {
     added = jov.AppendImage(picture, int16_t(xy.x), int16_t(xy.y), &error);
   }

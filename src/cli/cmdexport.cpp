@@ -15,10 +15,10 @@ int CmdExportOne(const QStringList& raw) {
   const int index = ParseNumber(args.positional[1], QStringLiteral("INDEX"));
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
-  if (index < 0 || index >= jov.ImageCount)
+  if (index < 0 || index >= jov.ImageCount())
     throw Failure{QStringLiteral("image %1 is not in the library (it has %2 images)")
                       .arg(index)
-                      .arg(jov.ImageCount)};
+                      .arg(jov.ImageCount())};
   ExportImage(jov, index, args.positional[2], format);
   if (!args.Quiet()) PrintOut(QStringLiteral("导出图片成功！\n"));
   return 0;
@@ -35,14 +35,12 @@ int CmdExport(const QStringList& raw) {
   const int endGiven = to == args.options.end() ? INT32_MAX : ParseNumber(to->second, "--to");
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
-  const TExportRange range = ClampExportRange(start, endGiven, jov.ImageCount);
+  const TExportRange range = ClampExportRange(start, endGiven, jov.ImageCount());
   // A start more than one above the end is refused with the dialog's message for a bad
   // number, before anything is written.
   if (range.start > range.end + 1) throw Failure{QStringLiteral("请输入正确的编号")};
   TProgressBar bar(args.Quiet());
-  ExportSequence(
-      jov, args.positional[1], range, [&bar](int done, int total) { bar.Update(done, total); },
-      format);
+  ExportSequence(jov, args.positional[1], range, &bar, format);
   bar.Update(range.end - range.start + 1, range.end - range.start + 1);
   if (!args.Quiet()) PrintOut(QStringLiteral("批量导出图片成功！\n"));
   return 0;

@@ -73,13 +73,13 @@ int CmdImport(const QStringList& raw) {
 
   TJOV jov;
   OpenLibrary(jov, lib);
-  if (jov.FileType == 2)
+  if (jov.FileType() == TFileType::RunCoded)
     throw Failure{QStringLiteral("%1 holds run-coded 16-bit images, which are read only").arg(lib)};
   if (!dir.isEmpty() && !QFileInfo(dir).isDir())
     throw Failure{QStringLiteral("%1 is not a folder").arg(dir)};
   const bool placementsOnly = flag == QLatin1String("--placements");
   if (mode->numbers == 1) end = begin;
-  if (mode->numbers >= 1 && (begin < 0 || end < begin || end >= jov.ImageCount))
+  if (mode->numbers >= 1 && (begin < 0 || end < begin || end >= jov.ImageCount()))
     throw Failure{placementsOnly ? QStringLiteral("请输入正确的格式")
                                  : QStringLiteral("请输入正确的编号")};
   const QStringList files = placementsOnly ? QStringList() : ListBitmapFiles(dir, format);
@@ -87,7 +87,7 @@ int CmdImport(const QStringList& raw) {
     throw Failure{QStringLiteral("图片数目不够！")};
 
   TProgressBar bar(args.Quiet());
-  auto progress = [&bar](int done, int total) { bar.Update(done, total); };
+  TOperationDelegate* progress = &bar;
   try {
     if (flag == QLatin1String("--add"))
       ImportAdd(jov, dir, files, placements, progress);

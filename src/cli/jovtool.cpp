@@ -67,18 +67,18 @@ int CmdInfo(const QStringList& raw) {
   if (args.positional.size() != 1) throw UsageError{QStringLiteral("info takes one library")};
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
-  const QString label = TypeLabel(jov.FileType, jov.OffSet);
+  const QString label = TypeLabel(int(jov.FileType()), jov.OffSet());
   if (args.Has(QStringLiteral("--json"))) {
     // Written by hand to keep the documented key order; one image per line.
     QString out = QStringLiteral(
                       "{\n  \"file\": %1,\n  \"fileType\": %2,\n  \"offSet\": %3,\n"
                       "  \"imageCount\": %4,\n  \"typeLabel\": %5,\n  \"images\": [")
-                      .arg(JsonString(jov.FileName))
-                      .arg(jov.FileType)
-                      .arg(jov.OffSet)
-                      .arg(jov.ImageCount)
+                      .arg(JsonString(jov.FileName()))
+                      .arg(int(jov.FileType()))
+                      .arg(jov.OffSet())
+                      .arg(jov.ImageCount())
                       .arg(JsonString(label));
-    for (int i = 0; i < jov.ImageCount; ++i) {
+    for (int i = 0; i < jov.ImageCount(); ++i) {
       jov.ImageAt(i);
       const std::optional<int32_t> entry = jov.EntryOf(i);
       out += QStringLiteral(
@@ -86,31 +86,31 @@ int CmdInfo(const QStringList& raw) {
                  "\"py\": %6, \"offset\": %7}")
                  .arg(i == 0 ? "" : ",")
                  .arg(i)
-                 .arg(jov.Width)
-                 .arg(jov.Height)
-                 .arg(jov.px)
-                 .arg(jov.py)
+                 .arg(jov.Width())
+                 .arg(jov.Height())
+                 .arg(jov.px())
+                 .arg(jov.py())
                  .arg(entry ? QString::number(*entry) : QStringLiteral("null"));
       if (out.size() > 1 << 16) {
         PrintOut(out);
         out.clear();
       }
     }
-    out += jov.ImageCount > 0 ? QStringLiteral("\n  ]\n}\n") : QStringLiteral("]\n}\n");
+    out += jov.ImageCount() > 0 ? QStringLiteral("\n  ]\n}\n") : QStringLiteral("]\n}\n");
     PrintOut(out);
     return 0;
   }
   QString out;
   out += label + QLatin1Char('\n');
-  out += QStringLiteral("images: %1\n").arg(jov.ImageCount);
-  for (int i = 0; i < jov.ImageCount; ++i) {
+  out += QStringLiteral("images: %1\n").arg(jov.ImageCount());
+  for (int i = 0; i < jov.ImageCount(); ++i) {
     jov.ImageAt(i);
     out += QStringLiteral("%1 %2x%3 %4 %5\n")
                .arg(i)
-               .arg(jov.Width)
-               .arg(jov.Height)
-               .arg(jov.px)
-               .arg(jov.py);
+               .arg(jov.Width())
+               .arg(jov.Height())
+               .arg(jov.px())
+               .arg(jov.py());
     if (out.size() > 1 << 16) {
       PrintOut(out);
       out.clear();

@@ -73,3 +73,9 @@ class EPlacementFileError : public EJovError {
  public:
   using EJovError::EJovError;
 };
+
+// An operation stopped at the user's request; a change it made is rolled back.
+class ECancelled : public EJovError {
+ public:
+  ECancelled() : EJovError(QStringLiteral("已取消")) {}
+};

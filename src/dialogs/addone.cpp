@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/guard.h"
+#include "common/errors.h"
 #include "common/parseinteger.h"
 #include "editing/rangeedit.h"
 #include "viewer/mail.h"
@@ -119,9 +120,13 @@ void TFormaddone::Run() {
   if (Rabtnadd->isChecked()) {
     added = jov.AppendImage(Image1.Picture(), x, y, &error);
   } else {
-    // Windows repaint while the records behind the insertion point move.
-    added = InSert(jov, Image1.Picture(), x, y, FormMain.CurrentIndex(), &error,
-                   [](int64_t, int64_t) { QCoreApplication::processEvents(); });
+    try {
+      InSert(jov, Image1.Picture(), x, y, FormMain.CurrentIndex());
+      added = true;
+    } catch (const EJovError& e) {
+      added = false;
+      error = e.Message();
+    }
   }
   FormMain.ShowLibraryChanged();
   if (added)

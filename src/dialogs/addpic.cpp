@@ -14,6 +14,7 @@
 
 #include "app/guard.h"
 #include "common/errors.h"
+#include "common/operation.h"
 #include "common/parseinteger.h"
 #include "editing/batchimport.h"
 #include "editing/exchange.h"
@@ -174,7 +175,7 @@ bool TFormadd::FolderRule() {
 }
 
 bool TFormadd::ValidRange(const QString& message, int& begin, int& end) {
-  const int last = FormMain.Jov().ImageCount - 1;
+  const int last = FormMain.Jov().ImageCount() - 1;
   const TParsedInteger b = ParseInteger(editBegin->text());
   if (!b.ok() || b.value < 0 || b.value > last) {
     FormMain.showErrMessage(message);
@@ -208,7 +209,6 @@ void TFormadd::StartProgress(int maximum) {
 void TFormadd::Progress(int done, int total) {
   if (ProgressBar1->maximum() != total) ProgressBar1->setMaximum(total);
   ProgressBar1->setValue(done);
-  QCoreApplication::processEvents();
 }
 
 bool TFormadd::AddAll() {
@@ -220,7 +220,9 @@ bool TFormadd::AddAll() {
   placements.newLike = RabtnNewLike->isChecked();
   placements.pair = ParsePlacementText(editxy->text());
   TJOV& jov = FormMain.Jov();
-  auto progress = [this](int done, int total) { Progress(done, total); };
+  TProgressFunction progressFunction(
+      [this](int64_t done, int64_t total) { Progress(int(done), int(total)); });
+  TOperationDelegate* progress = &progressFunction;
   int begin = 0, end = 0;
   if (RabtnInsert->isChecked() && !ValidRange(kBadIndex, begin, end)) return false;
   if (RabtnReplace->isChecked() &&
@@ -254,8 +256,9 @@ bool TFormadd::AddPic() {
   if (!CountRule(int(files.size()), begin, end)) return false;
   // A file error is not caught here: the error box shows it, and the library is as it
   // was.
-  ImportPixels(FormMain.Jov(), folder, begin, end,
-               [this](int done, int total) { Progress(done, total); });
+  TProgressFunction progress(
+      [this](int64_t done, int64_t total) { Progress(int(done), int(total)); });
+  ImportPixels(FormMain.Jov(), folder, begin, end, &progress);
   return true;
 }
 
@@ -268,8 +271,10 @@ bool TFormadd::AddXy() {
   if (!ValidRange(kBadFormat, begin, end)) return false;
   StartProgress(end - begin + 1);
   // A placement file that cannot be read is not caught here either.
+  TProgressFunction progress(
+      [this](int64_t done, int64_t total) { Progress(int(done), int(total)); });
   ImportPlacements(FormMain.Jov(), placements.newLike ? QString() : Folder(), placements, begin,
-                   end, [this](int done, int total) { Progress(done, total); });
+                   end, &progress);
   return true;
 }
 

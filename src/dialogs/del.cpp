@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 
 #include "app/guard.h"
+#include "common/errors.h"
+#include "common/operation.h"
 #include "common/parseinteger.h"
 #include "editing/rangeedit.h"
 #include "viewer/mail.h"
@@ -76,7 +78,7 @@ void TFormdel::RefuseIndex(QLineEdit* field) {
 void TFormdel::BtnDeleteClick() {
   if (Running()) return;
   ProgressBar1->setValue(0);
-  const int count = FormMain.Jov().IsOpen() ? FormMain.Jov().ImageCount : 0;
+  const int count = FormMain.Jov().IsOpen() ? FormMain.Jov().ImageCount() : 0;
   const TParsedInteger begin = ParseInteger(editBegin->text());
   if (!begin.ok() || begin.value > count - 1 || begin.value < 0) return RefuseIndex(editBegin);
   const TParsedInteger end = ParseInteger(EditEnd->text());
@@ -100,15 +102,25 @@ void TFormdel::BtnDeleteClick() {
 
 bool TFormdel::Run(int s, int e) {
   TJOV& jov = FormMain.Jov();
-  if (RabtnDel->isChecked()) return DeleteRange(jov, s, e);
+  try {
+    if (RabtnDel->isChecked()) {
+      DeleteRange(jov, s, e);
+      return true;
+    }
+  } catch (const EJovError&) {
+    return false;
+  }
   const int k = e - s + 1;
   ProgressBar1->setRange(0, k);
   ProgressBar1->setValue(0);
   ProgressBar1->show();
-  const bool cleared = ClearRange(jov, s, e, [this](int64_t done, int64_t) {
-    ProgressBar1->setValue(int(done));
-    QCoreApplication::processEvents();
-  });
+  TProgressFunction progress([this](int64_t done, int64_t) { ProgressBar1->setValue(int(done)); });
+  bool cleared = true;
+  try {
+    ClearRange(jov, s, e, &progress);
+  } catch (const EJovError&) {
+    cleared = false;  // the library is as it was
+  }
   ProgressBar1->hide();
   return cleared;
 }

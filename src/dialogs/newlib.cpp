@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/guard.h"
+#include "common/operation.h"
 #include "editing/createlib.h"
 #include "library/myjov.h"
 #include "viewer/mail.h"
@@ -135,14 +136,14 @@ void TFormnew::BtnCreateClick() {
   {
     TRun run(*this, {BtnCreate, BtnPicPath, BtnFileName});
     try {
-      CreateLibrary(options, [this](int done, int total) {
+      TProgressFunction progress([this](int64_t done, int64_t total) {
         if (done == 0) {
-          ProgressBar1->setRange(0, total);
+          ProgressBar1->setRange(0, int(total));
           ProgressBar1->show();
         }
-        ProgressBar1->setValue(done);
-        QCoreApplication::processEvents();
+        ProgressBar1->setValue(int(done));
       });
+      CreateLibrary(options, &progress);
     } catch (const std::exception& e) {
       failure = QString::fromUtf8(e.what());
     }
@@ -155,9 +156,9 @@ void TFormnew::BtnCreateClick() {
   } else {
     // A library replaced under the viewer's eyes is shown as it now is.
     TJOV& jov = FormMain.Jov();
-    if (jov.IsOpen() && QFileInfo(jov.FileName).absoluteFilePath() ==
+    if (jov.IsOpen() && QFileInfo(jov.FileName()).absoluteFilePath() ==
                             QFileInfo(options.dataPath).absoluteFilePath())
-      FormMain.OpenLibrary(jov.FileName);
+      FormMain.OpenLibrary(jov.FileName());
     FormMain.showMessage(kCreated);
   }
   accept();

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/guard.h"
+#include "common/operation.h"
 #include "common/parseinteger.h"
 #include "editing/exchange.h"
 #include "editing/export.h"
@@ -105,7 +106,7 @@ void TFormout::BtnExportClick() {
   if (!end.ok()) return RefuseIndex(EditEnd);
 
   QCoreApplication::processEvents();
-  const TExportRange range = ClampExportRange(begin.value, end.value, jov.ImageCount);
+  const TExportRange range = ClampExportRange(begin.value, end.value, jov.ImageCount());
   // A start one above the end is an empty run; further above, the two numbers cannot
   // both be meant, and nothing is written.
   if (range.start > range.end + 1) return RefuseIndex(editBegin);
@@ -121,10 +122,13 @@ void TFormout::BtnExportClick() {
     ProgressBar1->setRange(0, range.end - range.start + 1);
     ProgressBar1->setValue(0);
     ProgressBar1->show();
-    ExportSequence(jov, folder, range, [this](int done, int) {
-      ProgressBar1->setValue(done + 1);
+    const int total = range.end - range.start + 1;
+    TProgressFunction progress([this, total](int64_t done, int64_t) {
+      if (done >= total) return;
+      ProgressBar1->setValue(int(done) + 1);
       QCoreApplication::processEvents();
     });
+    ExportSequence(jov, folder, range, &progress);
   } catch (...) {
     // Reported by the guard; the bar stays as the failure left it.
     if (TakeCloseRequest()) reject();

@@ -1,11 +1,9 @@
 #include "editing/createlib.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <unordered_map>
 #include <variant>
 #include <vector>
@@ -13,10 +11,11 @@
 #include "common/byteio.h"
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/operation.h"
 #include "editing/pictureloader.h"
 #include "library/jovformat.h"
-#include "library/jovnewpair.h"
 #include "library/myjov.h"
+#include "library/recordops.h"
 #include "library/tolibrary.h"
 
 // The templates are compiled into the core library; every program that uses it gets them.
@@ -28,7 +27,6 @@ namespace {
 
 constexpr int kDataTemplateSize = 1080;
 constexpr int kIndexTemplateSize = 48;
-constexpr int64_t kMaxDataSize = std::numeric_limits<int32_t>::max();
 
 // The template of a new data file ("JOV") or index file ("JOX"), carried by the program.
 QByteArray ReadTemplate(const QString& name, int size) {
@@ -64,212 +62,182 @@ void PaletteOfPicture(const QString& path, uint8_t* out) {
   }
 }
 
-void CheckDataSize(int64_t size) {
-  if (size > kMaxDataSize)
-    throw EJovError(
-        std::string("The data file would grow past 2 GiB, beyond what its index can address."));
-}
-
-// The index of a FileType 0 or 1 library: its header with the count, then the entries.
-void WriteIndex(TNewPair& pair, QByteArray header, const std::vector<int32_t>& entries) {
+// Writes the index of a FileType 0 or 1 library: its header with the count, then the
+// entries.
+void WriteIndex(TJovTransaction& t, QByteArray header, int offSet,
+                const std::vector<int64_t>& entries) {
   PutI32(reinterpret_cast<uint8_t*>(header.data()) + jov::kCountOffset, int32_t(entries.size()));
-  pair.AppendIndex(header.constData(), header.size());
-  std::vector<uint8_t> bytes(entries.size() * 4);
-  jov::EncodeIndexEntries(bytes.data(), entries);
-  pair.AppendIndex(bytes.data(), int64_t(bytes.size()));
+  t.Write(TLibFile::Index, 0, header.constData(), header.size());
+  WriteEntries(t, offSet, 0, entries);
 }
 
-}  // namespace
-
-QString NewIndexPathFor(const QString& dataPath) {
-  return QFileInfo(dataPath).dir().filePath(BaseNameOf(dataPath) + QStringLiteral(".JOX"));
+// The placement of a picture file of the folder: the typed pair, its placement file, or
+// the offset the picture carries.
+TPlacement PlacementOf(const TCreateOptions& options, const QString& path,
+                       const TPicture& picture) {
+  if (options.placement) return *options.placement;
+  const QString placementPath = PlacementPathFor(path);
+  if (FileExists(placementPath)) return ReadPlacementFile(placementPath);
+  const QPoint offset = PictureOffset(picture);
+  return {offset.x(), offset.y()};
 }
 
-int CreateLibrary(const TCreateOptions& options, const TCreateProgress& progress) {
-  const QString folder = WithTrailingSeparator(options.folder);
-  const QString indexPath = NewIndexPathFor(options.dataPath);
-  if (QFileInfo(indexPath).absoluteFilePath() == QFileInfo(options.dataPath).absoluteFilePath())
-    throw EJovError(
-        QStringLiteral("\"%1\" would be its own index file; choose a name ending in .jov.")
-            .arg(options.dataPath));
-  for (const QString& path : {options.dataPath, indexPath})
-    if (QFileInfo(path).isDir()) throw EJovError(QStringLiteral("\"%1\" is a folder.").arg(path));
-  const QStringList names = ListBitmapFiles(folder, options.format);
-
+// The new data file's front: the template with the count and the chosen palette.
+QByteArray NewDataFront(const TCreateOptions& options, const QStringList& names,
+                        const QString& folder) {
   QByteArray data = ReadTemplate(QStringLiteral("JOV"), kDataTemplateSize);
-  const QByteArray indexHeader = ReadTemplate(QStringLiteral("JOX"), kIndexTemplateSize);
+  PutI32(reinterpret_cast<uint8_t*>(data.data()) + jov::kCountOffset, int32_t(names.size()));
   auto* palette = reinterpret_cast<uint8_t*>(data.data()) + jov::PaletteOffset(0);
-  if (options.paletteFromFirstBitmap) {
-    if (names.isEmpty())
-      throw EJovError(
-          QStringLiteral("\"%1\" holds no bitmap file to take the palette from.").arg(folder));
-    if (options.format == TPictureFileFormat::Png)
-      PaletteOfPicture(folder + names.first(), palette);
-    else
-      ReadPaletteBytes(folder + names.first(), palette);
-  }
-  TColorTable colors;
-  std::memcpy(colors.data(), palette, colors.size());
+  if (!options.paletteFromFirstBitmap) return data;
+  if (names.isEmpty())
+    throw EJovError(
+        QStringLiteral("\"%1\" holds no bitmap file to take the palette from.").arg(folder));
+  if (options.format == TPictureFileFormat::Png)
+    PaletteOfPicture(folder + names.first(), palette);
+  else
+    ReadPaletteBytes(folder + names.first(), palette);
+  return data;
+}
 
-  TNewPair pair(options.dataPath, indexPath, true);
-  pair.Append(data.constData(), data.size());
-  std::vector<int32_t> entries;
+// Writes the records of the folder's pictures through out; returns their entries.
+std::vector<int64_t> WritePictures(TStretchWriter& out, const TCreateOptions& options,
+                                   const QStringList& names, const QString& folder,
+                                   const TColorTable& colors, TOperationDelegate* delegate) {
+  std::vector<int64_t> entries;
   entries.reserve(size_t(names.size()));
   TPictureLoader loader;
   TDIB work;
   const int total = int(names.size());
   for (int i = 0; i < total; ++i) {
-    if (progress) progress(i, total);
+    Step(delegate, i, total);
     const QString path = folder + names[i];
     const TPicture& picture = loader.Load(path);
-    TPlacement xy;
-    if (options.placement) {
-      xy = *options.placement;
-    } else {
-      const QString placementPath = PlacementPathFor(path);
-      if (FileExists(placementPath)) {
-        xy = ReadPlacementFile(placementPath);
-      } else {
-        const QPoint offset = PictureOffset(picture);
-        xy = {offset.x(), offset.y()};
-      }
-    }
+    const TPlacement xy = PlacementOf(options, path, picture);
     const TLibraryRecord record =
         ToLibraryRecord(work, colors, picture, int16_t(xy.x), int16_t(xy.y));
     uint8_t header[jov::RecordHeaderSize(0)];
     jov::EncodeRecordHeader(header, 0, record.width, record.height, record.x, record.y);
-    const int64_t at = pair.Size();
-    CheckDataSize(at + int64_t(sizeof header) + int64_t(record.width) * record.height);
-    entries.push_back(int32_t(at));
-    pair.Append(header, sizeof header);
-    pair.Append(record.pixels, int64_t(record.width) * record.height);
+    entries.push_back(out.Position());
+    out.PutRecord(header, sizeof header, record.pixels, int64_t(record.width) * record.height);
   }
-  uint8_t count[4];
-  PutI32(count, total);
-  pair.Patch(jov::kCountOffset, count, 4);
-  WriteIndex(pair, indexHeader, entries);
-  pair.Commit();
-  if (progress) progress(total, total);
-  return total;
+  out.Flush();
+  return entries;
 }
 
-int64_t CompactLibrary(TJOV& jov, const TCreateProgress& progress) {
-  if (!jov.IsOpen()) throw EJovError(std::string("No library is open."));
-  if (jov.FileType == 2)
-    throw EJovError(std::string("Libraries of run-coded 16-bit images are read only."));
+}  // namespace
+
+int CreateLibrary(const TCreateOptions& options, TOperationDelegate* delegate) {
+  const QString folder = WithTrailingSeparator(options.folder);
+  const TLibraryPaths paths = TLibraryPaths::ForNew(options.dataPath);
+  if (QFileInfo(paths.Index()).absoluteFilePath() == QFileInfo(paths.Data()).absoluteFilePath())
+    throw EJovError(
+        QStringLiteral("\"%1\" would be its own index file; choose a name ending in .jov.")
+            .arg(options.dataPath));
+  for (const QString& path : {paths.Data(), paths.Index()})
+    if (QFileInfo(path).isDir()) throw EJovError(QStringLiteral("\"%1\" is a folder.").arg(path));
+  const QStringList names = ListBitmapFiles(folder, options.format);
+  const QByteArray front = NewDataFront(options, names, folder);
+  const QByteArray indexHeader = ReadTemplate(QStringLiteral("JOX"), kIndexTemplateSize);
+  TColorTable colors;
+  std::memcpy(colors.data(), front.constData() + jov::PaletteOffset(0), colors.size());
+
+  // An existing library there is replaced whole, under its writer's lock.
+  TLibraryFiles files;
+  OpenLibraryFiles(files, paths.Data());
+  files.paths = paths;
+  {
+    TJovTransaction t(files, TChangeKind::Rewrite, delegate);
+    t.Begin();
+    TStretchWriter out(t, 0);
+    out.Put(front.constData(), front.size());
+    const std::vector<int64_t> entries =
+        WritePictures(out, options, names, folder, colors, delegate);
+    WriteIndex(t, indexHeader, 0, entries);
+    t.Commit();
+  }
+  CloseLibraryFiles(files);
+  Step(delegate, names.size(), names.size());
+  return int(names.size());
+}
+
+namespace {
+
+// Writes the records of every image of jov packed in index order through out, a record
+// shared by several entries once; returns the entries.
+std::vector<int64_t> PackRecords(TStretchWriter& out, TJovTransaction& t, const TJOV& jov,
+                                 TOperationDelegate* delegate) {
+  const int64_t oldSize = t.OldSize(TLibFile::Data);
+  const int64_t front = jov::FirstRecordOffset(int(jov.FileType()));
+  const int64_t headerSize = jov::RecordHeaderSize(jov.OffSet());
+  const int count = jov.ImageCount();
+  std::vector<int64_t> entries(static_cast<size_t>(count));
+  // While entries only grow (as writers leave them) no record can come again, and none
+  // is looked up.
+  std::unordered_map<int64_t, int64_t> moved;
+  int64_t highest = -1;
+  for (int i = 0; i < count; ++i) {
+    Step(delegate, i, count);
+    const std::optional<int32_t> entry = jov.EntryOf(i);
+    if (!entry) throw RecordRefusal(i, QStringLiteral("the index holds no entry for it."));
+    const int64_t at = *entry;
+    if (at <= highest && moved.empty()) {
+      // The first entry out of order: the records so far are needed for look-ups.
+      for (int k = 0; k < i; ++k) moved.emplace(*jov.EntryOf(k), entries[size_t(k)]);
+    }
+    if (auto it = moved.find(at); it != moved.end()) {
+      entries[size_t(i)] = it->second;
+      continue;
+    }
+    if (at < front || at + headerSize > oldSize)
+      throw RecordRefusal(i, QStringLiteral("its entry %1 is outside the data file.").arg(at));
+    const uint8_t* record = out.PeekOld(at, headerSize);
+    const int w = GetI16(record), h = GetI16(record + 2);
+    const int64_t length = headerSize + int64_t(std::max(w, 0)) * std::max(h, 0);
+    if (w < 0 || h < 0 || at + length > oldSize)
+      throw RecordRefusal(i, QStringLiteral("its record runs past the end of the data file."));
+    entries[size_t(i)] = out.Position();
+    if (!moved.empty()) moved.emplace(at, out.Position());
+    highest = std::max(highest, at);
+    out.PutOld(at, length);
+  }
+  out.Flush();
+  return entries;
+}
+
+}  // namespace
+
+int64_t CompactLibrary(TJOV& jov, TOperationDelegate* delegate) {
+  CheckWritable(jov);
   int64_t freed = 0;
   try {
-    jov.Change([&](TJovTransaction& t) {
-      TFile& oldData = t.File(TLibFile::Data);
-      TFile& oldIndex = t.File(TLibFile::Index);
-      const int64_t oldSize = t.OldSize(TLibFile::Data), oldIndexSize = t.OldSize(TLibFile::Index);
-      const int offSet = jov.OffSet;
-      const int64_t front = jov::kFirstRecord + offSet;
-      const int64_t headerSize = jov::RecordHeaderSize(offSet);
-      const int count = jov.ImageCount;
-      auto refuse = [&](int i, const QString& what) {
-        return EJovError(
-            QStringLiteral("Image %1 cannot be moved: %2 Nothing was changed.").arg(i).arg(what));
-      };
-
-      TNewPair pair(jov.FileName, jov.IndexFileName(), false);
-      TByteBuffer buffer;
-      uint8_t* window = buffer.Reserve(TJovTransaction::kChunk);
-      auto copy = [&](int64_t from, int64_t length) {
-        for (int64_t done = 0; done < length;) {
-          const int64_t n = std::min(TJovTransaction::kChunk, length - done);
-          oldData.ReadExactAt(from + done, window, n);
-          pair.Append(window, n);
-          done += n;
-        }
-      };
-      copy(0, front);
-      uint8_t countBytes[4];
-      PutI32(countBytes, count);
-      pair.Patch(jov::kCountOffset, countBytes, 4);
-
-      // Records are read a window of the old file at a time and written out of it in one
-      // gathered write; a record larger than the window is copied on its own.  A record
-      // that cannot be told ends the run before the switch, so nothing changes.
-      constexpr int kMaxParts = 1024;
-      std::vector<int32_t> entries(static_cast<size_t>(count));
-      // Records shared by several entries are written once.  While entries only grow (as
-      // writers leave them) no record can come again, and none is looked up.
-      std::unordered_map<int64_t, int32_t> moved;
-      int64_t highest = -1;
-      std::vector<TFile::Part> parts;
-      parts.reserve(kMaxParts);
-      int64_t windowStart = 0, windowEnd = 0;
-      auto writeParts = [&] {
-        pair.AppendParts(parts.data(), int(parts.size()));
-        parts.clear();
-      };
-      auto slide = [&](int64_t at) {
-        writeParts();
-        windowStart = at;
-        windowEnd = at + std::min(TJovTransaction::kChunk, oldSize - at);
-        oldData.ReadExactAt(at, window, windowEnd - windowStart);
-      };
-      int64_t newAt = pair.Size();
-      for (int i = 0; i < count; ++i) {
-        if (progress) progress(i, count);
-        const std::optional<int32_t> entry = jov.EntryOf(i);
-        if (!entry) throw refuse(i, QStringLiteral("the index holds no entry for it."));
-        const int64_t at = *entry;
-        if (at <= highest && moved.empty()) {
-          // The first entry out of order: the records so far are needed for look-ups.
-          for (int k = 0; k < i; ++k) moved.emplace(*jov.EntryOf(k), entries[size_t(k)]);
-        }
-        if (auto it = moved.find(at); it != moved.end()) {
-          entries[size_t(i)] = it->second;
-          continue;
-        }
-        if (at < front || at + headerSize > oldSize)
-          throw refuse(i, QStringLiteral("its entry %1 is outside the data file.").arg(at));
-        if (at < windowStart || at + headerSize > windowEnd) slide(at);
-        const uint8_t* record = window + (at - windowStart);
-        const int w = GetI16(record), h = GetI16(record + 2);
-        const int64_t length = headerSize + int64_t(std::max(w, 0)) * std::max(h, 0);
-        if (w < 0 || h < 0 || at + length > oldSize)
-          throw refuse(i, QStringLiteral("its record runs past the end of the data file."));
-        CheckDataSize(newAt + length);
-        entries[size_t(i)] = int32_t(newAt);
-        if (!moved.empty()) moved.emplace(at, int32_t(newAt));
-        highest = std::max(highest, at);
-        newAt += length;
-        if (at + length > windowEnd) {
-          if (length > TJovTransaction::kChunk) {
-            writeParts();
-            copy(at, length);
-            windowStart = windowEnd = 0;
-            continue;
-          }
-          slide(at);
-        }
-        parts.push_back({window + (at - windowStart), length});
-        if (int(parts.size()) == kMaxParts) writeParts();
-      }
-      writeParts();
-
-      QByteArray indexHeader(int(jov::kIndexHeaderSize + offSet), '\0');
-      oldIndex.ReadExactAt(0, indexHeader.data(), indexHeader.size());
-      WriteIndex(pair, indexHeader, entries);
-      const int64_t newSize = pair.Size();
-      const int64_t newIndexSize = indexHeader.size() + int64_t(count) * 4;
-      pair.Commit();
-      freed = oldSize + oldIndexSize - newSize - newIndexSize;
-      if (progress) progress(count, count);
-    });
+    jov.Change(
+        [&](TJovTransaction& t) {
+          const int offSet = jov.OffSet();
+          t.Begin();
+          TStretchWriter out(t, 0);
+          out.PutOld(0, jov::FirstRecordOffset(int(jov.FileType())));
+          const std::vector<int64_t> entries = PackRecords(out, t, jov, delegate);
+          const int64_t newSize = out.Flush();
+          uint8_t count[4];
+          PutI32(count, jov.ImageCount());
+          t.Write(TLibFile::Data, jov::kCountOffset, count, 4);
+          QByteArray indexHeader(int(jov::kIndexHeaderSize + offSet), '\0');
+          t.File(TLibFile::Index).ReadExactAt(0, indexHeader.data(), indexHeader.size());
+          WriteIndex(t, indexHeader, offSet, entries);
+          t.Commit();
+          freed = t.OldSize(TLibFile::Data) + t.OldSize(TLibFile::Index) - newSize -
+                  (indexHeader.size() + int64_t(entries.size()) * 4);
+          Step(delegate, jov.ImageCount(), jov.ImageCount());
+        },
+        TChangeKind::Rewrite, delegate);
   } catch (...) {
     // Whatever happened, the object describes the files as they now are.
-    jov.Close();
     try {
-      jov.Open();
+      jov.Open(jov.FileName());
     } catch (...) {
     }
     throw;
   }
-  jov.Close();
-  jov.Open();
+  jov.Open(jov.FileName());
   return freed;
 }

@@ -123,7 +123,9 @@ constexpr int kPngQuality = 100;
 int RecordWidth8(TJOV& jov, int index) {
   const std::optional<int32_t> entry = jov.EntryOf(index);
   uint8_t width[2];
-  if (jov.FileType == 2 || !entry || jov.DataStream->ReadAt(*entry, width, 2) != 2) return 0;
+  if (jov.FileType() == TFileType::RunCoded || !entry ||
+      jov.DataStream()->ReadAt(*entry, width, 2) != 2)
+    return 0;
   return GetI16(width);
 }
 
@@ -131,10 +133,11 @@ QImage PngPicture(TJOV& jov, int index) {
   const QImage* shown = jov.ImageAt(index);
   const bool empty = shown == nullptr || shown->isNull();
   QImage picture;
-  if (jov.FileType != 2 && (empty || shown->format() == QImage::Format_Indexed8)) {
+  if (jov.FileType() != TFileType::RunCoded &&
+      (empty || shown->format() == QImage::Format_Indexed8)) {
     QList<QRgb> table(256);
     for (int i = 0; i < 256; ++i) {
-      const uint8_t* entry = &jov.Palette[size_t(i) * 4];  // blue, green, red, 0
+      const uint8_t* entry = &jov.Palette()[size_t(i) * 4];  // blue, green, red, 0
       const QRgb colour = qRgb(entry[2], entry[1], entry[0]);
       table[i] = colour == qRgb(0, 0, 0) ? qRgba(0, 0, 0, 0) : colour;
     }
@@ -163,7 +166,7 @@ QImage PngPicture(TJOV& jov, int index) {
   // file has the record's own width, so that it comes back as the same record.
   if (const int width = RecordWidth8(jov, index); !empty && width > 0 && width < picture.width())
     picture = picture.copy(0, 0, width, picture.height());
-  picture.setOffset(QPoint(jov.px, jov.py));
+  picture.setOffset(QPoint(jov.px(), jov.py()));
   return picture;
 }
 
@@ -195,16 +198,16 @@ void ExportImage(TJOV& jov, int index, const QString& path, TPictureFileFormat f
   if (const uint8_t* rows = jov.StoredRows8(index)) {
     // An 8-bit record stores its rows as a bitmap file does: when its width needs no
     // padding, the stored rows go out as they are.
-    header = ExportHeader(jov.Width, jov.Height, false, jov.Palette);
-    parts.push_back({const_cast<uint8_t*>(rows), int64_t(jov.Width) * jov.Height});
+    header = ExportHeader(jov.Width(), jov.Height(), false, jov.Palette());
+    parts.push_back({const_cast<uint8_t*>(rows), int64_t(jov.Width()) * jov.Height()});
   } else {
     const QImage* picture = jov.ImageAt(index);
     const bool empty = picture == nullptr || picture->isNull();
-    const bool sixteenBit =
-        jov.FileType == 2 || (!empty && picture->format() == QImage::Format_RGB16);
+    const bool sixteenBit = jov.FileType() == TFileType::RunCoded ||
+                            (!empty && picture->format() == QImage::Format_RGB16);
     const int w = empty ? 0 : picture->width(), h = empty ? 0 : picture->height();
     // An image the library shows as empty is written as a 0 x 0 bitmap of its depth.
-    header = ExportHeader(w, h, sixteenBit, jov.Palette);
+    header = ExportHeader(w, h, sixteenBit, jov.Palette());
     // The rows go out straight from the picture; the padding at the end of a row is
     // written as zeros.
     const int64_t used = int64_t(w) * (sixteenBit ? 2 : 1);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common/errors.h"
+#include "common/operation.h"
 #include "editing/exchange.h"
 #include "library/myjov.h"
 
@@ -24,16 +25,17 @@ void EnsurePlacementsFolder(const QString& folder) {
 }
 
 void ExportSequence(TJOV& jov, const QString& folder, const TExportRange& range,
-                    const TExportProgress& progress, TPictureFileFormat format) {
+                    TOperationDelegate* delegate, TPictureFileFormat format) {
   if (range.start > range.end + 1) return;
   const QString f = WithTrailingSeparator(folder);
   EnsurePlacementsFolder(f);
   const QString placements = f + QLatin1String(kPlacementsFolder) + QLatin1Char('/');
   const int total = range.end - range.start + 1;
   for (int i = range.start; i <= range.end; ++i) {
-    if (progress) progress(i - range.start, total);
+    Step(delegate, i - range.start, total);
     // The picture first, then its placement file with the px and py the fetch just set.
     ExportImage(jov, i, f + ExchangeBitmapName(i, format), format);
-    WritePlacementFile(placements + PlacementFileName(i), jov.px, jov.py);
+    WritePlacementFile(placements + PlacementFileName(i), jov.px(), jov.py());
   }
+  Step(delegate, total, total);
 }

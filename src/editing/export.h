@@ -3,11 +3,11 @@
 // Writing a range of images of a library as an exchange folder.
 
 #include <QString>
-#include <functional>
 
 #include "editing/exchange.h"
 
 class TJOV;
+class TOperationDelegate;
 
 struct TExportRange {
   int start = 0;
@@ -18,18 +18,14 @@ struct TExportRange {
 // image count becomes the last image.  Nothing else is checked.
 TExportRange ClampExportRange(int start, int end, int imageCount);
 
-// Called with the number of images written so far before each image; it may pump
-// window messages.
-using TExportProgress = std::function<void(int done, int total)>;
-
 // Writes images range.start to range.end (already clamped) into folder: each picture
 // file (a bitmap, or a PNG file), then its placement file in folder/Placements, which is created
 // when missing (one level: folder itself must exist).  An empty range (start = end + 1) writes only
 // the sub-folder.  A range whose start is more than one above its end is a mistake of the caller's
-// and writes nothing at all.  Throws on the first file-system failure; what was written before
-// stays.
+// and writes nothing at all.  Throws on the first file-system failure, or ECancelled when the
+// delegate (counting images) asks to stop; what was written before stays.
 void ExportSequence(TJOV& jov, const QString& folder, const TExportRange& range,
-                    const TExportProgress& progress = nullptr,
+                    TOperationDelegate* delegate = nullptr,
                     TPictureFileFormat format = TPictureFileFormat::Bmp);
 
 // Creates folder/Placements when it does not exist; throws EFCreateError when it cannot.

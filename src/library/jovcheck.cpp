@@ -24,23 +24,26 @@ struct Span {
 class Checker {
  public:
   explicit Checker(TJOV& jov)
-      : jov_(jov), data_(*jov.DataStream), dataSize_(data_.Size()), wide_(jov.FileType == 2) {}
+      : jov_(jov),
+        data_(*jov.DataStream()),
+        dataSize_(data_.Size()),
+        wide_(jov.FileType() == TFileType::RunCoded) {}
 
   std::vector<TProblem> Run() {
     // The header (and for the 8-bit variants the palette) the records follow.
-    const int64_t headed = wide_ ? kHeader16DataSize : jov::kFirstRecord + jov_.OffSet;
+    const int64_t headed = wide_ ? kHeader16DataSize : jov::kFirstRecord + jov_.OffSet();
     if (dataSize_ < headed)
       Add(-1, QStringLiteral("the data file is %1 bytes, shorter than its header (%2 bytes)")
                   .arg(dataSize_)
                   .arg(headed));
     CheckIndexFile();
-    for (int i = 0; i < jov_.ImageCount; ++i) {
+    for (int i = 0; i < jov_.ImageCount(); ++i) {
       const std::optional<int32_t> entry = jov_.EntryOf(i);
       if (!entry) {
-        Add(i, jov_.ImageCount - i == 1 ? QStringLiteral("image %1 has no index entry").arg(i)
-                                        : QStringLiteral("images %1 to %2 have no index entry")
-                                              .arg(i)
-                                              .arg(jov_.ImageCount - 1));
+        Add(i, jov_.ImageCount() - i == 1 ? QStringLiteral("image %1 has no index entry").arg(i)
+                                          : QStringLiteral("images %1 to %2 have no index entry")
+                                                .arg(i)
+                                                .arg(jov_.ImageCount() - 1));
         break;
       }
       CheckRecord(i, *entry);
@@ -65,7 +68,7 @@ class Checker {
     const std::unique_ptr<TFile> index = TFile::Open(path, TFile::Mode::Read);
     const int64_t size = index->Size();
     const int64_t headerSize =
-        wide_ ? jov::kIndexHeader16Size : jov::IndexEntryOffset(jov_.OffSet, 0);
+        wide_ ? jov::kIndexHeader16Size : jov::IndexEntryOffset(jov_.OffSet(), 0);
     const int64_t countAt = wide_ ? jov::kIndexHeader16Size - 4 : jov::kCountOffset;
     if (size < countAt + 4) {
       Add(-1, QStringLiteral("the index file is %1 bytes, too short for its count").arg(size));
@@ -98,7 +101,7 @@ class Checker {
   void CheckRecord(int i, int64_t entry) {
     // A FileType 2 entry of 0 or below is an empty image.
     if (wide_ && entry <= 0) return;
-    const int64_t first = wide_ ? kHeader16DataSize : jov::kFirstRecord + jov_.OffSet;
+    const int64_t first = wide_ ? kHeader16DataSize : jov::kFirstRecord + jov_.OffSet();
     if (entry < first) {
       AddImage(i, wide_ ? QStringLiteral("entry %1 lies in the data file's %2-byte header")
                               .arg(entry)
@@ -114,7 +117,8 @@ class Checker {
                       .arg(dataSize_));
       return;
     }
-    const int64_t headerSize = wide_ ? jov::kImageHeader16Size : jov::RecordHeaderSize(jov_.OffSet);
+    const int64_t headerSize =
+        wide_ ? jov::kImageHeader16Size : jov::RecordHeaderSize(jov_.OffSet());
     if (entry + headerSize > dataSize_) {
       AddImage(i, QStringLiteral("the record header at %1 runs past the end of the data file "
                                  "(%2 bytes)")

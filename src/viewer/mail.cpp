@@ -38,6 +38,7 @@
 #include "viewer/collapsepanel.h"
 #include "viewer/ffpbox.h"
 #include "viewer/inputdialog.h"
+#include "viewer/jovdraw.h"
 
 namespace {
 
@@ -302,7 +303,7 @@ void TFormMain::ConnectHandlers() {
     if (BtnJump->isEnabled()) JumpTo(0);
   });
   key(QKeySequence(Qt::Key_End), [this] {
-    if (BtnJump->isEnabled()) JumpTo(jov_->ImageCount - 1);
+    if (BtnJump->isEnabled()) JumpTo(jov_->ImageCount() - 1);
   });
 }
 
@@ -369,11 +370,10 @@ void TFormMain::OpenLibrary(const QString& path) {
   const QString name = EditFileName->text();
   if (!FileExists(name)) return;
   if (jov_->IsOpen()) jov_->Close();
-  jov_->FileName = name;
   paintErrorShown_ = false;
   TOpenResult result;
   try {
-    result = jov_->Open();
+    result = jov_->Open(name);
   } catch (...) {
     // The library is closed: the views must not keep showing its images.
     PaintBox1->update();
@@ -435,8 +435,8 @@ QSize TFormMain::ComputePreviewGeometry(int w, int h) {
     if (w < W && h < H) {
       zoom_ = 1.0;
       if (applyXY) {
-        originX_ = W / 2 + jov_->px;
-        originY_ = H / 2 + jov_->py;
+        originX_ = W / 2 + jov_->px();
+        originY_ = H / 2 + jov_->py();
       } else {
         originX_ = (W - w) / 2;
         originY_ = (H - h) / 2;
@@ -461,8 +461,8 @@ QSize TFormMain::ComputePreviewGeometry(int w, int h) {
     originX_ = 1;
     originY_ = 1;
   } else if (applyXY) {
-    originX_ = W / 2 + jov_->px;
-    originY_ = H / 2 + jov_->py;
+    originX_ = W / 2 + jov_->px();
+    originY_ = H / 2 + jov_->py();
   } else {
     originX_ = (W - zw) / 2;
     originY_ = (H - zh) / 2;
@@ -480,15 +480,15 @@ void TFormMain::FillInfo(int v) {
   currentIndex_ = v;
   transparent_ = checkboxTransparent->isChecked();
   jov_->ImageAt(v);
-  int w = jov_->Width, h = jov_->Height;
+  int w = jov_->Width(), h = jov_->Height();
 
   // Blank images are skipped forwards, never past the last image.
   if (CheckBoxjump->isChecked()) {
-    while ((w <= 1 || h <= 1) && currentIndex_ < jov_->ImageCount - 1) {
+    while ((w <= 1 || h <= 1) && currentIndex_ < jov_->ImageCount() - 1) {
       ++currentIndex_;
       jov_->ImageAt(currentIndex_);
-      w = jov_->Width;
-      h = jov_->Height;
+      w = jov_->Width();
+      h = jov_->Height();
     }
   }
 
@@ -496,11 +496,11 @@ void TFormMain::FillInfo(int v) {
 
   // The index label and the Previous/Next states follow the requested index, the rest
   // the image shown.
-  LabelX->setText(QString::number(jov_->px));
-  LabelY->setText(QString::number(jov_->py));
+  LabelX->setText(QString::number(jov_->px()));
+  LabelY->setText(QString::number(jov_->py()));
   LabelSize->setText(QStringLiteral("%1*%2").arg(shown.width()).arg(shown.height()));
-  LabelIndex->setText(QStringLiteral("%1/%2").arg(v).arg(jov_->ImageCount - 1));
-  const QString label = TypeLabel(jov_->FileType, jov_->OffSet);
+  LabelIndex->setText(QStringLiteral("%1/%2").arg(v).arg(jov_->ImageCount() - 1));
+  const QString label = TypeLabel(int(jov_->FileType()), jov_->OffSet());
   if (!label.isEmpty()) Labeltype->setText(label);
 
   PaintBox1->repaint();
@@ -509,9 +509,9 @@ void TFormMain::FillInfo(int v) {
        {btnup, btndown, BtnJump, BtnAutoPlay, btnstop, BtnOut, btnallOut, btnCreate})
     b->setEnabled(true);
   // Run-coded libraries are viewed and exported, never changed.
-  SetEditButtons(jov_->FileType != 2);
+  SetEditButtons(jov_->FileType() != TFileType::RunCoded);
 
-  if (v == jov_->ImageCount - 1) {
+  if (v == jov_->ImageCount() - 1) {
     btndown->setEnabled(false);
     btnup->setEnabled(true);
   }
@@ -537,12 +537,12 @@ void TFormMain::btndownClick() {
   if (!jov_->IsOpen()) return;
   int index = currentIndex_ + 1;
   // Capped at ImageCount, one past the last image: that shows the 1 x 1 placeholder.
-  if (index > jov_->ImageCount) index = jov_->ImageCount;
+  if (index > jov_->ImageCount()) index = jov_->ImageCount();
   FillInfo(index);
 }
 
 void TFormMain::JumpTo(int index) {
-  if (index >= 0 && index < jov_->ImageCount) FillInfo(index);
+  if (index >= 0 && index < jov_->ImageCount()) FillInfo(index);
 }
 
 void TFormMain::BtnJumpClick() {
@@ -560,7 +560,7 @@ void TFormMain::BtnAutoPlayClick() {
   // Index, count and stop flag are read afresh on every pass: a jump, an option or a
   // newly opened library takes effect at once, and a Play pressed during play runs a
   // nested loop that Stop ends together with this one.
-  while (currentIndex_ < jov_->ImageCount - 1 && !stopRequested_ && jov_->IsOpen()) {
+  while (currentIndex_ < jov_->ImageCount() - 1 && !stopRequested_ && jov_->IsOpen()) {
     ++currentIndex_;
     FillInfo(currentIndex_);
     QCoreApplication::processEvents();
@@ -662,7 +662,7 @@ void TFormMain::btnCreateClick() {
 
 void TFormMain::btnallinputClick() {
   if (!jov_->IsOpen()) return;
-  Formadd->EditEnd->setText(QString::number(jov_->ImageCount - 1));
+  Formadd->EditEnd->setText(QString::number(jov_->ImageCount() - 1));
   Formadd->EditPicPath->setText(QString());
   Formadd->Execute();
 }
@@ -671,18 +671,18 @@ void TFormMain::btnallOutClick() {
   if (!jov_->IsOpen()) return;
   Formout->EditPicPath->setText(QString());
   Formout->editBegin->setText(QStringLiteral("0"));
-  Formout->EditEnd->setText(QString::number(jov_->ImageCount - 1));
+  Formout->EditEnd->setText(QString::number(jov_->ImageCount() - 1));
   Formout->Execute();
 }
 
 void TFormMain::SetGridRowCount() {
-  DrawGrid1->SetRowCount(jov_->ImageCount / TDrawGrid::kColCount + 1);
+  DrawGrid1->SetRowCount(jov_->ImageCount() / TDrawGrid::kColCount + 1);
 }
 
 void TFormMain::ShowLibraryChanged() {
   if (!jov_->IsOpen()) return;
   SetGridRowCount();
-  FillInfo(std::max(0, std::min(currentIndex_, jov_->ImageCount - 1)));
+  FillInfo(std::max(0, std::min(currentIndex_, jov_->ImageCount() - 1)));
   DrawGrid1->viewport()->update();
 }
 
@@ -706,7 +706,7 @@ void TFormMain::ReportPaintError() {
 void TFormMain::PaintBox1Paint(TFlickerFreePaintBox* sender, QPainter& canvas) {
   try {
     if (jov_->IsOpen())
-      jov_->DrawZoomed(canvas, originX_, originY_, currentIndex_, zoom_, transparent_);
+      DrawZoomed(*jov_, canvas, originX_, originY_, currentIndex_, zoom_, transparent_);
   } catch (...) {
     ReportPaintError();
   }
@@ -725,9 +725,9 @@ void TFormMain::PaintBox1Paint(TFlickerFreePaintBox* sender, QPainter& canvas) {
 void TFormMain::DrawGrid1DrawCell(int col, int row, const QRect& rect, TGridDrawState,
                                   QPainter& canvas) {
   const int index = row * TDrawGrid::kColCount + col;
-  if (!jov_->IsOpen() || index >= jov_->ImageCount) return;
+  if (!jov_->IsOpen() || index >= jov_->ImageCount()) return;
   try {
-    jov_->DrawThumbnail(canvas, rect, index);
+    DrawThumbnail(*jov_, canvas, rect, index);
   } catch (...) {
     ReportPaintError();
   }
@@ -753,6 +753,6 @@ void TFormMain::SyncFromGrid() {
   gridSyncPending_ = false;
   if (!jov_->IsOpen()) return;
   // Of the marked cells that hold an image, the last in painting order becomes current.
-  const int target = DrawGrid1->LastMarkedCellBelow(jov_->ImageCount);
+  const int target = DrawGrid1->LastMarkedCellBelow(jov_->ImageCount());
   if (target >= 0) FillInfo(target);
 }

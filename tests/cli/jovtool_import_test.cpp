@@ -76,8 +76,7 @@ TEST_F(JovtoolImport, EveryModeGivesTheFilesOfTheBatchRun) {
     SCOPED_TRACE(args.join(' ').toStdString());
     Restore();
     TJOV jov;
-    jov.FileName = lib;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
     run(jov);
     jov.Close();
     const QByteArray expected = Files();
@@ -94,10 +93,9 @@ TEST_F(JovtoolImport, EveryModeGivesTheFilesOfTheBatchRun) {
   EXPECT_EQ(
       Jovtool({"import", lib, "--placements", "0", "1", "--placement", "-3,7", "--quiet"}).code, 0);
   TJOV jov;
-  jov.FileName = lib;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
   jov.ImageAt(1);
-  EXPECT_EQ(QList<int>({jov.px, jov.py}), QList<int>({-3, 7}));
+  EXPECT_EQ(QList<int>({jov.px(), jov.py()}), QList<int>({-3, 7}));
 }
 
 TEST_F(JovtoolImport, WrongCommandLinesAndFailedChecksChangeNothing) {

@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "library/jovcheck.h"
-#include "library/jovjournal.h"
-#include "library/jovnewpair.h"
 #include "library/myjov.h"
+#include "library/pairswitch.h"
+#include "library/transaction.h"
 #include "support/libbuilder.h"
 
 namespace {
@@ -113,7 +113,9 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
     WriteFileBytes(lib, baseData);
     WriteFileBytes(index, baseIndex);
     for (const QString& leftover :
-         {JournalPathOf(lib), SwitchPathOf(lib), NewPairPathOf(lib), NewPairPathOf(index)})
+         {TLibraryPaths::Of(lib).Journal(), TLibraryPaths::Of(lib).Switch(),
+          TLibraryPaths::Of(lib).NewFile(TLibFile::Data),
+          TLibraryPaths::Of(lib).NewFile(TLibFile::Index)})
       QFile::remove(leftover);
   };
   for (Edit& e : edits) {
@@ -141,12 +143,13 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
     ::kill(pid, SIGKILL);
     Wait(pid);
     // A change in place leaves its journal; one through a new pair its new files.
-    if (JournalIsHot(lib)) ++journalled;
-    if (QFile::exists(NewPairPathOf(lib)) || QFile::exists(SwitchPathOf(lib))) ++rewriting;
+    if (JournalIsHot(TLibraryPaths::Of(lib))) ++journalled;
+    if (QFile::exists(TLibraryPaths::Of(lib).NewFile(TLibFile::Data)) ||
+        QFile::exists(TLibraryPaths::Of(lib).Switch()))
+      ++rewriting;
 
     TJOV jov;
-    jov.FileName = lib;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
     const std::vector<TProblem> problems = CheckLibrary(jov);
     EXPECT_TRUE(problems.empty()) << problems.front().problem.toStdString();
     jov.Close();

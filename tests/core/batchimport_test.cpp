@@ -13,9 +13,9 @@
 #include "common/errors.h"
 #include "editing/exchange.h"
 #include "editing/pictureloader.h"
-#include "library/jovjournal.h"
 #include "library/myjov.h"
 #include "library/tolibrary.h"
+#include "library/transaction.h"
 #include "support/bmpbuilder.h"
 #include "support/crashloop.h"
 #include "support/libbuilder.h"
@@ -122,10 +122,7 @@ class BatchImportTest : public ::testing::TestWithParam<int> {
     if (placement) File("Placements/" + QFileInfo(name).completeBaseName() + ".txt", placement);
     return p.record;
   }
-  void Open(TJOV& jov) {
-    jov.FileName = dataPath;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
-  }
+  void Open(TJOV& jov) { ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened); }
   void ExpectFiles(const std::vector<Rec>& recs, const QByteArray& stale = {}) {
     LibraryBuilder b = Build(GetParam(), recs);
     b.AddBytes(stale);
@@ -134,19 +131,18 @@ class BatchImportTest : public ::testing::TestWithParam<int> {
     if (oldData.size() > data.size()) data += oldData.mid(data.size());
     EXPECT_EQ(ReadBytes(dataPath), data);
     EXPECT_EQ(ReadBytes(indexPath), b.Index());
-    EXPECT_FALSE(JournalIsHot(dataPath));
+    EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(dataPath)));
   }
   void ExpectUnchanged() {
     EXPECT_EQ(ReadBytes(dataPath), oldData);
     EXPECT_EQ(ReadBytes(indexPath), oldIndex);
-    EXPECT_FALSE(JournalIsHot(dataPath));
+    EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(dataPath)));
   }
   static void ExpectDescribes(TJOV& jov) {
     TJOV fresh;
-    fresh.FileName = jov.FileName;
-    ASSERT_EQ(fresh.Open(), TOpenResult::Opened);
-    EXPECT_EQ(jov.ImageCount, fresh.ImageCount);
-    EXPECT_EQ(jov.IndexEntries, fresh.IndexEntries);
+    ASSERT_EQ(fresh.Open(jov.FileName()), TOpenResult::Opened);
+    EXPECT_EQ(jov.ImageCount(), fresh.ImageCount());
+    EXPECT_EQ(jov.IndexEntries(), fresh.IndexEntries());
   }
 };
 
@@ -209,7 +205,7 @@ TEST_P(BatchImportTest, AddBehindAShortIndex) {
   TJOV jov;
   Open(jov);
   ImportAdd(jov, folder, ListBitmapFiles(folder), {});
-  EXPECT_EQ(jov.ImageCount, 4);
+  EXPECT_EQ(jov.ImageCount(), 4);
   EXPECT_EQ(jov.EntryOf(3), third + 8 + 4 * GetParam() + 4);
 }
 
@@ -365,8 +361,8 @@ TEST_P(BatchImportTest, XyFromFolderOrTypedPair) {
 
   ImportPlacements(jov, QString(), {true, ParsePlacementText("12")}, 0, 0);
   jov.ImageAt(0);
-  EXPECT_EQ(jov.px, 0);
-  EXPECT_EQ(jov.py, 12);
+  EXPECT_EQ(jov.px(), 0);
+  EXPECT_EQ(jov.py(), 12);
 }
 
 TEST_P(BatchImportTest, AValidBitmapOurReaderRefusesIsReadByTheLoader) {

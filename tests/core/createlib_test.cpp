@@ -12,8 +12,8 @@
 #include "common/byteio.h"
 #include "common/errors.h"
 #include "editing/export.h"
-#include "library/jovnewpair.h"
 #include "library/myjov.h"
+#include "library/pairswitch.h"
 #include "support/bmpbuilder.h"
 #include "support/crashloop.h"
 #include "support/libbuilder.h"
@@ -111,10 +111,9 @@ TEST_F(CreateTest, AnEmptyFolderGivesTheTwoTemplates) {
   EXPECT_EQ(ReadBytes(index), joxT);
   EXPECT_TRUE(Leftovers().isEmpty());
   TJOV jov;
-  jov.FileName = lib;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
-  EXPECT_EQ(jov.FileType, 0);
-  EXPECT_EQ(jov.ImageCount, 0);
+  ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
+  EXPECT_EQ(int(jov.FileType()), 0);
+  EXPECT_EQ(jov.ImageCount(), 0);
 }
 
 TEST_F(CreateTest, BitmapsInNameOrderWithoutRegardToCase) {
@@ -148,12 +147,11 @@ TEST_F(CreateTest, BitmapsInNameOrderWithoutRegardToCase) {
        {std::optional<TPlacement>{TPlacement{12, -3}}, std::optional<TPlacement>{}}) {
     Create(false, xy);
     TJOV jov;
-    jov.FileName = lib;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
     for (int i = 0; i < 2; ++i) {
       jov.ImageAt(i);
-      EXPECT_EQ(jov.px, xy ? 12 : 0);
-      EXPECT_EQ(jov.py, xy ? -3 : 0);
+      EXPECT_EQ(jov.px(), xy ? 12 : 0);
+      EXPECT_EQ(jov.py(), xy ? -3 : 0);
     }
   }
 }
@@ -173,8 +171,7 @@ TEST_F(CreateTest, ABitmapOurReaderRefusesIsReadByThePictureLoader) {
   EXPECT_EQ(Create(false), 1);
   EXPECT_TRUE(QFile::exists(dir.filePath("a.JOX")));
   TJOV jov;
-  jov.FileName = lib;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
   const QImage* image = jov.ImageAt(0);
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->pixel(0, 0), qRgb(0, 0, 0));
@@ -259,25 +256,23 @@ TEST_F(CreateTest, ExportedImagesComeBackAsTheyWere) {
                 Stored(images[i].w, images[i].h, uint8_t(20 * i + 1)));
   const QString src = source.Write(dir.path(), "source");
   TJOV jov;
-  jov.FileName = src;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(src), TOpenResult::Opened);
   ExportSequence(jov, folder, {0, int(std::size(images)) - 1});
   Create(true);
 
   TJOV back;
-  back.FileName = lib;
-  ASSERT_EQ(back.Open(), TOpenResult::Opened);
-  ASSERT_EQ(back.ImageCount, int(std::size(images)));
-  EXPECT_EQ(back.Palette, jov.Palette);
-  for (int i = 0; i < back.ImageCount; ++i) {
+  ASSERT_EQ(back.Open(lib), TOpenResult::Opened);
+  ASSERT_EQ(back.ImageCount(), int(std::size(images)));
+  EXPECT_EQ(back.Palette(), jov.Palette());
+  for (int i = 0; i < back.ImageCount(); ++i) {
     SCOPED_TRACE(i);
     if (images[i].h < 2) continue;  // too thin: the placeholder
     const uint8_t* rows = back.StoredRows8(i);
     ASSERT_NE(rows, nullptr);
-    EXPECT_EQ(back.Width, images[i].w);
-    EXPECT_EQ(back.Height, images[i].h);
-    EXPECT_EQ(back.px, images[i].px);
-    EXPECT_EQ(back.py, images[i].py);
+    EXPECT_EQ(back.Width(), images[i].w);
+    EXPECT_EQ(back.Height(), images[i].h);
+    EXPECT_EQ(back.px(), images[i].px);
+    EXPECT_EQ(back.py(), images[i].py);
     EXPECT_EQ(std::vector<uint8_t>(rows, rows + images[i].w * images[i].h),
               Stored(images[i].w, images[i].h, uint8_t(20 * i + 1)));
   }
@@ -308,15 +303,14 @@ TEST(Compact, PacksTheRecordsAndKeepsEverythingElse) {
     Gappy g(fileType);
     const QString lib = g.gappy.Write(dir.path(), "lib");
     TJOV jov;
-    jov.FileName = lib;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
     const int64_t oldSize = ReadBytes(lib).size() + ReadBytes(dir.filePath("lib.JOX")).size();
     const int64_t freed = CompactLibrary(jov);
     EXPECT_EQ(ReadBytes(lib), g.packed.Data());
     EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), g.packed.Index());
     EXPECT_EQ(freed, oldSize - g.packed.Data().size() - g.packed.Index().size());
-    EXPECT_EQ(jov.ImageCount, 4);
-    EXPECT_EQ(jov.FileType, fileType);
+    EXPECT_EQ(jov.ImageCount(), 4);
+    EXPECT_EQ(int(jov.FileType()), fileType);
     // Packed already: nothing more to free.
     EXPECT_EQ(CompactLibrary(jov), 0);
   }
@@ -334,8 +328,7 @@ TEST(Compact, ARecordSharedByTwoEntriesIsWrittenOnce) {
   packed.AddEntry(first);
   const QString lib = b.Write(dir.path(), "lib");
   TJOV jov;
-  jov.FileName = lib;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
   EXPECT_EQ(CompactLibrary(jov), 5);
   EXPECT_EQ(ReadBytes(lib), packed.Data());
   EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), packed.Index());
@@ -355,8 +348,7 @@ TEST(Compact, RefusesWhatItCannotRewrite) {
     const QString lib = b->Write(dir.path(), "lib");
     const QByteArray data = ReadBytes(lib), index = ReadBytes(dir.filePath("lib.JOX"));
     TJOV jov;
-    jov.FileName = lib;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
     EXPECT_THROW(CompactLibrary(jov), EJovError);
     EXPECT_EQ(ReadBytes(lib), data);
     EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), index);

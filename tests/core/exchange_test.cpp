@@ -1,3 +1,5 @@
+#include "editing/exchange.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -5,7 +7,7 @@
 #include <QTemporaryDir>
 
 #include "common/errors.h"
-#include "editing/exchange.h"
+#include "common/operation.h"
 #include "editing/export.h"
 #include "library/myjov.h"
 #include "support/libbuilder.h"
@@ -35,9 +37,14 @@ TEST(PlacementFile, ReadingSplitsAtCrLfOrEitherAndIgnoresErrorPositions) {
     QByteArray bytes;
     int x, y;
   } cases[] = {
-      {"-5\r\n0\r\n", -5, 0},     {"7\n8", 7, 8},         {"7\r8\r", 7, 8},
-      {"12abc\r\n $10\r\n", 12, 16}, {"\r\n3\r\n", 0, 3}, {"1\r\n\r\n", 1, 0},
-      {"65535\r\n-1\r\nextra\r\n", 65535, -1}, {"1\n\r2", 1, 0},
+      {"-5\r\n0\r\n", -5, 0},
+      {"7\n8", 7, 8},
+      {"7\r8\r", 7, 8},
+      {"12abc\r\n $10\r\n", 12, 16},
+      {"\r\n3\r\n", 0, 3},
+      {"1\r\n\r\n", 1, 0},
+      {"65535\r\n-1\r\nextra\r\n", 65535, -1},
+      {"1\n\r2", 1, 0},
   };
   for (const Case& c : cases) {
     const TPlacement p = ParsePlacement(c.bytes);
@@ -61,8 +68,7 @@ class ExportTest : public ::testing::Test {
   LibraryBuilder lib{0};
 
   void Open(LibraryBuilder& b) {
-    jov.FileName = b.Write(dir.path(), "lib");
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(b.Write(dir.path(), "lib")), TOpenResult::Opened);
   }
   QString Out(const QString& name = QString()) { return dir.filePath("out/" + name); }
 };
@@ -105,7 +111,7 @@ TEST_F(ExportTest, EightBitImagesCarryThePaletteAndTheRecordRowForRow) {
     Open(b);
     ExportImage(jov, 0, dir.filePath("one.bmp"));
     EXPECT_EQ(ReadAll(dir.filePath("one.bmp")), Bitmap8(8, 3, b.palette, pixels)) << fileType;
-    EXPECT_EQ(jov.px, -5);
+    EXPECT_EQ(jov.px(), -5);
     // The shared bitmap describes the image exported last, as after ImageAt.
     const QImage shared = jov.OutputBitmap().copy();
     EXPECT_EQ(shared, *jov.ImageAt(0));
@@ -116,7 +122,7 @@ TEST_F(ExportTest, EightBitImagesCarryThePaletteAndTheRecordRowForRow) {
       padded.insert(padded.end(), 3, 0);
     }
     EXPECT_EQ(ReadAll(dir.filePath("odd.bmp")), Bitmap8(8, 3, b.palette, padded)) << fileType;
-    EXPECT_EQ(jov.py, 9);
+    EXPECT_EQ(jov.py(), 9);
   }
 }
 
@@ -142,8 +148,8 @@ TEST_F(ExportTest, RunCodedImagesBecomeSixteenBitBitmapsWithRgb565Masks) {
   ExportImage(jov, 0, dir.filePath("w.bmp"));
   const QByteArray f = ReadAll(dir.filePath("w.bmp"));
   ASSERT_EQ(f.size(), 14 + 40 + 12 + 8);
-  EXPECT_EQ(f.mid(28, 2), QByteArray("\x10\x00", 2));      // 16 bits
-  EXPECT_EQ(f.mid(30, 4), QByteArray("\x03\0\0\0", 4));    // bit fields
+  EXPECT_EQ(f.mid(28, 2), QByteArray("\x10\x00", 2));    // 16 bits
+  EXPECT_EQ(f.mid(30, 4), QByteArray("\x03\0\0\0", 4));  // bit fields
   EXPECT_EQ(f.mid(54, 12), QByteArray("\x00\xF8\0\0\xE0\x07\0\0\x1F\0\0\0", 12));
   EXPECT_EQ(f.mid(66), QByteArray("\x00\xF8\xE0\x07\x1F\x00\x00\x00", 8)) << "padding is zero";
 }
@@ -154,15 +160,17 @@ TEST_F(ExportTest, SequenceClampsWritesBitmapsAndPlacementsAndKeepsOtherFiles) {
   QDir().mkpath(Out("Placements"));
   WriteFileBytes(Out("Placements/keep.txt"), "x");
   WriteFileBytes(Out("000001.bmp"), QByteArray(5000, 'z'));  // replaced
-  const TExportRange range = ClampExportRange(-3, 99, jov.ImageCount);
+  const TExportRange range = ClampExportRange(-3, 99, jov.ImageCount());
   EXPECT_EQ(range.start, 0);
   EXPECT_EQ(range.end, 3);
   std::vector<int> progress;
-  ExportSequence(jov, dir.filePath("out"), range, [&](int done, int) { progress.push_back(done); });
-  EXPECT_EQ(progress, (std::vector<int>{0, 1, 2, 3}));
+  TProgressFunction delegate([&](int64_t done, int64_t) { progress.push_back(int(done)); });
+  ExportSequence(jov, dir.filePath("out"), range, &delegate);
+  EXPECT_EQ(progress, (std::vector<int>{0, 1, 2, 3, 4}));
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(ReadAll(Out(ExchangeBitmapName(i))).size(), 14 + 40 + 1024 + 4);
-    EXPECT_EQ(ReadAll(Out("Placements/" + PlacementFileName(i))), PlacementFileBytes(i - 2, i * 10));
+    EXPECT_EQ(ReadAll(Out("Placements/" + PlacementFileName(i))),
+              PlacementFileBytes(i - 2, i * 10));
   }
   EXPECT_EQ(ReadAll(Out("Placements/keep.txt")), "x");
 }
@@ -180,7 +188,8 @@ TEST_F(ExportTest, EmptyAndReversedRangesWriteNoImages) {
   // More than one above the end: nothing at all.
   QDir().mkpath(dir.filePath("other"));
   ExportSequence(jov, dir.filePath("other"), {6, 4});
-  EXPECT_TRUE(QDir(dir.filePath("other")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+  EXPECT_TRUE(
+      QDir(dir.filePath("other")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
 TEST_F(ExportTest, AMissingFolderFailsBeforeAnythingIsWritten) {

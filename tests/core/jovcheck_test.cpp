@@ -180,8 +180,7 @@ TEST(CheckLibrary, FindsEveryKindOfDamage) {
     const QString path = c.build().Write(dir.path(), "lib");
     if (c.damage) c.damage(path);
     TJOV jov;
-    jov.FileName = path;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
     QStringList got;
     for (const TProblem& p : CheckLibrary(jov)) got << p.problem;
     QStringList expected = c.expected;
@@ -196,8 +195,7 @@ TEST(CheckLibrary, ProblemsCarryTheirImageIndex) {
   b.dataCount = 5;
   b.AddEntry(99999);
   TJOV jov;
-  jov.FileName = b.Write(dir.path(), "lib");
-  jov.Open();
+  jov.Open(b.Write(dir.path(), "lib"));
   const std::vector<TProblem> problems = CheckLibrary(jov);
   ASSERT_EQ(problems.size(), 3u);
   EXPECT_EQ(problems[0].index, -1);  // the counts

@@ -11,9 +11,9 @@
 #include "common/byteio.h"
 #include "common/errors.h"
 #include "library/jovformat.h"
-#include "library/jovjournal.h"
-#include "library/jovnewpair.h"
 #include "library/myjov.h"
+#include "library/pairswitch.h"
+#include "library/transaction.h"
 #include "support/crashloop.h"
 #include "support/libbuilder.h"
 
@@ -147,20 +147,19 @@ TEST_P(WriteTest, WritersLeaveTheDocumentedBytes) {
     SCOPED_TRACE(c.name);
     Lay(Build(GetParam(), kThree));
     TJOV jov;
-    jov.FileName = dataPath;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
     EXPECT_EQ(c.run(jov), c.result);
     const auto [data, index] = Expected(c);
     EXPECT_EQ(ReadBytes(dataPath), data);
     EXPECT_EQ(ReadBytes(indexPath), index);
-    EXPECT_FALSE(JournalIsHot(dataPath));
+    EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(dataPath)));
     ExpectDescribesFiles(jov, dataPath);
     // The record reads back as written.
     if (c.result && c.setImage < 0) {
       const Rec& last = c.after.back();
-      jov.ImageAt(jov.ImageCount - 1);
-      EXPECT_EQ(jov.px, last.px);
-      EXPECT_EQ(jov.py, last.py);
+      jov.ImageAt(jov.ImageCount() - 1);
+      EXPECT_EQ(jov.px(), last.px);
+      EXPECT_EQ(jov.py(), last.py);
     }
   }
 }
@@ -172,8 +171,7 @@ TEST_P(WriteTest, AppendWritesItsEntryAtItsOwnPlaceAndDropsStaleOnes) {
   b.dataCount = b.indexCount = 3;
   Lay(b);
   TJOV jov;
-  jov.FileName = dataPath;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
   ASSERT_TRUE(jov.AppendBlankImage());
   LibraryBuilder expected = Build(GetParam(), {kThree[0], kThree[1], kThree[2], {1, 1, 1, 1, 0}});
   EXPECT_EQ(ReadBytes(indexPath), expected.Index());
@@ -183,8 +181,7 @@ TEST_P(WriteTest, AppendWritesItsEntryAtItsOwnPlaceAndDropsStaleOnes) {
 TEST_P(WriteTest, ALibraryWithoutImagesHasNothingToReplace) {
   Lay(Build(GetParam(), {}));
   TJOV jov;
-  jov.FileName = dataPath;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
   EXPECT_FALSE(Replace(jov, 0, {4, 1, 0, 0, 1}));
   EXPECT_EQ(ReadBytes(dataPath), oldData);
   EXPECT_EQ(ReadBytes(indexPath), oldIndex);
@@ -223,13 +220,12 @@ TEST(WriteLockTest, ASecondWriterIsRefusedWhileTheFirstHoldsTheLibrary) {
   QTemporaryDir dir;
   const QString path = Build(0, kThree).Write(dir.path(), "lib");
   TJOV first, second;
-  first.FileName = second.FileName = path;
-  ASSERT_EQ(first.Open(), TOpenResult::Opened);
-  ASSERT_EQ(second.Open(), TOpenResult::Opened);
-  ASSERT_TRUE(first.DataStream->TryLock());  // as a change under way holds it
+  ASSERT_EQ(first.Open(path), TOpenResult::Opened);
+  ASSERT_EQ(second.Open(path), TOpenResult::Opened);
+  ASSERT_TRUE(first.DataStream()->TryLock());  // as a change under way holds it
   EXPECT_THROW(second.SetImagePx(0, 3), ELibraryBusy);
   EXPECT_FALSE(second.AppendBlankImage());
-  first.DataStream->Unlock();
+  first.DataStream()->Unlock();
   EXPECT_TRUE(second.SetImagePx(0, 3));
 }
 
@@ -255,27 +251,29 @@ TEST(WriteLockTest, AnOpeningClearsLeftoversThatNoWriterHolds) {
     const QString index = dir.filePath("lib.JOX");
     const QByteArray before = ReadBytes(path);
     if (c.newPair) {
-      WriteFileBytes(NewPairPathOf(path), QByteArray(5000, 'n'));
-      WriteFileBytes(NewPairPathOf(index), QByteArray(60, 'n'));
+      WriteFileBytes(TLibraryPaths::Of(path).NewFile(TLibFile::Data), QByteArray(5000, 'n'));
+      WriteFileBytes(TLibraryPaths::Of(path).NewFile(TLibFile::Index), QByteArray(60, 'n'));
     }
-    if (c.idleJournal) WriteFileBytes(JournalPathOf(path), QByteArray(100, '\0'));
-    if (c.hotJournal) WriteFileBytes(JournalPathOf(path), "JOVJRNL1 under way");
+    if (c.idleJournal) WriteFileBytes(TLibraryPaths::Of(path).Journal(), QByteArray(100, '\0'));
+    if (c.hotJournal) WriteFileBytes(TLibraryPaths::Of(path).Journal(), "JOVJRNL1 under way");
     std::unique_ptr<TFile> writer = TFile::Open(path, TFile::Mode::ReadWrite);
     if (c.lockHeld) {
       ASSERT_TRUE(writer->TryLock());
     }
     TJOV jov;
-    jov.FileName = path;
     if (c.hotJournal) {
-      EXPECT_THROW(jov.Open(), ELibraryBusy);
+      EXPECT_THROW(jov.Open(path), ELibraryBusy);
     } else {
-      ASSERT_EQ(jov.Open(), TOpenResult::Opened);
-      EXPECT_EQ(jov.ImageCount, 3);
+      ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
+      EXPECT_EQ(jov.ImageCount(), 3);
     }
     const bool leftoversStay = c.lockHeld;
-    EXPECT_EQ(QFile::exists(NewPairPathOf(path)), c.newPair && leftoversStay);
-    EXPECT_EQ(QFile::exists(NewPairPathOf(index)), c.newPair && leftoversStay);
-    EXPECT_EQ(QFile::exists(JournalPathOf(path)), (c.idleJournal || c.hotJournal) && leftoversStay);
+    EXPECT_EQ(QFile::exists(TLibraryPaths::Of(path).NewFile(TLibFile::Data)),
+              c.newPair && leftoversStay);
+    EXPECT_EQ(QFile::exists(TLibraryPaths::Of(path).NewFile(TLibFile::Index)),
+              c.newPair && leftoversStay);
+    EXPECT_EQ(QFile::exists(TLibraryPaths::Of(path).Journal()),
+              (c.idleJournal || c.hotJournal) && leftoversStay);
     EXPECT_EQ(ReadBytes(path), before);
   }
 }
@@ -289,38 +287,35 @@ TEST(WriteLockTest, TheJournalKeptBetweenChangesGoesWithTheLibrary) {
   for (const bool openAnother : {false, true}) {
     SCOPED_TRACE(openAnother);
     TJOV jov;
-    jov.FileName = a;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(a), TOpenResult::Opened);
     EXPECT_TRUE(jov.SetImagePx(0, 1));
     EXPECT_TRUE(jov.SetImagePx(1, 2));
-    EXPECT_TRUE(QFile::exists(JournalPathOf(a)));
-    EXPECT_FALSE(JournalIsHot(a));
+    EXPECT_TRUE(QFile::exists(TLibraryPaths::Of(a).Journal()));
+    EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(a)));
     if (openAnother) {
-      jov.FileName = b;
-      ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+      ASSERT_EQ(jov.Open(b), TOpenResult::Opened);
     } else {
       jov.Close();
     }
-    EXPECT_FALSE(QFile::exists(JournalPathOf(a)));
+    EXPECT_FALSE(QFile::exists(TLibraryPaths::Of(a).Journal()));
   }
 }
 
 TEST(WriteLockTest, ALibraryLeftHalfChangedOnReadOnlyMediaIsNotRead) {
   QTemporaryDir dir;
   const QString path = Build(0, kThree).Write(dir.path(), "lib");
-  WriteFileBytes(JournalPathOf(path), "JOVJRNL1 whatever");
+  WriteFileBytes(TLibraryPaths::Of(path).Journal(), "JOVJRNL1 whatever");
   // A medium that opens files for reading only.
   auto old = TFile::SetFactory([](const QString& p, TFile::Mode mode) {
     if (mode != TFile::Mode::Read) throw EFOpenError(std::string("read-only file system"));
     return TFile::OpenNative(p, mode);
   });
   TJOV jov;
-  jov.FileName = path;
   try {
-    jov.Open();
+    jov.Open(path);
     ADD_FAILURE() << "opened";
   } catch (const ERecoveryFailed& e) {
-    EXPECT_TRUE(e.Message().contains(JournalPathOf(path)));
+    EXPECT_TRUE(e.Message().contains(TLibraryPaths::Of(path).Journal()));
   }
   TFile::SetFactory(old);
   EXPECT_FALSE(jov.IsOpen());
@@ -335,8 +330,7 @@ TEST(JournalTest, OldBytesStayReadableAndWritesOutsideTheJournalAreRefused) {
   const QString path = Build(0, kThree).Write(dir.path(), "lib");
   const QByteArray before = ReadBytes(path);
   TJOV jov;
-  jov.FileName = path;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
   jov.Change([&](TJovTransaction& t) {
     t.Protect(TLibFile::Data, 100, 200);
     t.Begin();
@@ -366,8 +360,7 @@ TEST(WriteLockTest, ALibraryReplacedByAnotherProgramIsTakenUpOnlyWhenItIsTheSame
     QTemporaryDir dir;
     const QString path = Build(0, kThree).Write(dir.path(), "lib");
     TJOV jov;
-    jov.FileName = path;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
     LibraryBuilder other = Build(0, {kThree[2]});
     if (!samePalette) other.palette[7] ^= 0x40;
     const QByteArray replacement = other.Data();
@@ -378,10 +371,10 @@ TEST(WriteLockTest, ALibraryReplacedByAnotherProgramIsTakenUpOnlyWhenItIsTheSame
       EXPECT_THROW(jov.SetImagePx(0, 9), ELibraryReplaced);
       EXPECT_EQ(ReadBytes(path), replacement);
       jov.Close();
-      ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+      ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
     }
     EXPECT_TRUE(jov.SetImagePx(0, 9));
-    EXPECT_EQ(jov.ImageCount, 1);
+    EXPECT_EQ(jov.ImageCount(), 1);
     EXPECT_EQ(GetI16(reinterpret_cast<const uint8_t*>(ReadBytes(path).constData()) +
                      ::jov::kFirstRecord + 4),
               9);
@@ -398,12 +391,11 @@ TEST(WriteTestWithoutIndex, PlacementsOfImagesTheIndexDoesNotReachChangeNothing)
   ASSERT_TRUE(QFile::remove(dir.filePath("lib.JOX")));
   const QByteArray before = ReadBytes(path);
   TJOV jov;
-  jov.FileName = path;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
   EXPECT_TRUE(jov.SetImagePx(0, 5));
   EXPECT_TRUE(jov.SetImagePlacement(2, 5, 6));
   EXPECT_EQ(ReadBytes(path), before);
-  EXPECT_FALSE(JournalIsHot(path));
+  EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(path)));
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
+#include "library/myjov.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QPainter>
 #include <QTemporaryDir>
 
 #include "common/errors.h"
 #include "library/jovformat.h"
-#include "library/myjov.h"
 #include "support/libbuilder.h"
 
 namespace {
@@ -18,8 +18,7 @@ class JovTest : public ::testing::Test {
 
   // Writes the builder's files and opens them.
   TOpenResult OpenBuilt(TJOV& jov, const LibraryBuilder& b, const QString& name = "lib") {
-    jov.FileName = b.Write(dir.path(), name);
-    return jov.Open();
+    return jov.Open(b.Write(dir.path(), name));
   }
 
   static QRgb PaletteColour(const LibraryBuilder& b, int i) {
@@ -40,27 +39,27 @@ TEST_F(JovTest, RecognisesTheThreeVariantsByTitleAndLengthByte) {
     b.Add8(4, 1, 0, 0, Ramp(4, 1));
     TJOV jov;
     ASSERT_EQ(OpenBuilt(jov, b, "t0"), TOpenResult::Opened);
-    EXPECT_EQ(jov.FileType, 0);
-    EXPECT_EQ(jov.OffSet, 0);
-    EXPECT_EQ(jov.ImageCount, 1);
-    EXPECT_EQ(TypeLabel(jov.FileType, jov.OffSet), QStringLiteral("VARN   数据格式(1)"));
+    EXPECT_EQ(int(jov.FileType()), 0);
+    EXPECT_EQ(jov.OffSet(), 0);
+    EXPECT_EQ(jov.ImageCount(), 1);
+    EXPECT_EQ(TypeLabel(int(jov.FileType()), jov.OffSet()), QStringLiteral("VARN   数据格式(1)"));
   }
   {
     LibraryBuilder b(1);
     b.Add8(4, 1, 3, 4, Ramp(4, 1));
     TJOV jov;
     ASSERT_EQ(OpenBuilt(jov, b, "t1"), TOpenResult::Opened);
-    EXPECT_EQ(jov.FileType, 1);
-    EXPECT_EQ(jov.OffSet, 4);
-    EXPECT_EQ(TypeLabel(jov.FileType, jov.OffSet), QStringLiteral("VARN   数据格式(2)"));
+    EXPECT_EQ(int(jov.FileType()), 1);
+    EXPECT_EQ(jov.OffSet(), 4);
+    EXPECT_EQ(TypeLabel(int(jov.FileType()), jov.OffSet()), QStringLiteral("VARN   数据格式(2)"));
   }
   {
     LibraryBuilder b(2);
     b.Add16(1, 1, 0, 0, {});
     TJOV jov;
     ASSERT_EQ(OpenBuilt(jov, b, "t2"), TOpenResult::Opened);
-    EXPECT_EQ(jov.FileType, 2);
-    EXPECT_EQ(TypeLabel(jov.FileType, jov.OffSet), QStringLiteral("OLM   数据格式(1)"));
+    EXPECT_EQ(int(jov.FileType()), 2);
+    EXPECT_EQ(TypeLabel(int(jov.FileType()), jov.OffSet()), QStringLiteral("OLM   数据格式(1)"));
   }
   // One character off, or the right text under the wrong length byte: not a library.
   for (int variant = 0; variant < 4; ++variant) {
@@ -74,8 +73,7 @@ TEST_F(JovTest, RecognisesTheThreeVariantsByTitleAndLengthByte) {
     const QString path = dir.filePath(QStringLiteral("bad%1.jov").arg(variant));
     WriteFileBytes(path, data);
     TJOV jov;
-    jov.FileName = path;
-    EXPECT_EQ(jov.Open(), TOpenResult::NotLibrary) << variant;
+    EXPECT_EQ(jov.Open(path), TOpenResult::NotLibrary) << variant;
     EXPECT_FALSE(jov.IsOpen());
   }
   // The 16-bit title must end at byte 18.
@@ -84,22 +82,20 @@ TEST_F(JovTest, RecognisesTheThreeVariantsByTitleAndLengthByte) {
   data[18] = 'X';
   WriteFileBytes(dir.filePath("bad16.jov"), data);
   TJOV jov;
-  jov.FileName = dir.filePath("bad16.jov");
-  EXPECT_EQ(jov.Open(), TOpenResult::NotLibrary);
+  EXPECT_EQ(jov.Open(dir.filePath("bad16.jov")), TOpenResult::NotLibrary);
 }
 
 TEST_F(JovTest, OpenReportsMissingFilesAndEmptyNames) {
   TJOV jov;
   try {
-    jov.Open();
+    jov.Open(QString());
     FAIL();
   } catch (const EJovError& e) {
     EXPECT_EQ(e.Message(), QStringLiteral("FileName not assigned.."));
   }
-  jov.FileName = dir.filePath("nothing.jov");
-  EXPECT_EQ(jov.Open(), TOpenResult::Missing);
+  EXPECT_EQ(jov.Open(dir.filePath("nothing.jov")), TOpenResult::Missing);
   EXPECT_FALSE(jov.IsOpen());
-  EXPECT_EQ(TJOV::MissingFileMessage(jov.FileName), jov.FileName + QStringLiteral(" 不存在."));
+  EXPECT_EQ(TJOV::MissingFileMessage(jov.FileName()), jov.FileName() + QStringLiteral(" 不存在."));
 }
 
 TEST_F(JovTest, VariantOneTitleFallsBackToLayoutZeroUnlessFirstEntryIs1084) {
@@ -115,21 +111,20 @@ TEST_F(JovTest, VariantOneTitleFallsBackToLayoutZeroUnlessFirstEntryIs1084) {
   WriteFileBytes(dir.filePath("fallback.jov"), data);
   WriteFileBytes(dir.filePath("fallback.JOX"), b.Index());
   TJOV jov;
-  jov.FileName = dir.filePath("fallback.jov");
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
-  EXPECT_EQ(jov.FileType, 0);
-  EXPECT_EQ(jov.OffSet, 0);
-  EXPECT_EQ(jov.Palette[4 * 5 + 2], 0x77);
+  ASSERT_EQ(jov.Open(dir.filePath("fallback.jov")), TOpenResult::Opened);
+  EXPECT_EQ(int(jov.FileType()), 0);
+  EXPECT_EQ(jov.OffSet(), 0);
+  EXPECT_EQ(jov.Palette()[4 * 5 + 2], 0x77);
   const QImage* img = jov.ImageAt(0);
   EXPECT_EQ(img->size(), QSize(4, 2));
-  EXPECT_EQ(jov.px, -1);
+  EXPECT_EQ(jov.px(), -1);
 
   // Index count 0: the first entry in memory is the extra 0, so the layout is variant 0.
   LibraryBuilder empty(1);
   TJOV jov2;
   ASSERT_EQ(OpenBuilt(jov2, empty, "empty1"), TOpenResult::Opened);
-  EXPECT_EQ(jov2.FileType, 0);
-  EXPECT_EQ(jov2.ImageCount, 0);
+  EXPECT_EQ(int(jov2.FileType()), 0);
+  EXPECT_EQ(jov2.ImageCount(), 0);
 }
 
 TEST_F(JovTest, VariantOneReadsPaletteAt60AndTwelveByteImageHeaders) {
@@ -138,15 +133,15 @@ TEST_F(JovTest, VariantOneReadsPaletteAt60AndTwelveByteImageHeaders) {
   b.Add8(4, 2, -7, 300, Ramp(4, 2, 10));
   TJOV jov;
   ASSERT_EQ(OpenBuilt(jov, b), TOpenResult::Opened);
-  ASSERT_EQ(jov.FileType, 1);
-  EXPECT_EQ(jov.Palette[4 * 9], 0x42);
+  ASSERT_EQ(int(jov.FileType()), 1);
+  EXPECT_EQ(jov.Palette()[4 * 9], 0x42);
   const QImage* img = jov.ImageAt(0);
   ASSERT_EQ(img->size(), QSize(4, 2));
   // Bottom row first in the file: the top row is the second stored row.
   EXPECT_EQ(img->pixelIndex(0, 0), 14);
   EXPECT_EQ(img->pixelIndex(3, 1), 13);
-  EXPECT_EQ(jov.px, -7);
-  EXPECT_EQ(jov.py, 300);
+  EXPECT_EQ(jov.px(), -7);
+  EXPECT_EQ(jov.py(), 300);
   EXPECT_EQ(img->color(14), PaletteColour(b, 14));
 }
 
@@ -160,17 +155,17 @@ TEST_F(JovTest, FetchesEightBitImagesWithPlacementsAndTheRowRule) {
 
   const QImage* first = jov.ImageAt(0);
   EXPECT_EQ(first->format(), QImage::Format_Indexed8);
-  EXPECT_EQ(jov.Width, 8);
-  EXPECT_EQ(jov.Height, 3);
-  EXPECT_EQ(jov.px, -5);
-  EXPECT_EQ(jov.py, 7);
+  EXPECT_EQ(jov.Width(), 8);
+  EXPECT_EQ(jov.Height(), 3);
+  EXPECT_EQ(jov.px(), -5);
+  EXPECT_EQ(jov.py(), 7);
   EXPECT_EQ(first->pixelIndex(0, 2), 1);   // first stored byte: bottom-left
   EXPECT_EQ(first->pixelIndex(7, 0), 24);  // last stored byte: top-right
 
   const QImage* second = jov.ImageAt(1);
   EXPECT_EQ(second, first) << "one shared output bitmap";
-  EXPECT_EQ(jov.Width, 8);
-  EXPECT_EQ(jov.Height, 2);
+  EXPECT_EQ(jov.Width(), 8);
+  EXPECT_EQ(jov.Height(), 2);
   EXPECT_EQ(second->pixelIndex(0, 1), 100);
   EXPECT_EQ(second->pixelIndex(5, 1), 105);
   EXPECT_EQ(second->pixelIndex(0, 0), 106);
@@ -187,12 +182,12 @@ TEST_F(JovTest, IndexesOutsideTheLibraryGiveOnePixelAndKeepProperties) {
   for (int index : {-1, 1, 1000000}) {
     const QImage* img = jov.ImageAt(index);
     EXPECT_EQ(img->size(), QSize(1, 1));
-    EXPECT_EQ(jov.Width, 4);
-    EXPECT_EQ(jov.Height, 2);
-    EXPECT_EQ(jov.px, 9);
-    EXPECT_EQ(jov.py, -9);
+    EXPECT_EQ(jov.Width(), 4);
+    EXPECT_EQ(jov.Height(), 2);
+    EXPECT_EQ(jov.px(), 9);
+    EXPECT_EQ(jov.py(), -9);
   }
-  jov.LibType = ltLoadMemory;
+  jov.SetLibType(ltLoadMemory);
   EXPECT_EQ(jov.ImageAt(0), nullptr);
 }
 
@@ -208,32 +203,32 @@ TEST_F(JovTest, OversizedRecordsKeepThePreviousPictureButShowTheirPlacement) {
   jov.ImageAt(0);
   const QImage* img = jov.ImageAt(1);
   EXPECT_EQ(img->size(), QSize(4, 2));
-  EXPECT_EQ(jov.Width, 4);
-  EXPECT_EQ(jov.px, 33);
-  EXPECT_EQ(jov.py, 44);
+  EXPECT_EQ(jov.Width(), 4);
+  EXPECT_EQ(jov.px(), 33);
+  EXPECT_EQ(jov.py(), 44);
   TJOV jov16;
   ASSERT_EQ(OpenBuilt(jov16, b16, "w16"), TOpenResult::Opened);
   jov16.ImageAt(0);
   EXPECT_EQ(jov16.ImageAt(1)->size(), QSize(2, 2));
-  EXPECT_EQ(jov16.px, 5);
+  EXPECT_EQ(jov16.px(), 5);
 }
 
 TEST_F(JovTest, DamagedIndexesAndRecordsShowAsEmptyPictures) {
   LibraryBuilder b(0);
   const int32_t good = b.Add8(4, 1, 1, 2, Ramp(4, 1));
-  b.AddEntry(-8);             // 1: negative
-  b.AddEntry(1 << 30);        // 2: past the end of the file
-  b.AddEntry(b.NextOffset()); // 3: header cut by the end of the file
+  b.AddEntry(-8);              // 1: negative
+  b.AddEntry(1 << 30);         // 2: past the end of the file
+  b.AddEntry(b.NextOffset());  // 3: header cut by the end of the file
   b.AddBytes(QByteArray("\x04\x00", 2));
-  b.dataCount = 7;            // 4..6: more images than index entries
+  b.dataCount = 7;  // 4..6: more images than index entries
   TJOV jov;
   ASSERT_EQ(OpenBuilt(jov, b), TOpenResult::Opened);
-  EXPECT_EQ(jov.ImageCount, 7);
+  EXPECT_EQ(jov.ImageCount(), 7);
   EXPECT_EQ(jov.ImageAt(0)->size(), QSize(4, 1));
   for (int i = 1; i < 7; ++i) {
     EXPECT_TRUE(jov.ImageAt(i)->isNull()) << i;
-    EXPECT_EQ(jov.Width, 0);
-    EXPECT_EQ(jov.Height, 0);
+    EXPECT_EQ(jov.Width(), 0);
+    EXPECT_EQ(jov.Height(), 0);
   }
   EXPECT_EQ(*jov.EntryOf(0), good);
   EXPECT_FALSE(jov.EntryOf(4).has_value());
@@ -248,7 +243,7 @@ TEST_F(JovTest, DamagedIndexesAndRecordsShowAsEmptyPictures) {
   ASSERT_EQ(OpenBuilt(jov2, c, "sizes"), TOpenResult::Opened);
   for (int i = 0; i < 4; ++i) {
     EXPECT_TRUE(jov2.ImageAt(i)->isNull()) << i;
-    EXPECT_EQ(jov2.px, i + 1) << "the header was read";
+    EXPECT_EQ(jov2.px(), i + 1) << "the header was read";
   }
 }
 
@@ -259,15 +254,15 @@ TEST_F(JovTest, HostileCountsAreBoundedByTheFiles) {
   b.dataCount = -3;
   TJOV jov;
   ASSERT_EQ(OpenBuilt(jov, b), TOpenResult::Opened);
-  EXPECT_EQ(jov.ImageCount, 0);
-  EXPECT_EQ(jov.IndexEntries.size(), 2u);
+  EXPECT_EQ(jov.ImageCount(), 0);
+  EXPECT_EQ(jov.IndexEntries().size(), 2u);
 
   LibraryBuilder b16(2);
   b16.Add16(1, 1, 0, 0, {});
   b16.indexCount = 1 << 30;
   TJOV jov16;
   ASSERT_EQ(OpenBuilt(jov16, b16, "h16"), TOpenResult::Opened);
-  EXPECT_EQ(jov16.ImageCount, 1);
+  EXPECT_EQ(jov16.ImageCount(), 1);
 }
 
 TEST_F(JovTest, MissingIndexLeavesTheHeaderCountAndNoImages) {
@@ -277,10 +272,9 @@ TEST_F(JovTest, MissingIndexLeavesTheHeaderCountAndNoImages) {
   const QString path = b.Write(dir.path(), "noindex");
   QFile::remove(dir.filePath("noindex.JOX"));
   TJOV jov;
-  jov.FileName = path;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
-  EXPECT_EQ(jov.ImageCount, 2);
-  EXPECT_TRUE(jov.IndexEntries.empty());
+  ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
+  EXPECT_EQ(jov.ImageCount(), 2);
+  EXPECT_TRUE(jov.IndexEntries().empty());
   EXPECT_TRUE(jov.ImageAt(1)->isNull());
 
   // An index named in another case is found.
@@ -290,8 +284,7 @@ TEST_F(JovTest, MissingIndexLeavesTheHeaderCountAndNoImages) {
   const QString p2 = c.Write(dir.path(), "lower");
   QFile::rename(dir.filePath("lower.JOX"), dir.filePath("lower.jox"));
   TJOV jov2;
-  jov2.FileName = p2;
-  ASSERT_EQ(jov2.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov2.Open(p2), TOpenResult::Opened);
   EXPECT_EQ(jov2.IndexFileName(), dir.filePath("lower.jox"));
   EXPECT_EQ(jov2.ImageAt(0)->size(), QSize(4, 1));
 
@@ -301,9 +294,8 @@ TEST_F(JovTest, MissingIndexLeavesTheHeaderCountAndNoImages) {
   const QString p3 = d.Write(dir.path(), "noindex16");
   QFile::remove(dir.filePath("noindex16.JOX"));
   jov2.Close();
-  jov2.FileName = p3;
-  ASSERT_EQ(jov2.Open(), TOpenResult::Opened);
-  EXPECT_EQ(jov2.ImageCount, 0);
+  ASSERT_EQ(jov2.Open(p3), TOpenResult::Opened);
+  EXPECT_EQ(jov2.ImageCount(), 0);
 }
 
 TEST_F(JovTest, CloseKeepsTheCountAndReopenReloads) {
@@ -314,10 +306,10 @@ TEST_F(JovTest, CloseKeepsTheCountAndReopenReloads) {
   ASSERT_EQ(OpenBuilt(jov, b), TOpenResult::Opened);
   jov.Close();
   EXPECT_FALSE(jov.IsOpen());
-  EXPECT_EQ(jov.ImageCount, 2);
-  EXPECT_TRUE(jov.IndexEntries.empty());
+  EXPECT_EQ(jov.ImageCount(), 2);
+  EXPECT_TRUE(jov.IndexEntries().empty());
   EXPECT_TRUE(jov.ImageAt(0)->isNull()) << "nothing is read from a closed library";
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(jov.FileName()), TOpenResult::Opened);
   EXPECT_EQ(jov.ImageAt(1)->size(), QSize(4, 1));
 }
 
@@ -327,11 +319,11 @@ TEST_F(JovTest, LibrariesBeyond65537ImagesKeepEveryPlacement) {
   for (int i = 0; i < n; ++i) b.Add8(4, 1, int16_t(i % 30000), int16_t(-(i % 1000)), Ramp(4, 1));
   TJOV jov;
   ASSERT_EQ(OpenBuilt(jov, b), TOpenResult::Opened);
-  ASSERT_EQ(jov.ImageCount, n);
+  ASSERT_EQ(jov.ImageCount(), n);
   for (int i : {0, 65536, 65537, 69999}) {
     jov.ImageAt(i);
-    EXPECT_EQ(jov.px, i % 30000);
-    EXPECT_EQ(jov.py, -(i % 1000));
+    EXPECT_EQ(jov.px(), i % 30000);
+    EXPECT_EQ(jov.py(), -(i % 1000));
     EXPECT_EQ(jov.PxTable(i), i % 30000);
   }
 }
@@ -346,13 +338,13 @@ TEST_F(JovTest, SixteenBitLibrariesSkipLeadingNegativeEntries) {
   b.AddEntry(-2);  // negative after the leading run: also empty
   TJOV jov;
   ASSERT_EQ(OpenBuilt(jov, b), TOpenResult::Opened);
-  EXPECT_EQ(jov.OffSet, 3);
-  EXPECT_EQ(jov.ImageCount, 3);
-  EXPECT_EQ(TypeLabel(jov.FileType, jov.OffSet), QStringLiteral("OLM   数据格式(2)"));
+  EXPECT_EQ(jov.OffSet(), 3);
+  EXPECT_EQ(jov.ImageCount(), 3);
+  EXPECT_EQ(TypeLabel(int(jov.FileType()), jov.OffSet()), QStringLiteral("OLM   数据格式(2)"));
   EXPECT_EQ(jov.ImageAt(0)->size(), QSize(2, 1));
-  EXPECT_EQ(jov.px, 4);
+  EXPECT_EQ(jov.px(), 4);
   EXPECT_EQ(jov.ImageAt(1)->size(), QSize(0, 0));
-  EXPECT_EQ(jov.px, 0) << "an empty entry does not touch the tables";
+  EXPECT_EQ(jov.px(), 0) << "an empty entry does not touch the tables";
   EXPECT_EQ(jov.PxTable(0), 4);
   EXPECT_EQ(jov.ImageAt(2)->size(), QSize(0, 0));
 
@@ -362,8 +354,8 @@ TEST_F(JovTest, SixteenBitLibrariesSkipLeadingNegativeEntries) {
   all.AddEntry(-1);
   TJOV jov2;
   ASSERT_EQ(OpenBuilt(jov2, all, "allneg"), TOpenResult::Opened);
-  EXPECT_EQ(jov2.ImageCount, 0);
-  EXPECT_EQ(jov2.OffSet, 2);
+  EXPECT_EQ(jov2.ImageCount(), 0);
+  EXPECT_EQ(jov2.OffSet(), 2);
 }
 
 // 16-bit pictures as RGB565 values, top row first.
@@ -386,8 +378,7 @@ TEST_F(JovTest, DecodesRunCodedRowsWithClippingAndBothRowMappings) {
   LibraryBuilder b(2);
   // Height + 1 row records: the first is not shown.
   b.Add16(4, 2, 0, 0,
-          Concat({RowRecord({0xC1, 1, 0xFFFF}),
-                  RowRecord({0xC0, 1, 0xC1, 2, 0xF800, 0x07E0}),
+          Concat({RowRecord({0xC1, 1, 0xFFFF}), RowRecord({0xC0, 1, 0xC1, 2, 0xF800, 0x07E0}),
                   RowRecord({0xC2, 6, 1, 2, 3, 4, 5, 6})}));  // clipped at the right edge
   // Height row records: record r is row r.
   b.Add16(3, 2, 0, 0,
@@ -420,14 +411,14 @@ TEST_F(JovTest, PlacementWritersChangeOnlyTheFirstPair) {
   ASSERT_EQ(OpenBuilt(jov, b), TOpenResult::Opened);
   EXPECT_TRUE(jov.SetImagePx(0, -300));
   EXPECT_TRUE(jov.SetImagePy(0, 32767));
-  EXPECT_TRUE(jov.SetImagePx(5, 1));   // no such image: nothing written
+  EXPECT_TRUE(jov.SetImagePx(5, 1));  // no such image: nothing written
   EXPECT_TRUE(jov.SetImagePx(-1, 1));
   EXPECT_EQ(jov.PxTable(0), 0) << "the tables follow the next fetch";
   jov.ImageAt(0);
-  EXPECT_EQ(jov.px, -300);
-  EXPECT_EQ(jov.py, 32767);
+  EXPECT_EQ(jov.px(), -300);
+  EXPECT_EQ(jov.py(), 32767);
   jov.Close();
-  QFile f(jov.FileName);
+  QFile f(jov.FileName());
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   const QByteArray data = f.readAll();
   const int rec = 1084;
@@ -443,90 +434,6 @@ TEST(JovPaths, BaseNameCutsAtTheFirstOccurrenceOfTheExtension) {
   EXPECT_EQ(BaseNameOf("/x.d/noext"), "noext");
   EXPECT_EQ(BaseNameOf("/x/a.b.c"), "a.b");
   EXPECT_EQ(IndexPathOf("/nowhere/a.jov.jov"), "/nowhere/a.JOX");
-}
-
-TEST(JovPaths, Bitmap16HeaderHasTheFixedFields) {
-  uint8_t h[66];
-  std::memset(h, 0xEE, sizeof h);
-  BuildBitmap16Header(h);
-  const uint8_t expected[66] = {
-      'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 66, 0, 0, 0,  // file header
-      40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 16, 0, 3, 0, 0, 0, 0, 0, 0, 0,
-      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-      0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
-  EXPECT_EQ(std::memcmp(h, expected, 66), 0);
-}
-
-// Drawing ------------------------------------------------------------------------------
-
-class JovDrawTest : public JovTest {
- protected:
-  TJOV jov;
-  void SetUp() override {
-    LibraryBuilder b(0);
-    // Palette entry 1 pure red, 2 pure white.
-    b.palette[4 + 2] = 255, b.palette[4 + 1] = 0, b.palette[4] = 0;
-    b.palette[8] = b.palette[9] = b.palette[10] = 255;
-    // 4 x 2: top row red red white black, bottom row white white white white.
-    b.Add8(4, 2, 0, 0, {2, 2, 2, 2, 1, 1, 2, 0});
-    b.Add8(32, 100, 0, 0, std::vector<uint8_t>(3200, 2));
-    ASSERT_EQ(OpenBuilt(jov, b), TOpenResult::Opened);
-  }
-  static QImage Canvas(int w, int h, QRgb fill) {
-    QImage c(w, h, QImage::Format_RGB32);
-    c.fill(fill);
-    return c;
-  }
-};
-
-TEST_F(JovDrawTest, ZoomedDrawingKeysBlackOrRedAndFramesTheArea) {
-  const QRgb grey = qRgb(0x40, 0x40, 0x40);
-  QImage c = Canvas(20, 20, grey);
-  {
-    QPainter p(&c);
-    jov.DrawZoomed(p, 2, 2, 0, 2.0, true);
-  }
-  EXPECT_EQ(c.pixel(2, 2), qRgb(255, 0, 0));    // red drawn
-  EXPECT_EQ(c.pixel(6, 3), qRgb(255, 255, 255));
-  EXPECT_EQ(c.pixel(8, 2), qRgb(0xBF, 0xBF, 0xBF)) << "black keyed out: the inverted frame shows";
-  EXPECT_EQ(c.pixel(9, 2), grey) << "every other pixel of the frame";
-  EXPECT_EQ(c.pixel(9, 3), grey) << "keyed out, off the frame";
-  EXPECT_EQ(c.pixel(10, 2), grey) << "the frame ends at x + w";
-
-  QImage d = Canvas(20, 20, grey);
-  {
-    QPainter p(&d);
-    jov.DrawZoomed(p, 0, 0, 0, 1.0, false);
-  }
-  EXPECT_EQ(d.pixel(1, 0), grey) << "red is the key when transparency is off";
-  EXPECT_EQ(d.pixel(3, 0), qRgb(0, 0, 0)) << "black is drawn";
-}
-
-TEST_F(JovDrawTest, ZoomRoundsHalvesToEven) {
-  // The white 32 x 100 picture: 32 x 0.078125 = 2.5 gives 2; 32 x 0.109375 = 3.5 gives 4.
-  for (auto [zoom, w] : {std::pair{0.078125, 2}, std::pair{0.109375, 4}}) {
-    QImage c = Canvas(10, 20, qRgb(1, 1, 1));
-    {
-      QPainter p(&c);
-      jov.DrawZoomed(p, 0, 0, 1, zoom, true);
-    }
-    int right = -1;
-    for (int x = 0; x < 10; ++x)
-      if (c.pixel(x, 3) != qRgb(1, 1, 1)) right = x;
-    EXPECT_EQ(right, w - 1) << zoom;
-  }
-}
-
-TEST_F(JovDrawTest, ThumbnailsSqueezeLargePicturesAndKeepSmallOnes) {
-  QImage c = Canvas(60, 60, qRgb(9, 9, 9));
-  {
-    QPainter p(&c);
-    jov.DrawThumbnail(p, QRect(0, 0, 60, 60), 1);  // 32 x 100 picture
-  }
-  EXPECT_EQ(c.pixel(31, 59), qRgb(255, 255, 255));
-  EXPECT_EQ(c.pixel(32, 0), qRgb(9, 9, 9));
-  EXPECT_EQ(jov.Width, 32);
-  EXPECT_EQ(jov.Height, 100) << "drawing fetches the image";
 }
 
 }  // namespace

@@ -54,8 +54,8 @@ TEST(PngExport, IndexedOrRgbaWithBlackTransparentAndThePlacementAsOffset) {
     if (fileType == 2)
       b.Add16(4, 1, 0, 0, {}), b.Add16(4, 1, -12, 39, {0, 6, 0xC1, 3, 0xF800, 0x07E0, 0x001F});
     TJOV jov;
-    jov.FileName = b.Write(dir.path(), QStringLiteral("lib%1").arg(fileType));
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(b.Write(dir.path(), QStringLiteral("lib%1").arg(fileType))),
+              TOpenResult::Opened);
     const QString path = dir.filePath("one.png");
     ExportImage(jov, 1, path, TPictureFileFormat::Png);
     const QImage png(path);
@@ -95,8 +95,7 @@ TEST(PngExport, ARoundTripOverTheSameRangeChangesNoByte) {
     const QString folder = dir.filePath(name + "-out");
     ASSERT_TRUE(QDir().mkpath(folder));
     TJOV jov;
-    jov.FileName = path;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
     ExportSequence(jov, folder, {begin, end}, nullptr, TPictureFileFormat::Png);
     ImportReplace(jov, folder, ListBitmapFiles(folder, TPictureFileFormat::Png), {}, begin, end);
     jov.Close();
@@ -159,8 +158,7 @@ TEST(PngExport, PillowReadsPaletteTransparencyAndPixels) {
   QTemporaryDir dir;
   const LibraryBuilder b = Library(1, {12});
   TJOV jov;
-  jov.FileName = b.Write(dir.path(), "lib");
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(b.Write(dir.path(), "lib")), TOpenResult::Opened);
   ExportImage(jov, 0, dir.filePath("p.png"), TPictureFileFormat::Png);
   // Mode and size; then per entry r g b alpha; then the top row.
   const char* script =

@@ -12,8 +12,9 @@
 #include <functional>
 
 #include "common/byteio.h"
-#include "library/jovjournal.h"
+#include "common/operation.h"
 #include "library/myjov.h"
+#include "library/transaction.h"
 #include "support/crashloop.h"
 #include "support/libbuilder.h"
 
@@ -90,29 +91,51 @@ std::vector<Case> Cases() {
       {"DeleteTheFirst",
        {A, B, C},
        kStale,
-       [](TJOV& j) { return DeleteRange(j, 0, 0); },
+       [](TJOV& j) {
+         DeleteRange(j, 0, 0);
+         return true;
+       },
        {B, C},
        kStale},
       {"DeleteTheMiddleWithTheGapBehindIt",
        {A, bGap, C},
        {},
-       [](TJOV& j) { return DeleteRange(j, 1, 1); },
+       [](TJOV& j) {
+         DeleteRange(j, 1, 1);
+         return true;
+       },
        {A, C}},
       {"DeleteTheLastTakesTheStaleBytes",
        {A, B, C},
        kStale,
-       [](TJOV& j) { return DeleteRange(j, 2, 2); },
+       [](TJOV& j) {
+         DeleteRange(j, 2, 2);
+         return true;
+       },
        {A, B}},
       {"DeleteTwoFromTheStart",
        {A, B, C, D},
        {},
-       [](TJOV& j) { return DeleteRange(j, 0, 1); },
+       [](TJOV& j) {
+         DeleteRange(j, 0, 1);
+         return true;
+       },
        {C, D}},
-      {"DeleteEverything", {A, B, C}, kStale, [](TJOV& j) { return DeleteRange(j, 0, 2); }, {}},
+      {"DeleteEverything",
+       {A, B, C},
+       kStale,
+       [](TJOV& j) {
+         DeleteRange(j, 0, 2);
+         return true;
+       },
+       {}},
       {"ClearAnImageAlready4x1",
        {A, B, C},
        kStale,
-       [](TJOV& j) { return ClearRange(j, 1, 1); },
+       [](TJOV& j) {
+         ClearRange(j, 1, 1);
+         return true;
+       },
        {A, Cleared(B), C},
        kStale},
   };
@@ -149,13 +172,12 @@ TEST_P(RangeEditTest, InsertDeleteAndClearLeaveTheDocumentedBytes) {
     if (Skip(c)) continue;
     Lay(Build(GetParam(), c.before, c.trailing));
     TJOV jov;
-    jov.FileName = dataPath;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
     EXPECT_TRUE(c.run(jov));
     const auto [data, index] = Expected(c);
     EXPECT_EQ(ReadBytes(dataPath), data);
     EXPECT_EQ(ReadBytes(indexPath), index);
-    EXPECT_FALSE(JournalIsHot(dataPath));
+    EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(dataPath)));
     ExpectDescribesFiles(jov, dataPath);
   }
 }
@@ -191,8 +213,7 @@ TEST_P(RangeEditTest, ClearingInOnePassEqualsReplacingImageByImage) {
     QByteArray referenceData, referenceIndex;
     {
       TJOV jov;
-      jov.FileName = dataPath;
-      ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+      ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
       const uint8_t zeros[4] = {};
       for (int i = r.s; i <= r.e; ++i) ASSERT_TRUE(jov.ReplaceRecord(i, 4, 1, zeros));
       referenceData = ReadBytes(dataPath);
@@ -201,36 +222,27 @@ TEST_P(RangeEditTest, ClearingInOnePassEqualsReplacingImageByImage) {
     WriteFileBytes(dataPath, oldData);
     WriteFileBytes(indexPath, oldIndex);
     TJOV jov;
-    jov.FileName = dataPath;
-    ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+    ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
     std::vector<int64_t> steps;
-    QString error;
-    ASSERT_TRUE(ClearRange(
-        jov, r.s, r.e,
-        [&](int64_t done, int64_t) {
-          // Windows repainting meanwhile draw nothing of the half-moved records.
-          EXPECT_TRUE(jov.Changing());
-          steps.push_back(done);
-        },
-        &error))
-        << error.toStdString();
+    TProgressFunction progress([&](int64_t done, int64_t) { steps.push_back(done); });
+    ClearRange(jov, r.s, r.e, &progress);
     EXPECT_EQ(steps.size(), size_t(r.e - r.s + 2));
-    EXPECT_FALSE(jov.Changing());
     EXPECT_EQ(steps.back(), r.e - r.s + 1);
     const QByteArray data = ReadBytes(dataPath);
     EXPECT_EQ(ReadBytes(indexPath), referenceIndex);
     ASSERT_EQ(data.size(), referenceData.size());
     // Referenced: everything up to the end of the last record.
-    const int last = jov.ImageCount - 1;
+    const int last = jov.ImageCount() - 1;
     jov.ImageAt(last);
-    const int64_t end = *jov.EntryOf(last) + 8 + 4 * GetParam() + int64_t(jov.Width) * jov.Height;
+    const int64_t end =
+        *jov.EntryOf(last) + 8 + 4 * GetParam() + int64_t(jov.Width()) * jov.Height();
     EXPECT_EQ(data.left(end), referenceData.left(end));
     for (int i = r.s; i <= r.e; ++i) {
       jov.ImageAt(i);
-      EXPECT_EQ(jov.Width, 4);
-      EXPECT_EQ(jov.Height, 1);
-      EXPECT_EQ(jov.px, library[size_t(i)].px);
-      EXPECT_EQ(jov.py, library[size_t(i)].py);
+      EXPECT_EQ(jov.Width(), 4);
+      EXPECT_EQ(jov.Height(), 1);
+      EXPECT_EQ(jov.px(), library[size_t(i)].px);
+      EXPECT_EQ(jov.py(), library[size_t(i)].py);
     }
   }
 }
@@ -244,38 +256,34 @@ TEST_P(RangeEditTest, RefusedChangesLeaveTheLibraryAsItWas) {
   Lay(b);
   const QByteArray oldData = ReadBytes(dataPath), oldIndex = ReadBytes(indexPath);
   TJOV jov;
-  jov.FileName = dataPath;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
-  QString error;
-  EXPECT_FALSE(ClearRange(jov, 1, 1, nullptr, &error));
-  EXPECT_FALSE(error.isEmpty());
+  ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
+  EXPECT_THROW(ClearRange(jov, 1, 1), EJovError);
   // Ranges outside the library.
-  EXPECT_FALSE(DeleteRange(jov, 2, 1));
-  EXPECT_FALSE(DeleteRange(jov, 0, 3));
-  EXPECT_FALSE(ClearRange(jov, -1, 0));
+  EXPECT_THROW(DeleteRange(jov, 2, 1), EJovError);
+  EXPECT_THROW(DeleteRange(jov, 0, 3), EJovError);
+  EXPECT_THROW(ClearRange(jov, -1, 0), EJovError);
   // A delete whose block would run backwards: image 2's entry lies before image 1's.
-  EXPECT_FALSE(DeleteRange(jov, 1, 1, &error));
+  EXPECT_THROW(DeleteRange(jov, 1, 1), EJovError);
   EXPECT_EQ(ReadBytes(dataPath), oldData);
   EXPECT_EQ(ReadBytes(indexPath), oldIndex);
-  EXPECT_EQ(jov.ImageCount, 3);
+  EXPECT_EQ(jov.ImageCount(), 3);
 }
 
 TEST_P(RangeEditTest, InSertStoresThinPicturesAsTheyAreWithTheTypedPlacement) {
   Lay(Build(GetParam(), {A, B}));
   TJOV jov;
-  jov.FileName = dataPath;
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
   QImage thin(3, 1, QImage::Format_RGB32);
   thin.fill(Qt::black);
-  ASSERT_TRUE(InSert(jov, TPicture(thin), -7, 9, 1));
-  ASSERT_EQ(jov.ImageCount, 3);
+  InSert(jov, TPicture(thin), -7, 9, 1);
+  ASSERT_EQ(jov.ImageCount(), 3);
   jov.ImageAt(1);
-  EXPECT_EQ(jov.Width, 4);
-  EXPECT_EQ(jov.Height, 1);
-  EXPECT_EQ(jov.px, -7);
-  EXPECT_EQ(jov.py, 9);
+  EXPECT_EQ(jov.Width(), 4);
+  EXPECT_EQ(jov.Height(), 1);
+  EXPECT_EQ(jov.px(), -7);
+  EXPECT_EQ(jov.py(), 9);
   jov.ImageAt(2);
-  EXPECT_EQ(jov.px, B.px);
+  EXPECT_EQ(jov.px(), B.px);
 }
 
 INSTANTIATE_TEST_SUITE_P(FileTypes, RangeEditTest, ::testing::Values(0, 1),

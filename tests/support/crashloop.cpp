@@ -7,9 +7,9 @@
 #include <optional>
 
 #include "common/errors.h"
-#include "library/jovjournal.h"
-#include "library/jovnewpair.h"
 #include "library/myjov.h"
+#include "library/pairswitch.h"
+#include "library/transaction.h"
 #include "support/crashfs.h"
 #include "support/libbuilder.h"
 
@@ -23,8 +23,7 @@ QByteArray ReadBytes(const QString& path) {
 // Runs the operation on a freshly opened library; exceptions count as failure.
 bool RunOnce(const QString& dataPath, const std::function<bool(TJOV&)>& run) {
   TJOV jov;
-  jov.FileName = dataPath;
-  if (jov.Open() != TOpenResult::Opened) return false;
+  if (jov.Open(dataPath) != TOpenResult::Opened) return false;
   try {
     return run(jov);
   } catch (const EJovError&) {
@@ -35,8 +34,10 @@ bool RunOnce(const QString& dataPath, const std::function<bool(TJOV&)>& run) {
 // Journal, switch record and the files of a new pair beside a library.
 void RemoveLeftovers(const QString& dataPath, const QString& indexPath) {
   for (const QString& path :
-       {JournalPathOf(dataPath), SwitchPathOf(dataPath), NewPairPathOf(SwitchPathOf(dataPath)),
-        NewPairPathOf(dataPath), NewPairPathOf(indexPath)})
+       {TLibraryPaths::Of(dataPath).Journal(), TLibraryPaths::Of(dataPath).Switch(),
+        TLibraryPaths::Of(dataPath).SwitchDraft(),
+        TLibraryPaths::Of(dataPath).NewFile(TLibFile::Data),
+        TLibraryPaths::Of(dataPath).NewFile(TLibFile::Index)})
     QFile::remove(path);
 }
 
@@ -82,10 +83,9 @@ void FaultLoops(int steps, int seeds, const std::function<void()>& restore,
 
 void ExpectDescribesFiles(TJOV& jov, const QString& path) {
   TJOV fresh;
-  fresh.FileName = path;
-  ASSERT_EQ(fresh.Open(), TOpenResult::Opened);
-  EXPECT_EQ(jov.ImageCount, fresh.ImageCount);
-  EXPECT_EQ(jov.IndexEntries, fresh.IndexEntries);
+  ASSERT_EQ(fresh.Open(path), TOpenResult::Opened);
+  EXPECT_EQ(jov.ImageCount(), fresh.ImageCount());
+  EXPECT_EQ(jov.IndexEntries(), fresh.IndexEntries());
 }
 
 QString ScratchTemplate() {
@@ -119,15 +119,14 @@ int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
   auto check = [&]() {
     TCrashFs quick;
     TJOV reopened;
-    reopened.FileName = dataPath;
-    EXPECT_EQ(reopened.Open(), TOpenResult::Opened);
+    EXPECT_EQ(reopened.Open(dataPath), TOpenResult::Opened);
     reopened.Close();
     const QByteArray data = ReadBytes(dataPath), index = ReadBytes(indexPath);
     const bool isOld = data == oldData && index == oldIndex;
     const bool isNew = data == newData && index == newIndex;
     EXPECT_TRUE(isOld || isNew);
-    EXPECT_FALSE(QFile::exists(JournalPathOf(dataPath)));
-    EXPECT_FALSE(QFile::exists(SwitchPathOf(dataPath)));
+    EXPECT_FALSE(QFile::exists(TLibraryPaths::Of(dataPath).Journal()));
+    EXPECT_FALSE(QFile::exists(TLibraryPaths::Of(dataPath).Switch()));
     return isNew;
   };
 
@@ -139,8 +138,7 @@ int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
           return false;
         }
         TJOV jov;
-        jov.FileName = dataPath;
-        EXPECT_EQ(jov.Open(), TOpenResult::Opened);
+        EXPECT_EQ(jov.Open(dataPath), TOpenResult::Opened);
         bool ok;
         try {
           ok = run(jov);
@@ -214,15 +212,14 @@ int ExpectCreateCrashSafe(const QString& dataPath, const QString& indexPath,
   auto check = [&]() {
     TCrashFs quick;
     TJOV reopened;
-    reopened.FileName = dataPath;
-    const TOpenResult opened = reopened.Open();
+    const TOpenResult opened = reopened.Open(dataPath);
     reopened.Close();
     const std::optional<QByteArray> data = read(dataPath), index = read(indexPath);
     const bool isOld = data == oldData && index == oldIndex;
     const bool isNew = data == newData && index == newIndex;
     EXPECT_TRUE(isOld || isNew);
     EXPECT_EQ(opened, data ? TOpenResult::Opened : TOpenResult::Missing);
-    EXPECT_FALSE(QFile::exists(SwitchPathOf(dataPath)));
+    EXPECT_FALSE(QFile::exists(TLibraryPaths::Of(dataPath).Switch()));
     return isNew;
   };
   FaultLoops(

@@ -31,7 +31,8 @@ class EditDialogTest : public ViewerTest {
   QByteArray LibraryBytes() const { return FileBytes(lib) + FileBytes(dir.filePath("lib.JOX")); }
   // Presses opener, runs action inside the modal dialog d, and cancels d if still open.
   void InDialog(QDialog* d, QPushButton* opener, std::function<void()> action) {
-    InsideModal(d, [opener] { opener->click(); }, action);
+    InsideModal(
+        d, [opener] { opener->click(); }, action);
     Settle();
   }
   QString Picture(int w, int h) {
@@ -129,19 +130,19 @@ TEST_F(EditDialogTest, AddAppendsInsertPutsBeforeTheImageShownAndTheWindowFollow
     // The current image stays; the labels and the grid know the new count at once.
     EXPECT_EQ(main->CurrentIndex(), s.insert ? 1 : 0);
     EXPECT_EQ(Index(),
-              QStringLiteral("%1/%2").arg(s.insert ? 1 : 0).arg(main->Jov().ImageCount - 1));
-    EXPECT_EQ(main->DrawGrid1->RowCount(), main->Jov().ImageCount / 6 + 1);
+              QStringLiteral("%1/%2").arg(s.insert ? 1 : 0).arg(main->Jov().ImageCount() - 1));
+    EXPECT_EQ(main->DrawGrid1->RowCount(), main->Jov().ImageCount() / 6 + 1);
     main->Jov().ImageAt(at);
-    EXPECT_EQ(main->Jov().Width, 8);
-    EXPECT_EQ(main->Jov().Height, 3);
-    EXPECT_EQ(main->Jov().px, s.px);
-    EXPECT_EQ(main->Jov().py, s.py);
+    EXPECT_EQ(main->Jov().Width(), 8);
+    EXPECT_EQ(main->Jov().Height(), 3);
+    EXPECT_EQ(main->Jov().px(), s.px);
+    EXPECT_EQ(main->Jov().py(), s.py);
   }
-  ASSERT_EQ(main->Jov().ImageCount, 5);
+  ASSERT_EQ(main->Jov().ImageCount(), 5);
   // Image 1 before the insert is image 2 now.
   main->Jov().ImageAt(2);
-  EXPECT_EQ(main->Jov().px, 1);
-  EXPECT_EQ(main->Jov().py, -1);
+  EXPECT_EQ(main->Jov().px(), 1);
+  EXPECT_EQ(main->Jov().py(), -1);
 }
 
 TEST_F(EditDialogTest, AFailedAddIsReportedAsAFailure) {
@@ -149,9 +150,8 @@ TEST_F(EditDialogTest, AFailedAddIsReportedAsAFailure) {
   const QByteArray before = LibraryBytes();
   // Another program holds the library while it changes it.
   TJOV other;
-  other.FileName = lib;
-  ASSERT_EQ(other.Open(), TOpenResult::Opened);
-  ASSERT_TRUE(other.DataStream->TryLock());
+  ASSERT_EQ(other.Open(lib), TOpenResult::Opened);
+  ASSERT_TRUE(other.DataStream()->TryLock());
   for (QRadioButton* mode : {main->Formaddone->Rabtnadd, main->Formaddone->RabtnInsert}) {
     messages.clear();
     InDialog(main->Formaddone, main->btnAdd, [&] {
@@ -165,9 +165,9 @@ TEST_F(EditDialogTest, AFailedAddIsReportedAsAFailure) {
         << messages[0].text.toStdString();
     EXPECT_TRUE(messages[0].text.contains(lib));
   }
-  other.DataStream->Unlock();
+  other.DataStream()->Unlock();
   EXPECT_EQ(LibraryBytes(), before);
-  EXPECT_EQ(main->Jov().ImageCount, 2);
+  EXPECT_EQ(main->Jov().ImageCount(), 2);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -222,12 +222,12 @@ TEST_F(EditDialogTest, DeleteRemovesTheRangeAndTheWindowShowsTheLastImageLeft) {
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].icon, QMessageBox::Information);
   EXPECT_EQ(messages[0].text, QStringLiteral("删除成功"));
-  ASSERT_EQ(main->Jov().ImageCount, 5);
+  ASSERT_EQ(main->Jov().ImageCount(), 5);
   EXPECT_EQ(main->CurrentIndex(), 4);  // image 6 is gone from the count: the last one
   EXPECT_EQ(Index(), QStringLiteral("4/4"));
   EXPECT_EQ(main->DrawGrid1->RowCount(), 1);
   main->Jov().ImageAt(2);
-  EXPECT_EQ(main->Jov().px, 5);  // old image 5
+  EXPECT_EQ(main->Jov().px(), 5);  // old image 5
   // The fields keep what was typed.
   InDialog(main->Formdel, main->btndelete, [&] {
     EXPECT_EQ(main->Formdel->editBegin->text(), QStringLiteral("2"));
@@ -257,14 +257,14 @@ TEST_F(EditDialogTest, ClearBlanksTheRangeWithItsProgressBarAndKeepsPlacements) 
   EXPECT_TRUE(d->ProgressBar1->isHidden());
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, QStringLiteral("删除成功"));
-  ASSERT_EQ(main->Jov().ImageCount, 4);
+  ASSERT_EQ(main->Jov().ImageCount(), 4);
   for (int i = 0; i < 4; ++i) {
     main->Jov().ImageAt(i);
     const bool cleared = i == 1 || i == 2;
-    EXPECT_EQ(main->Jov().Width, cleared ? 4 : 8);
-    EXPECT_EQ(main->Jov().Height, cleared ? 1 : 4);
-    EXPECT_EQ(main->Jov().px, i);
-    EXPECT_EQ(main->Jov().py, -i);
+    EXPECT_EQ(main->Jov().Width(), cleared ? 4 : 8);
+    EXPECT_EQ(main->Jov().Height(), cleared ? 1 : 4);
+    EXPECT_EQ(main->Jov().px(), i);
+    EXPECT_EQ(main->Jov().py(), -i);
   }
 }
 
@@ -272,9 +272,8 @@ TEST_F(EditDialogTest, AFailedDeleteOrClearSaysSoAndLeavesTheLibrary) {
   OpenImages(3);
   const QByteArray before = LibraryBytes();
   TJOV other;
-  other.FileName = lib;
-  ASSERT_EQ(other.Open(), TOpenResult::Opened);
-  ASSERT_TRUE(other.DataStream->TryLock());
+  ASSERT_EQ(other.Open(lib), TOpenResult::Opened);
+  ASSERT_TRUE(other.DataStream()->TryLock());
   for (QRadioButton* mode : {main->Formdel->RabtnDel, main->Formdel->RabtnNull}) {
     messages.clear();
     InDialog(main->Formdel, main->btndelete, [&] {
@@ -286,9 +285,9 @@ TEST_F(EditDialogTest, AFailedDeleteOrClearSaysSoAndLeavesTheLibrary) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, QStringLiteral("删除失败"));
   }
-  other.DataStream->Unlock();
+  other.DataStream()->Unlock();
   EXPECT_EQ(LibraryBytes(), before);
-  EXPECT_EQ(main->Jov().ImageCount, 3);
+  EXPECT_EQ(main->Jov().ImageCount(), 3);
 }
 
 }  // namespace

@@ -51,7 +51,8 @@ class ImportAllTest : public ViewerTest {
   }
   // "Import All", then action inside the modal dialog, which is cancelled if still open.
   void ImportAll(std::function<void()> action) {
-    InsideModal(d, [this] { main->btnallinput->click(); }, action);
+    InsideModal(
+        d, [this] { main->btnallinput->click(); }, action);
   }
   QStringList Texts() const {
     QStringList texts;
@@ -194,12 +195,12 @@ TEST_F(ImportAllTest, AnAddRunDisablesTheDialogAndShowsTheNewImages) {
   EXPECT_EQ(d->ProgressBar1->value(), 0);
   EXPECT_TRUE(d->BtnImport->isEnabled());
   TJOV& jov = main->Jov();
-  EXPECT_EQ(jov.ImageCount, 13);
+  EXPECT_EQ(jov.ImageCount(), 13);
   EXPECT_EQ(main->DrawGrid1->RowCount(), 13 / 6 + 1);
   jov.ImageAt(8);
-  EXPECT_EQ(QList<int>({jov.Width, jov.Height, jov.px, jov.py}), QList<int>({8, 3, 7, -8}));
+  EXPECT_EQ(QList<int>({jov.Width(), jov.Height(), jov.px(), jov.py()}), QList<int>({8, 3, 7, -8}));
   jov.ImageAt(12);
-  EXPECT_EQ(QList<int>({jov.Width, jov.Height, jov.px, jov.py}), QList<int>({12, 3, 0, 0}));
+  EXPECT_EQ(QList<int>({jov.Width(), jov.Height(), jov.px(), jov.py()}), QList<int>({12, 3, 0, 0}));
 }
 
 TEST_F(ImportAllTest, ModesWriteTheirImagesAndXyTakesTheTypedPair) {
@@ -223,11 +224,11 @@ TEST_F(ImportAllTest, ModesWriteTheirImagesAndXyTakesTheTypedPair) {
         d->editxy->setText("-3,7");
       },
       "1", "5");
-  EXPECT_EQ(jov.ImageCount, 9);
+  EXPECT_EQ(jov.ImageCount(), 9);
   jov.ImageAt(1);
-  EXPECT_EQ(QList<int>({jov.Width, jov.px, jov.py}), QList<int>({8, -3, 7}));
+  EXPECT_EQ(QList<int>({jov.Width(), jov.px(), jov.py()}), QList<int>({8, -3, 7}));
   jov.ImageAt(4);
-  EXPECT_EQ(QList<int>({jov.Width, jov.px, jov.py}), QList<int>({8, 1, -1}));  // old image 1
+  EXPECT_EQ(QList<int>({jov.Width(), jov.px(), jov.py()}), QList<int>({8, 1, -1}));  // old image 1
 
   run(
       [&] {
@@ -235,15 +236,15 @@ TEST_F(ImportAllTest, ModesWriteTheirImagesAndXyTakesTheTypedPair) {
         d->RabtnReplace->click();
       },
       "7", "8");
-  EXPECT_EQ(jov.ImageCount, 9);
+  EXPECT_EQ(jov.ImageCount(), 9);
   jov.ImageAt(8);
-  EXPECT_EQ(QList<int>({jov.Width, jov.px, jov.py}), QList<int>({8, -3, 7}));
+  EXPECT_EQ(QList<int>({jov.Width(), jov.px(), jov.py()}), QList<int>({8, -3, 7}));
 
   run([&] { d->RabtnPic->click(); }, "0", "2");
   jov.ImageAt(2);
-  EXPECT_EQ(QList<int>({jov.Width, jov.px, jov.py}), QList<int>({8, -3, 7}));
+  EXPECT_EQ(QList<int>({jov.Width(), jov.px(), jov.py()}), QList<int>({8, -3, 7}));
   jov.ImageAt(0);
-  EXPECT_EQ(QList<int>({jov.Width, jov.px, jov.py}), QList<int>({8, 0, 0}));
+  EXPECT_EQ(QList<int>({jov.Width(), jov.px(), jov.py()}), QList<int>({8, 0, 0}));
 
   run(
       [&] {
@@ -253,7 +254,7 @@ TEST_F(ImportAllTest, ModesWriteTheirImagesAndXyTakesTheTypedPair) {
       },
       "3", "4");
   jov.ImageAt(4);
-  EXPECT_EQ(QList<int>({jov.px, jov.py}), QList<int>({0, 12}));
+  EXPECT_EQ(QList<int>({jov.px(), jov.py()}), QList<int>({0, 12}));
   EXPECT_EQ(Texts(), QStringList(4, kDone));
 }
 

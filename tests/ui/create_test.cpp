@@ -52,7 +52,8 @@ class CreateDialogTest : public ViewerTest {
   }
   // "Create New", then action inside the modal dialog, which is cancelled if still open.
   void InDialog(std::function<void()> action) {
-    InsideModal(d, [this] { main->btnCreateClick(); }, action);
+    InsideModal(
+        d, [this] { main->btnCreateClick(); }, action);
   }
   QStringList Texts() const {
     QStringList texts;
@@ -62,12 +63,11 @@ class CreateDialogTest : public ViewerTest {
   // Placements of the made library.
   std::vector<std::pair<int, int>> Placements() {
     TJOV jov;
-    jov.FileName = lib;
-    EXPECT_EQ(jov.Open(), TOpenResult::Opened);
+    EXPECT_EQ(jov.Open(lib), TOpenResult::Opened);
     std::vector<std::pair<int, int>> xy;
-    for (int i = 0; i < jov.ImageCount; ++i) {
+    for (int i = 0; i < jov.ImageCount(); ++i) {
       jov.ImageAt(i);
-      xy.emplace_back(jov.px, jov.py);
+      xy.emplace_back(jov.px(), jov.py());
     }
     return xy;
   }
@@ -184,12 +184,12 @@ TEST_F(CreateDialogTest, AFailedRunSaysSoAndLeavesTheOldLibrary) {
   EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("建立新文件失败!\n")))
       << messages[0].text.toStdString();
   EXPECT_EQ(FileBytes(lib), oldData);
-  EXPECT_EQ(main->Jov().ImageCount, 1);
+  EXPECT_EQ(main->Jov().ImageCount(), 1);
 
   // Once it succeeds, the viewer shows the new library.
   QFile::remove(pics + "/Placements/000000.txt");
   InDialog([&] { d->BtnCreate->click(); });
-  EXPECT_EQ(main->Jov().ImageCount, 2);
+  EXPECT_EQ(main->Jov().ImageCount(), 2);
 }
 
 }  // namespace

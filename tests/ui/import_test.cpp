@@ -49,12 +49,13 @@ TEST_F(ImportAtTest, ReplacesThePixelsOfTheImageShownAndShowsThemAtOnce) {
   ImportAt(path);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, QStringLiteral("导入图片成功！"));
-  EXPECT_TRUE(seenFilter.contains("*.png") && seenFilter.endsWith("(*)")) << seenFilter.toStdString();
+  EXPECT_TRUE(seenFilter.contains("*.png") && seenFilter.endsWith("(*)"))
+      << seenFilter.toStdString();
   // The labels already describe the new picture; the placement stayed.
-  EXPECT_EQ(main->Jov().Width, 8);
-  EXPECT_EQ(main->Jov().Height, 3);
-  EXPECT_EQ(main->Jov().px, 1);
-  EXPECT_EQ(main->Jov().py, -1);
+  EXPECT_EQ(main->Jov().Width(), 8);
+  EXPECT_EQ(main->Jov().Height(), 3);
+  EXPECT_EQ(main->Jov().px(), 1);
+  EXPECT_EQ(main->Jov().py(), -1);
   const QImage* shown = main->Jov().ImageAt(1);
   EXPECT_EQ(shown->pixelIndex(0, 0), 7);
   EXPECT_EQ(shown->pixelIndex(7, 2), 0);

@@ -234,7 +234,7 @@ std::pair<int, int> StoredPlacement(const QString& path, const TJOV& jov, int in
 TEST_F(NavigationTest, XAndYWriteTheLow16BitsOfValidEntries) {
   const LibraryBuilder b = Images(3);
   Open(b);
-  const QString path = main->Jov().FileName;
+  const QString path = main->Jov().FileName();
   main->btndown->click();
 
   auto seenX = AnswerInput(QStringLiteral("-5"));
@@ -438,7 +438,7 @@ TEST_F(NavigationTest, DroppedLibraryOpens) {
     QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(main.get(), &drop);
     EXPECT_TRUE(main->Jov().IsOpen());
-    EXPECT_EQ(main->Jov().FileName, file);
+    EXPECT_EQ(main->Jov().FileName(), file);
     EXPECT_EQ(Index(), QStringLiteral("0/3"));
   }
   // Other files are not taken.
@@ -458,7 +458,7 @@ TEST_F(NavigationTest, LibraryChangedBehindTheWindowIsShownAfterRefresh) {
   for (int i = 0; i < 8; ++i) bigger.Add8(8, 8, int16_t(i == 1 ? 50 : i), 0, Solid(8, 8, 1));
   Write(bigger);
   main->Jov().Close();
-  main->Jov().Open();
+  main->Jov().Open(main->Jov().FileName());
   main->SetGridRowCount();
   main->RepaintGrid();
   Settle();
@@ -484,10 +484,10 @@ TEST_F(NavigationTest, DemoLibrariesOfEveryVariant) {
     ChooseFile(dir.filePath(QString::fromLatin1(name)));
     ASSERT_TRUE(main->Jov().IsOpen()) << name;
     EXPECT_EQ(main->Labeltype->text(), QString::fromUtf8(label)) << name;
-    EXPECT_GE(main->Jov().ImageCount, 8) << name;
+    EXPECT_GE(main->Jov().ImageCount(), 8) << name;
     // Every image fetches with a picture or as a blank.
     int blanks = 0;
-    for (int i = 0; i < main->Jov().ImageCount; ++i) {
+    for (int i = 0; i < main->Jov().ImageCount(); ++i) {
       const QImage* image = main->Jov().ImageAt(i);
       ASSERT_NE(image, nullptr);
       blanks += image->width() <= 4 || image->height() <= 1;

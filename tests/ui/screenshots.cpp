@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
 
   main->rb100->click();
   main->rbauto->click();
-  main->FillInfo(main->Jov().ImageCount - 1);
+  main->FillInfo(main->Jov().ImageCount() - 1);
   ok &= Shoot(*main, out.filePath(QStringLiteral("viewer-auto.png")));
 
   main->rb100->click();

@@ -1,0 +1,335 @@
+#include "library/journal.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "common/byteio.h"
+#include "common/operation.h"
+
+// Layout of a journal (all integers little-endian):
+//   header   "JOVJRNL1", u32 salt, u32 0, i64 old data size, i64 old index size,
+//            u16 n, n bytes: the index file's name (UTF-8, no folder)
+//   records  "RECD", u8 file (0 data, 1 index), 3 bytes 0, i64 offset, i64 length,
+//            length bytes: the old bytes, u64 checksum of them
+//   trailer  "JEND", u32 record count, u64 checksum of the header
+// Every checksum is seeded with the journal's random salt, so bytes left on the disk by
+// an older journal never pass for this one's.  A journal without a valid trailer, or
+// with any record whose checksum fails, was not complete when the process stopped; the
+// library files are only touched once the journal is complete and on the disk.
+
+namespace {
+
+constexpr char kMagic[] = "JOVJRNL1";
+constexpr char kRecordTag[] = "RECD";
+constexpr char kTrailerTag[] = "JEND";
+constexpr int kHeaderFixed = 34;
+constexpr int kRecordHead = 24;
+constexpr int kTrailerSize = 16;
+constexpr int kMaxName = 4096;
+
+// A fast position-dependent checksum (running sums and sums of sums over 64-bit words in
+// four lanes), good enough to tell a complete journal from a torn one.  Bytes are fed in
+// chunks whose sizes are multiples of 32, except the last.
+class TSum {
+ public:
+  explicit TSum(uint64_t seed) {
+    for (int k = 0; k < 4; ++k) {
+      lanes_[k] = seed ^ (0x243F6A8885A308D3ull * uint64_t(k + 1));
+      mixed_[k] = ~seed + uint64_t(k);
+    }
+  }
+  void Add(const uint8_t* p, int64_t n) {
+    int64_t i = 0;
+    // Four independent lanes keep the additions from waiting on one another.
+    for (; i + 32 <= n; i += 32) {
+      uint64_t w[4];
+      std::memcpy(w, p + i, 32);
+      for (int k = 0; k < 4; ++k) {
+        lanes_[k] += LittleEndian(w[k]);
+        mixed_[k] += lanes_[k];
+      }
+    }
+    for (; i + 8 <= n; i += 8) {
+      uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      lanes_[0] += LittleEndian(w);
+      mixed_[0] += lanes_[0];
+    }
+    if (i < n) {
+      uint64_t w = uint64_t(n - i) << 56;
+      for (int k = 0; i + k < n; ++k) w |= uint64_t(p[i + k]) << (8 * k);
+      lanes_[1] += w;
+      mixed_[1] += lanes_[1];
+    }
+  }
+  uint64_t Value() const {
+    uint64_t v = 0;
+    for (int k = 0; k < 4; ++k)
+      v = (v ^ lanes_[k] * 0x9E3779B97F4A7C15ull ^ mixed_[k]) * 0xFF51AFD7ED558CCDull;
+    return v;
+  }
+
+ private:
+  static uint64_t LittleEndian(uint64_t w) {
+    if constexpr (std::endian::native == std::endian::big) return __builtin_bswap64(w);
+    return w;
+  }
+  uint64_t lanes_[4], mixed_[4];
+};
+
+uint64_t RecordSeed(uint32_t salt, int file, int64_t offset, int64_t length) {
+  return salt ^ uint64_t(offset) ^ (uint64_t(length) << 17) ^ uint64_t(file);
+}
+
+uint64_t GetU64(const uint8_t* p) {
+  return uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32);
+}
+void PutU64(uint8_t* p, uint64_t v) {
+  PutU32(p, uint32_t(v));
+  PutU32(p + 4, uint32_t(v >> 32));
+}
+
+// Appends to the journal file.
+class TJournalOut {
+ public:
+  explicit TJournalOut(TFile& file) : file_(file) {}
+  void Put(const void* data, int64_t n) {
+    file_.WriteAt(at_, data, n);
+    at_ += n;
+  }
+  void Copy(TFile& source, int64_t from, int64_t n, uint8_t* buffer) {
+    file_.CopyFrom(source, from, at_, n, buffer, kJournalChunk);
+    at_ += n;
+  }
+  int64_t At() const { return at_; }
+
+ private:
+  TFile& file_;
+  int64_t at_ = 0;
+};
+
+// One record: its head, the old bytes and their checksum.
+void PutRecord(TJournalOut& out, TFile& source, int file, TJournalRange& r, uint32_t salt,
+               TByteBuffer& buffer, TOperationDelegate* delegate) {
+  uint8_t head[kRecordHead] = {};
+  std::memcpy(head, kRecordTag, 4);
+  head[4] = uint8_t(file);
+  PutU64(head + 8, uint64_t(r.offset));
+  PutU64(head + 16, uint64_t(r.length));
+  out.Put(head, kRecordHead);
+  r.at = out.At();
+  TSum sum(RecordSeed(salt, file, r.offset, r.length));
+  uint8_t* chunk = buffer.Reserve(std::min(r.length, kJournalChunk));
+  for (int64_t done = 0; done < r.length;) {
+    CheckCancel(delegate);
+    const int64_t n = std::min(kJournalChunk, r.length - done);
+    // Large stretches are summed where they lie and copied inside the kernel: the bytes
+    // never pass through this process.
+    if (n < kJournalChunk ||
+        !source.View(r.offset + done, n, [&](const uint8_t* p) { sum.Add(p, n); })) {
+      source.ReadExactAt(r.offset + done, chunk, n);
+      sum.Add(chunk, n);
+      out.Put(chunk, n);
+    } else {
+      out.Copy(source, r.offset + done, n, chunk);
+    }
+    done += n;
+  }
+  uint8_t stored[8];
+  PutU64(stored, sum.Value());
+  out.Put(stored, 8);
+}
+
+// A journal read back: validated first, then applied.
+struct TParsedJournal {
+  uint32_t salt = 0;
+  int64_t oldSize[2] = {0, -1};
+  QString indexName;
+  struct Record {
+    int file;
+    int64_t offset;
+    int64_t length;
+    int64_t at;  // where its bytes start in the journal
+  };
+  std::vector<Record> records;
+};
+
+// Reads the fixed header and the index name; false when they are not whole and sound.
+bool ReadJournalHeader(TFile& journal, int64_t size, TParsedJournal& out, TSum& headerSum,
+                       int64_t& at) {
+  uint8_t head[kHeaderFixed];
+  if (size < kHeaderFixed + kTrailerSize || journal.ReadAt(0, head, kHeaderFixed) != kHeaderFixed)
+    return false;
+  if (std::memcmp(head, kMagic, 8) != 0) return false;
+  out.salt = GetU32(head + 8);
+  out.oldSize[0] = int64_t(GetU64(head + 16));
+  out.oldSize[1] = int64_t(GetU64(head + 24));
+  const int nameLength = GetU16(head + 32);
+  if (out.oldSize[0] < 0 || out.oldSize[1] < 0 || nameLength > kMaxName ||
+      kHeaderFixed + nameLength + kTrailerSize > size)
+    return false;
+  QByteArray name(nameLength, '\0');
+  if (journal.ReadAt(kHeaderFixed, name.data(), nameLength) != nameLength) return false;
+  out.indexName = QString::fromUtf8(name);
+  // The index lies beside the data file: a name that leaves the folder is not ours.
+  if (out.indexName.isEmpty() || out.indexName.contains(QLatin1Char('/')) ||
+      out.indexName == QLatin1String("..") || out.indexName == QLatin1String("."))
+    return false;
+  headerSum = TSum(out.salt);
+  headerSum.Add(head, kHeaderFixed);
+  headerSum.Add(reinterpret_cast<const uint8_t*>(name.constData()), nameLength);
+  at = kHeaderFixed + nameLength;
+  return true;
+}
+
+// Reads and checks one record at `at`; false when it is not whole and sound.
+bool ReadJournalRecord(TFile& journal, int64_t size, int64_t at, TParsedJournal& out,
+                       uint8_t* chunk) {
+  uint8_t tag[kRecordHead];
+  if (journal.ReadAt(at, tag, kRecordHead) != kRecordHead) return false;
+  const TParsedJournal::Record record{tag[4], int64_t(GetU64(tag + 8)), int64_t(GetU64(tag + 16)),
+                                      at + kRecordHead};
+  if (record.file > 1 || record.offset < 0 || record.length <= 0 ||
+      record.length > size - record.at - 8 - kTrailerSize ||
+      record.offset > out.oldSize[record.file] - record.length)
+    return false;
+  TSum sum(RecordSeed(out.salt, record.file, record.offset, record.length));
+  for (int64_t done = 0; done < record.length;) {
+    const int64_t n = std::min(kJournalChunk, record.length - done);
+    if (journal.ReadAt(record.at + done, chunk, n) != n) return false;
+    sum.Add(chunk, n);
+    done += n;
+  }
+  uint8_t stored[8];
+  if (journal.ReadAt(record.at + record.length, stored, 8) != 8 || GetU64(stored) != sum.Value())
+    return false;
+  out.records.push_back(record);
+  return true;
+}
+
+// Reads and checks the whole journal; false when it is not complete.
+bool ReadJournal(TFile& journal, TByteBuffer& buffer, TParsedJournal& out) {
+  const int64_t size = journal.Size();
+  TSum headerSum(0);
+  int64_t at;
+  if (!ReadJournalHeader(journal, size, out, headerSum, at)) return false;
+  uint8_t* chunk = buffer.Reserve(kJournalChunk);
+  for (;;) {
+    uint8_t tag[4];
+    if (at + kTrailerSize > size || journal.ReadAt(at, tag, 4) != 4) return false;
+    if (std::memcmp(tag, kTrailerTag, 4) == 0) {
+      uint8_t trailer[kTrailerSize];
+      // Bytes behind the trailer are an older journal's, in a file that is reused.
+      if (journal.ReadAt(at, trailer, kTrailerSize) != kTrailerSize) return false;
+      return GetU32(trailer + 4) == out.records.size() && GetU64(trailer + 8) == headerSum.Value();
+    }
+    if (std::memcmp(tag, kRecordTag, 4) != 0) return false;
+    if (!ReadJournalRecord(journal, size, at, out, chunk)) return false;
+    at = out.records.back().at + out.records.back().length + 8;
+  }
+}
+
+// Writes the journal's old bytes back and cuts both files to their old sizes.
+void WriteBack(TFile& journal, const TParsedJournal& parsed, TFile& data,
+               const TLibraryPaths& paths, TByteBuffer& buffer) {
+  const QString indexPath = QFileInfo(paths.Data()).dir().filePath(parsed.indexName);
+  std::unique_ptr<TFile> index =
+      TFile::Open(indexPath, FileExists(indexPath) ? TFile::Mode::ReadWrite : TFile::Mode::Create);
+  TFile* files[2] = {&data, index.get()};
+  uint8_t* chunk = buffer.Reserve(kJournalChunk);
+  for (const TParsedJournal::Record& record : parsed.records) {
+    for (int64_t done = 0; done < record.length;) {
+      const int64_t n = std::min(kJournalChunk, record.length - done);
+      journal.ReadExactAt(record.at + done, chunk, n);
+      files[record.file]->WriteAt(record.offset + done, chunk, n);
+      done += n;
+    }
+  }
+  for (int f = 0; f < 2; ++f) {
+    if (files[f]->Size() != parsed.oldSize[f]) files[f]->Truncate(parsed.oldSize[f]);
+    files[f]->Flush();
+  }
+}
+
+}  // namespace
+
+void WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSize[2],
+                  const QString& indexName, std::vector<TJournalRange> (&ranges)[2],
+                  TByteBuffer& buffer, TOperationDelegate* delegate) {
+  const uint32_t salt = QRandomGenerator::system()->generate();
+  const QByteArray name = indexName.toUtf8();
+  TJournalOut out(journal);
+  uint8_t head[kHeaderFixed] = {};
+  std::memcpy(head, kMagic, 8);
+  PutU32(head + 8, salt);
+  PutU64(head + 16, uint64_t(oldSize[0]));
+  PutU64(head + 24, uint64_t(oldSize[1]));
+  PutU16(head + 32, uint16_t(name.size()));
+  TSum headerSum(salt);
+  headerSum.Add(head, kHeaderFixed);
+  headerSum.Add(reinterpret_cast<const uint8_t*>(name.constData()), name.size());
+  out.Put(head, kHeaderFixed);
+  out.Put(name.constData(), name.size());
+
+  uint32_t records = 0;
+  for (int f = 0; f < 2; ++f) {
+    for (TJournalRange& r : ranges[f]) {
+      PutRecord(out, *files[f], f, r, salt, buffer, delegate);
+      ++records;
+    }
+  }
+  uint8_t trailer[kTrailerSize] = {};
+  std::memcpy(trailer, kTrailerTag, 4);
+  PutU32(trailer + 4, records);
+  PutU64(trailer + 8, headerSum.Value());
+  out.Put(trailer, kTrailerSize);
+  journal.Flush();
+}
+
+void MarkJournalCommitted(TFile& journal) {
+  static const uint8_t kCleared[8] = {};
+  try {
+    journal.WriteAt(0, kCleared, 8);
+    journal.Flush();
+  } catch (...) {
+    try {
+      journal.WriteAt(0, kMagic, 8);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+bool JournalHasTitle(TFile& journal) {
+  uint8_t title[8];
+  return journal.ReadAt(0, title, 8) == 8 && std::memcmp(title, kMagic, 8) == 0;
+}
+
+bool JournalIsHot(const TLibraryPaths& paths) {
+  const QString path = paths.Journal();
+  if (!FileExists(path)) return false;
+  try {
+    return JournalHasTitle(*TFile::Open(path, TFile::Mode::Read));
+  } catch (const EJovError&) {
+    return true;  // there, and not known to be idle
+  }
+}
+
+bool ApplyJournal(TFile& data, const TLibraryPaths& paths, TByteBuffer& buffer, bool keepIdle) {
+  const QString journalPath = paths.Journal();
+  {
+    std::unique_ptr<TFile> journal = TFile::Open(journalPath, TFile::Mode::Read);
+    if (keepIdle && !JournalHasTitle(*journal)) return false;
+    TParsedJournal parsed;
+    if (ReadJournal(*journal, buffer, parsed)) WriteBack(*journal, parsed, data, paths, buffer);
+  }
+  // Until the journal is gone from the disk, the next opening would undo again, which
+  // gives the same old bytes: harmless.
+  RemoveFile(journalPath);
+  SyncFolder(paths.Folder());
+  return true;
+}

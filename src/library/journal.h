@@ -1,0 +1,52 @@
+#pragma once
+
+// The rollback journal of a change made in place ("NAME.jov-journal"): the old bytes of
+// every range the change will overwrite, and the old sizes of both files.  Written and
+// flushed before the first byte of either file changes; its title cleared on the disk is
+// the commit point.  A journal found with its title ("hot") means a change was
+// interrupted: writing its bytes back and cutting both files to their old sizes gives
+// exactly the old pair.  One that is not complete means the files were never touched.
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+#include "common/bytebuffer.h"
+#include "common/fileio.h"
+#include "library/libfiles.h"
+
+class TOperationDelegate;
+
+// A range of old bytes, and where they stand in the journal once it is written.
+struct TJournalRange {
+  int64_t offset;
+  int64_t length;
+  int64_t at = 0;
+};
+
+// Writes a complete journal into journal from byte 0 (whatever it held is overwritten;
+// bytes behind the trailer are never read) and flushes it: the old bytes of ranges[f],
+// read from files[f], with the files' old sizes and the index file's name.  Sets the
+// ranges' positions in the journal.  Checks for a cancel between chunks.
+void WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSize[2],
+                  const QString& indexName, std::vector<TJournalRange> (&ranges)[2],
+                  TByteBuffer& buffer, TOperationDelegate* delegate);
+
+// The commit point: the journal's title cleared, on the disk.  On failure the title is
+// put back (whether the cleared one reached the disk is not known) and the error goes on.
+void MarkJournalCommitted(TFile& journal);
+
+// Whether the journal file has its title (a change under way, or interrupted).
+bool JournalHasTitle(TFile& journal);
+// Whether the library's journal is there with its title.  An idle journal kept between
+// changes is not hot.
+bool JournalIsHot(const TLibraryPaths& paths);
+
+// Undoes the change the library's journal describes, when it is complete, with data the
+// locked data file open for writing, and removes the journal.  With keepIdle, a journal
+// without its title stays; returns whether the journal was removed.
+bool ApplyJournal(TFile& data, const TLibraryPaths& paths, TByteBuffer& buffer,
+                  bool keepIdle = false);
+
+// The chunk in which old bytes are journalled and moved.
+inline constexpr int64_t kJournalChunk = 4 << 20;

@@ -1,0 +1,58 @@
+#pragma once
+
+// The files of a library, and the names of every file a change puts beside them: the
+// journal, the new pair and its switch record.  Each name is built here and nowhere else.
+
+#include <QString>
+#include <memory>
+
+#include "common/fileio.h"
+
+enum class TLibFile { Data = 0, Index = 1 };
+
+// The file name without folder and extension: the name cut just before the first
+// occurrence of its extension (dot included).  "a.jov.jov" gives "a".
+QString BaseNameOf(const QString& path);
+
+// The path of the index file of a data file: same folder, BaseNameOf + ".JOX".  When
+// that exact name is missing, a file of the same name in another case is taken.
+QString IndexPathOf(const QString& dataPath);
+
+class TLibraryPaths {
+ public:
+  TLibraryPaths() = default;
+  // The library whose data file is dataPath, its index found as IndexPathOf finds it.
+  static TLibraryPaths Of(const QString& dataPath);
+  // A library about to be written at dataPath: its index gets the exact name
+  // BaseNameOf + ".JOX" beside it.
+  static TLibraryPaths ForNew(const QString& dataPath);
+  // A data file and the index file named for it elsewhere (a switch record, a journal).
+  static TLibraryPaths Pair(const QString& dataPath, const QString& indexPath);
+
+  const QString& Data() const { return data_; }
+  const QString& Index() const { return index_; }
+  const QString& File(TLibFile file) const { return file == TLibFile::Data ? data_ : index_; }
+  QString Folder() const;
+
+  // The rollback journal of a change made in place ("NAME.jov-journal").
+  QString Journal() const;
+  // A file of the new pair that a change writes instead ("NAME.jov-new", "NAME.JOX-new").
+  QString NewFile(TLibFile file) const;
+  // The record that switches a new pair in ("NAME.jov-switch"), and the name it is
+  // written under before it is renamed into place.
+  QString Switch() const;
+  QString SwitchDraft() const;
+
+ private:
+  QString data_, index_;
+};
+
+// The files of an open library: the data file readers read and a change locks (none
+// yet for a library being created), and the journal kept between the changes of the
+// open library.
+struct TLibraryFiles {
+  TLibraryPaths paths;
+  std::unique_ptr<TFile> data;
+  std::unique_ptr<TFile> journal;
+  bool writable = false;
+};

@@ -1,0 +1,572 @@
+#include "library/transaction.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+#include "common/operation.h"
+#include "library/pairswitch.h"
+
+namespace {
+
+constexpr auto kLockWait = std::chrono::milliseconds(1000);
+
+int64_t rewriteFloor = 1 << 20;
+
+bool LockWithin(TFile& file) {
+  const auto until = std::chrono::steady_clock::now() + kLockWait;
+  while (!file.TryLock()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+ELibraryBusy Busy(const QString& dataPath) {
+  return ELibraryBusy(
+      QStringLiteral("\"%1\" is being changed by another program; try again when it has finished.")
+          .arg(dataPath));
+}
+
+// Merges overlapping and touching ranges, so that every byte is journalled once and a
+// write check finds one range.
+void Merge(std::vector<TJournalRange>& ranges) {
+  std::sort(ranges.begin(), ranges.end(),
+            [](const TJournalRange& a, const TJournalRange& b) { return a.offset < b.offset; });
+  std::vector<TJournalRange> merged;
+  for (const TJournalRange& r : ranges) {
+    if (!merged.empty() && r.offset <= merged.back().offset + merged.back().length) {
+      TJournalRange& last = merged.back();
+      last.length = std::max(last.length, r.offset + r.length - last.offset);
+    } else {
+      merged.push_back(r);
+    }
+  }
+  ranges = std::move(merged);
+}
+
+// Opening a library: when a journal lies beside the data file, takes the lock and rolls
+// the interrupted change back.  Throws ELibraryBusy while another program still holds
+// the lock (its change is under way), ELibraryReplaced when the file at the library's
+// name is no longer data once the lock is taken, and ERecoveryFailed when it cannot be
+// undone here.
+void RecoverOnOpen(TFile& data, const TLibraryPaths& paths, bool writable) {
+  const QString journalPath = paths.Journal();
+  if (!FileExists(journalPath)) return;
+  if (!JournalIsHot(paths)) {
+    // An idle journal: nothing to undo.  It is another program's, kept between its
+    // changes, or was left by one that stopped after a change; it goes when that can be
+    // done at once (its owner makes a new one when it needs it), and only while the open
+    // file is the library's: a writer of a pair switched in since holds another lock.
+    if (writable && data.TryLock()) {
+      try {
+        if (data.IsFileAt(paths.Data()) && !JournalIsHot(paths)) RemoveFile(journalPath);
+      } catch (const EJovError&) {
+      }
+      data.Unlock();
+    }
+    return;
+  }
+  auto refuse = [&](const QString& reason) {
+    return ERecoveryFailed(
+        QStringLiteral("\"%1\" was left half-changed by an interrupted edit and is not read until "
+                       "it is repaired from \"%2\": %3")
+            .arg(paths.Data(), journalPath, reason));
+  };
+  // A hot journal may be that of a change under way: its writer holds the lock (which a
+  // file open for reading can take too).
+  if (!LockWithin(data)) throw Busy(paths.Data());
+  try {
+    if (!data.IsFileAt(paths.Data()))
+      throw ELibraryReplaced(
+          QStringLiteral("\"%1\" was replaced while it was opened.").arg(paths.Data()));
+    if (!writable) throw refuse(QStringLiteral("the library cannot be written here."));
+    // Another program may have finished its own recovery while this one waited.
+    if (FileExists(journalPath)) {
+      TByteBuffer buffer;
+      try {
+        ApplyJournal(data, paths, buffer, true);
+      } catch (const EJovError& e) {
+        throw refuse(e.Message());
+      }
+    }
+  } catch (...) {
+    data.Unlock();
+    throw;
+  }
+  data.Unlock();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Opening and closing
+
+bool OpenLibraryFiles(TLibraryFiles& files, const QString& dataPath) {
+  CloseLibraryFiles(files);
+  files.paths = TLibraryPaths::Of(dataPath);
+  // A new pair of files that was being switched in is put in place first.
+  RecoverSwitch(files.paths);
+  if (!FileExists(dataPath)) return false;
+  for (int attempt = 0;; ++attempt) {
+    files.writable = true;
+    try {
+      files.data = TFile::Open(dataPath, TFile::Mode::ReadWrite);
+    } catch (const EFOpenError&) {
+      // A library on read-only media can still be viewed; writes to it then fail.
+      files.data = TFile::Open(dataPath, TFile::Mode::Read);
+      files.writable = false;
+    }
+    // A change that was interrupted is undone before anything is read.
+    try {
+      RecoverOnOpen(*files.data, files.paths, files.writable);
+      break;
+    } catch (const ELibraryReplaced&) {
+      // Another program switched a new pair in meanwhile: that one is the library.
+      files.data.reset();
+      if (attempt == 2) throw;
+    } catch (...) {
+      files.data.reset();
+      throw;
+    }
+  }
+  // The index as it is named now that any switch is finished.
+  files.paths = TLibraryPaths::Of(dataPath);
+  return true;
+}
+
+void CloseLibraryFiles(TLibraryFiles& files) {
+  TFile* data = files.data.get();
+  if (files.journal) {
+    try {
+      if (data && data->TryLock()) {
+        const QString path = files.journal->Path();
+        if (data->IsFileAt(files.paths.Data()) && files.journal->IsFileAt(path) &&
+            !JournalHasTitle(*files.journal))
+          RemoveFile(path);
+        data->Unlock();
+      }
+    } catch (...) {
+      if (data) data->Unlock();
+    }
+    files.journal.reset();
+  }
+  files.data.reset();
+}
+
+int64_t TJovTransaction::SetRewriteFloor(int64_t bytes) {
+  return std::exchange(rewriteFloor, bytes);
+}
+
+// ---------------------------------------------------------------------------------------
+// Starting and ending
+
+TJovTransaction::TJovTransaction(TLibraryFiles& files, TChangeKind kind,
+                                 TOperationDelegate* delegate)
+    : files_(files), kind_(kind), delegate_(delegate), data_(files.data.get()) {
+  // A switch of an earlier run that did not finish is finished first, as an opening
+  // would, so that its record never names the files this run writes.
+  if (kind_ == TChangeKind::Rewrite) RecoverSwitch(files_.paths);
+  if (data_ == nullptr) {
+    if (kind_ == TChangeKind::Edit) throw std::logic_error("an edit of a library not open");
+    return;
+  }
+  if (!LockWithin(*data_)) throw Busy(files_.paths.Data());
+  locked_ = true;
+  try {
+    // A library that another program replaced (a change through a new pair, a create or
+    // a compact) since it was opened, or is replacing, must be opened again before it
+    // can change: the open file is no longer, or soon no longer, the library.
+    if (!data_->IsFileAt(files_.paths.Data()) || FileExists(files_.paths.Switch()))
+      throw ELibraryReplaced(QStringLiteral("\"%1\" was replaced by another program; open it "
+                                            "again before changing it.")
+                                 .arg(files_.paths.Data()));
+    // An interrupted change of another program comes first.
+    if (FileExists(files_.paths.Journal()) && ApplyJournal(*data_, files_.paths, buffer_, true))
+      files_.journal.reset();
+    oldSize_[0] = data_->Size();
+    if (kind_ == TChangeKind::Edit) {
+      index_ = TFile::Open(files_.paths.Index(), TFile::Mode::ReadWrite);
+    } else if (FileExists(files_.paths.Index())) {
+      index_ = TFile::Open(files_.paths.Index(), TFile::Mode::Read);
+    }
+    if (index_) oldSize_[1] = index_->Size();
+  } catch (...) {
+    data_->Unlock();
+    throw;
+  }
+}
+
+TJovTransaction::~TJovTransaction() {
+  try {
+    if (state_ == State::Begun) {
+      Rollback();
+    } else if (state_ == State::Preparing && journalling_) {
+      // The files were not touched: the journal, which may be half written, only has to go.
+      files_.journal.reset();
+      RemoveFile(files_.paths.Journal());
+    }
+  } catch (...) {
+    // The journal stays; the next opening of the library rolls back.
+  }
+  if (locked_) data_->Unlock();
+  // After a switch the library's data file is the new one, locked since it was made.
+  if (state_ == State::Committed && newPair_ && files_.data) files_.data->Unlock();
+  if (oldData_) {
+    // Closing the replaced file frees it, which for a large library takes the system a
+    // good part of a second: that goes on beside the caller, who has nothing to wait for.
+    try {
+      std::thread([old = std::move(oldData_)]() mutable { old.reset(); }).detach();
+    } catch (const std::system_error&) {
+      oldData_.reset();
+    }
+  }
+}
+
+TFile& TJovTransaction::File(TLibFile file) {
+  TFile* f = file == TLibFile::Data ? data_ : index_.get();
+  if (f == nullptr) throw std::logic_error("a file the library does not have yet");
+  return *f;
+}
+
+TFile& TJovTransaction::Target(TLibFile file) {
+  return newPair_ ? *new_[int(file)].file : File(file);
+}
+
+uint8_t* TJovTransaction::Buffer(int64_t n) {
+  return buffer_.Reserve(std::min(n, kChunk));
+}
+
+// ---------------------------------------------------------------------------------------
+// The new pair's files
+
+void TJovTransaction::NewFile::Reserve(int64_t end) {
+  if (end <= reserved) return;
+  // Space set aside ahead of the writes also spares the file system from allocating the
+  // bytes on its own, which ext4 does, pushing the whole file to the disk, when a file
+  // with bytes still to allocate is renamed over another.  The room to spare is given
+  // back when the file gets its final length.
+  reserved = end + std::max(kChunk, end / 16);
+  file->Reserve(reserved);
+}
+
+void TJovTransaction::NewFile::Wrote(int64_t offset, int64_t length) {
+  if (length <= 0) return;
+  int64_t begin = offset, end = offset + length;
+  size = std::max(size, end);
+  // Changes write mostly front to back: look from the end for the ranges this one
+  // touches and merge them into it.
+  auto it = std::upper_bound(written.begin(), written.end(), std::make_pair(begin, INT64_MAX));
+  auto first = it;
+  while (first != written.begin() && std::prev(first)->second >= begin) --first;
+  auto last = it;
+  while (last != written.end() && last->first <= end) ++last;
+  if (first != last) {
+    begin = std::min(begin, first->first);
+    end = std::max(end, std::prev(last)->second);
+  }
+  written.insert(written.erase(first, last), {begin, end});
+}
+
+void TJovTransaction::NewFile::Cut(int64_t newSize) {
+  size = newSize;
+  keepOld = std::min(keepOld, newSize);
+  while (!written.empty() && written.back().first >= newSize) written.pop_back();
+  if (!written.empty()) written.back().second = std::min(written.back().second, newSize);
+}
+
+// ---------------------------------------------------------------------------------------
+// Begin
+
+void TJovTransaction::Protect(TLibFile file, int64_t offset, int64_t length) {
+  if (state_ != State::Preparing) throw std::logic_error("Protect after Begin");
+  if (offset < 0 || length < 0) throw std::logic_error("Protect of a negative range");
+  if (kind_ == TChangeKind::Rewrite) return;
+  const int64_t end = std::min(offset + length, oldSize_[int(file)]);
+  if (offset < end) protected_[int(file)].push_back({offset, end - offset});
+}
+
+void TJovTransaction::Begin() {
+  if (state_ != State::Preparing) throw std::logic_error("Begin twice");
+  if (kind_ == TChangeKind::Rewrite) {
+    BeginNewPair(false);
+    return;
+  }
+  for (auto& ranges : protected_) Merge(ranges);
+  int64_t protectedData = 0;
+  for (const TJournalRange& r : protected_[0]) protectedData += r.length;
+  // A journal writes every protected byte twice, a new pair the whole file once.
+  if (protectedData > 0 &&
+      (rewriteFloor == 0 || (protectedData >= rewriteFloor && 2 * protectedData > oldSize_[0])))
+    BeginNewPair(true);
+  else
+    BeginJournal();
+}
+
+void TJovTransaction::BeginJournal() {
+  // The journal kept from the last change is overwritten, when it is still the one at its
+  // name (another program may have removed it since, under the lock).
+  const QString journalPath = files_.paths.Journal();
+  const bool fresh = !files_.journal || !files_.journal->IsFileAt(journalPath);
+  journalling_ = true;
+  if (fresh) files_.journal = TFile::Open(journalPath, TFile::Mode::Create);
+  TFile* const files[2] = {data_, index_.get()};
+  WriteJournal(*files_.journal, files, oldSize_, QFileInfo(files_.paths.Index()).fileName(),
+               protected_, buffer_, delegate_);
+  if (fresh) SyncFolder(files_.paths.Folder());
+  state_ = State::Begun;
+}
+
+void TJovTransaction::BeginNewPair(bool keepOld) {
+  newPair_ = true;
+  // Leftovers of an earlier run that died are overwritten; without a switch record they
+  // were never read.
+  try {
+    for (int f = 0; f < 2; ++f) {
+      NewFile& n = new_[f];
+      n.file = TFile::Open(files_.paths.NewFile(TLibFile(f)), TFile::Mode::Create);
+      n.size = n.keepOld = keepOld ? oldSize_[f] : 0;
+    }
+    // Once switched in, the new data file is the library's: a writer that opens it then
+    // waits for this change to end.
+    if (!new_[0].file->TryLock()) throw Busy(files_.paths.Data());
+    // A disk without room for the new file fails here, before a byte is copied.
+    if (keepOld) new_[0].Reserve(oldSize_[0]);
+  } catch (...) {
+    new_[0].file.reset();
+    new_[1].file.reset();
+    DiscardNewPair(files_.paths);
+    state_ = State::Finished;
+    throw;
+  }
+  state_ = State::Begun;
+}
+
+// ---------------------------------------------------------------------------------------
+// Writing
+
+void TJovTransaction::CheckWrite(TLibFile file, int64_t offset, int64_t length) const {
+  if (state_ != State::Begun) throw std::logic_error("write outside a begun transaction");
+  if (offset < 0 || length < 0) throw std::logic_error("write at a negative offset");
+  if (kind_ == TChangeKind::Rewrite) return;
+  const int64_t end = std::min(offset + length, oldSize_[int(file)]);
+  if (offset >= end) return;  // past the old end
+  for (const TJournalRange& r : protected_[int(file)])
+    if (r.offset <= offset && end <= r.offset + r.length) return;
+  throw std::logic_error("write over bytes the journal does not hold");
+}
+
+void TJovTransaction::Write(TLibFile file, int64_t offset, const void* data, int64_t length) {
+  const TFile::Part part{const_cast<void*>(data), length};
+  WriteParts(file, offset, &part, 1);
+}
+
+void TJovTransaction::WriteParts(TLibFile file, int64_t offset, const TFile::Part* parts,
+                                 int count) {
+  int64_t length = 0;
+  for (int i = 0; i < count; ++i) length += parts[i].size;
+  CheckWrite(file, offset, length);
+  written_[int(file)] = true;
+  if (newPair_) new_[int(file)].Reserve(offset + length);
+  if (count == 1)
+    Target(file).WriteAt(offset, parts[0].data, parts[0].size);
+  else
+    Target(file).WritePartsAt(offset, parts, count);
+  if (newPair_) new_[int(file)].Wrote(offset, length);
+}
+
+void TJovTransaction::Truncate(TLibFile file, int64_t size) {
+  const int64_t current = newPair_ ? new_[int(file)].size : File(file).Size();
+  if (size < current) CheckWrite(file, size, current - size);
+  written_[int(file)] = true;
+  Target(file).Truncate(size);
+  if (newPair_) new_[int(file)].Cut(size);
+}
+
+void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t length) {
+  if (length <= 0 || from == to) return;
+  CheckWrite(file, to, length);
+  written_[int(file)] = true;
+  uint8_t* chunk = Buffer(length);
+  if (newPair_) {
+    if (from < 0 || from + length > oldSize_[int(file)])
+      throw std::logic_error("move of bytes the file did not hold");
+    NewFile& n = new_[int(file)];
+    n.Reserve(to + length);
+    n.file->CopyFrom(File(file), from, to, length, chunk, std::min(length, kChunk));
+    n.Wrote(to, length);
+    return;
+  }
+  TFile& f = File(file);
+  // Bytes the journal holds are copied from there, in any order and inside the kernel
+  // where it can: nothing written here can spoil them.
+  if (const TJournalRange* r = Journalled(file, from, length)) {
+    f.CopyFrom(*files_.journal, r->at + (from - r->offset), to, length, chunk,
+               std::min(length, kChunk));
+    return;
+  }
+  MoveInPlace(f, from, to, length);
+}
+
+void TJovTransaction::MoveInPlace(TFile& f, int64_t from, int64_t to, int64_t length) {
+  uint8_t* chunk = Buffer(length);
+  if (to < from) {
+    for (int64_t done = 0; done < length;) {
+      const int64_t n = std::min(kChunk, length - done);
+      f.ReadExactAt(from + done, chunk, n);
+      f.WriteAt(to + done, chunk, n);
+      done += n;
+    }
+  } else {
+    for (int64_t left = length; left > 0;) {
+      const int64_t n = std::min(kChunk, left);
+      left -= n;
+      f.ReadExactAt(from + left, chunk, n);
+      f.WriteAt(to + left, chunk, n);
+    }
+  }
+}
+
+const TJournalRange* TJovTransaction::Journalled(TLibFile file, int64_t offset,
+                                                 int64_t length) const {
+  for (const TJournalRange& r : protected_[int(file)])
+    if (r.offset <= offset && offset + length <= r.offset + r.length) return &r;
+  return nullptr;
+}
+
+void TJovTransaction::ReadOld(TLibFile file, int64_t offset, void* out, int64_t length) {
+  if (state_ != State::Begun) throw std::logic_error("ReadOld outside a begun transaction");
+  if (length <= 0) return;
+  if (offset < 0 || offset + length > oldSize_[int(file)])
+    throw std::logic_error("ReadOld of bytes the file did not hold");
+  // The old files of a new pair are never written.  In place, bytes the journal does
+  // not hold are never written either: only the protected ones come from the journal.
+  auto* to = static_cast<uint8_t*>(out);
+  const int64_t end = offset + length;
+  for (int64_t at = offset; at < end;) {
+    int64_t next = end;
+    const TJournalRange* inside = nullptr;
+    if (!newPair_) {
+      for (const TJournalRange& r : protected_[int(file)]) {
+        if (r.offset <= at && at < r.offset + r.length) {
+          inside = &r;
+          next = std::min(end, r.offset + r.length);
+          break;
+        }
+        if (r.offset > at) next = std::min(next, r.offset);
+      }
+    }
+    if (inside != nullptr)
+      files_.journal->ReadExactAt(inside->at + (at - inside->offset), to + (at - offset),
+                                  next - at);
+    else
+      File(file).ReadExactAt(at, to + (at - offset), next - at);
+    at = next;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Commit and rollback
+
+void TJovTransaction::Commit() {
+  if (state_ != State::Begun) throw std::logic_error("Commit without Begin");
+  if (newPair_)
+    CommitNewPair();
+  else
+    CommitJournal();
+}
+
+void TJovTransaction::CommitJournal() {
+  try {
+    if (written_[0]) data_->Flush();
+    if (written_[1]) index_->Flush();
+    // The commit point: the journal's title made invalid, on the disk.  A journal
+    // without its title is one that never completed, which the next opening removes.
+    MarkJournalCommitted(*files_.journal);
+  } catch (...) {
+    RollbackAfterFailure();
+    throw;
+  }
+  // The journal stays, without its title, for the next change.
+  state_ = State::Committed;
+}
+
+void TJovTransaction::CompleteNewFile(NewFile& n, TFile* old) {
+  // Also gives back the space set aside past the end.
+  n.Reserve(n.size);
+  n.file->Truncate(n.size);
+  // Every byte the change did not write is the old file's, as it would be in place.
+  int64_t at = 0;
+  const int64_t keep = std::min(n.keepOld, n.size);
+  auto fill = [&](int64_t end) {
+    end = std::min(end, keep);
+    while (at < end) {
+      CheckCancel(delegate_);
+      const int64_t chunk = std::min(end - at, int64_t(64) * kChunk);
+      n.file->CopyFrom(*old, at, at, chunk, Buffer(chunk), std::min(chunk, kChunk));
+      at += chunk;
+    }
+  };
+  for (const auto& [begin, end] : n.written) {
+    fill(begin);
+    at = std::max(at, end);
+  }
+  fill(keep);
+  n.file->Flush();
+}
+
+void TJovTransaction::SetNewPermissions() {
+  // The new files take the old ones' permissions (the owner is the writer's).
+  for (const TLibFile f : {TLibFile::Data, TLibFile::Index}) {
+    const QString& path = files_.paths.File(f);
+    if (const QFile::Permissions mode = QFile::permissions(path); mode != 0)
+      QFile::setPermissions(files_.paths.NewFile(f), mode);
+  }
+}
+
+void TJovTransaction::CommitNewPair() {
+  try {
+    for (int f = 0; f < 2; ++f)
+      CompleteNewFile(new_[f], new_[f].keepOld > 0 ? &File(TLibFile(f)) : nullptr);
+    SetNewPermissions();
+    new_[1].file.reset();
+    SwitchInNewPair(files_.paths);
+  } catch (...) {
+    RollbackAfterFailure();
+    throw;
+  }
+  state_ = State::Committed;
+  // The library's data file is now the new one: the object that held the old one holds
+  // it, and the old one stays here, locked, until the transaction ends.
+  oldData_ = std::move(files_.data);
+  files_.data = std::move(new_[0].file);
+}
+
+void TJovTransaction::RollbackAfterFailure() {
+  try {
+    Rollback();
+  } catch (...) {
+    // The journal stays for the next opening; the first failure is the one to report.
+  }
+}
+
+void TJovTransaction::Rollback() {
+  if (newPair_) {
+    // The old pair was never touched: the new files only have to go.
+    state_ = State::Finished;
+    new_[0].file.reset();
+    new_[1].file.reset();
+    DiscardNewPair(files_.paths);
+    return;
+  }
+  files_.journal.reset();
+  index_.reset();  // the journal reopens the index by name
+  // From here on the destructor does not try again: a failure leaves the journal for
+  // the next opening.
+  state_ = State::Finished;
+  ApplyJournal(*data_, files_.paths, buffer_);
+}
