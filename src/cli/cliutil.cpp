@@ -7,6 +7,8 @@
 
 #include "common/parseinteger.h"
 #include "editing/exchange.h"
+#include "editing/messages.h"
+#include "editing/requests.h"
 #include "library/myjov.h"
 
 void PrintOut(const QString& text) {
@@ -50,6 +52,30 @@ TPictureFileFormat FormatOption(const Args& args) {
   throw UsageError{QStringLiteral("--format is bmp or png, not %1").arg(option->second)};
 }
 
+TPlacement ParsePlacementOption(const QString& text) {
+  const qsizetype comma = text.indexOf(QLatin1Char(','));
+  const QString what = QStringLiteral("--placement");
+  if (comma < 0) return {0, ParseNumber(text, what)};
+  return {ParseNumber(text.left(comma), what), ParseNumber(text.mid(comma + 1), what)};
+}
+
+void Refuse(const TRefusal& refusal) {
+  throw Failure{refusal.Line()};
+}
+
+int Finish(const TOutcome& outcome, const Args& args) {
+  switch (outcome.kind) {
+    case TOutcome::Kind::Done:
+      if (!args.Quiet() && !outcome.message.isEmpty())
+        PrintOut(outcome.message + QLatin1Char('\n'));
+      return 0;
+    case TOutcome::Kind::Refused:
+      Refuse(TRefusal{outcome.message, outcome.field, outcome.reason});
+    default:
+      throw Failure{outcome.Text().replace(QLatin1Char('\n'), QLatin1Char(' '))};
+  }
+}
+
 void OpenLibrary(TJOV& jov, const QString& path) {
   switch (jov.Open(path)) {
     case TOpenResult::Opened:
@@ -57,7 +83,7 @@ void OpenLibrary(TJOV& jov, const QString& path) {
     case TOpenResult::Missing:
       throw Failure{TJOV::MissingFileMessage(path)};
     case TOpenResult::NotLibrary:
-      throw Failure{QStringLiteral("JOv文件已经被破坏或不是jov文件！")};
+      throw Failure{msg::kNotALibrary};
   }
 }
 

@@ -11,6 +11,9 @@
 #include "common/operation.h"
 
 class TJOV;
+struct TOutcome;
+struct TPlacement;
+struct TRefusal;
 enum class TPictureFileFormat;
 
 // A command line that does not fit its command: exit status 2 with the usage text.
@@ -47,8 +50,19 @@ int ParseNumber(const QString& text, const QString& what);
 // usage error.
 TPictureFileFormat FormatOption(const Args& args);
 
+// The placement pair "X,Y" of --placement, by the rule of the dialogs' "New Like:" field
+// (text before the first comma gives x, after it y; without a comma x is 0), except
+// that each number must read whole.
+TPlacement ParsePlacementOption(const QString& text);
+
 // Opens LIB as the viewer opens it; a failure carries the viewer's message.
 void OpenLibrary(TJOV& jov, const QString& path);
+
+// A request's refusal as a failure of the command.
+[[noreturn]] void Refuse(const TRefusal& refusal);
+// The exit status of a run: 0 when done (its text printed unless quiet), else a failure
+// with the text and the reason on the jovtool: line.
+int Finish(const TOutcome& outcome, const Args& args);
 
 // A progress bar on stderr, drawn only when stderr is a terminal and not quiet.
 class TProgressBar : public TOperationDelegate {

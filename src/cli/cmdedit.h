@@ -1,14 +1,6 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
-
-// A placement pair "X,Y" as the "New Like" field reads it.
-struct TPlacementPair {
-  int x = 0;
-  int y = 0;
-};
-TPlacementPair ParsePlacementPair(const QString& text);
 
 // jovtool replace LIB INDEX PICTURE
 int CmdReplace(const QStringList& args);

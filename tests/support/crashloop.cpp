@@ -33,11 +33,9 @@ bool RunOnce(const QString& dataPath, const std::function<bool(TJOV&)>& run) {
 
 // Journal, switch record and the files of a new pair beside a library.
 void RemoveLeftovers(const QString& dataPath, const QString& indexPath) {
-  for (const QString& path :
-       {TLibraryPaths::Of(dataPath).Journal(), TLibraryPaths::Of(dataPath).Switch(),
-        TLibraryPaths::Of(dataPath).SwitchDraft(),
-        TLibraryPaths::Of(dataPath).NewFile(TLibFile::Data),
-        TLibraryPaths::Of(dataPath).NewFile(TLibFile::Index)})
+  const TLibraryPaths paths = TLibraryPaths::Pair(dataPath, indexPath);
+  for (const QString& path : {paths.Journal(), paths.Switch(), paths.SwitchDraft(),
+                              paths.NewFile(TLibFile::Data), paths.NewFile(TLibFile::Index)})
     QFile::remove(path);
 }
 
