@@ -16,7 +16,8 @@ int NumberOption(const Args& args, const QString& name, int fallback, int least,
   if (option == args.options.end()) return fallback;
   const int n = ParseNumber(option->second, name);
   if (n < least || n > most)
-    throw UsageError{QStringLiteral("%1 is %2 to %3, not %4").arg(name).arg(least).arg(most).arg(n)};
+    throw UsageError{
+        QStringLiteral("%1 is %2 to %3, not %4").arg(name).arg(least).arg(most).arg(n)};
   return n;
 }
 
@@ -64,10 +65,9 @@ int CmdSheet(const QStringList& raw) {
 }
 
 int CmdGif(const QStringList& raw) {
-  const Args args = SplitArgs(
-      raw, {QStringLiteral("--no-placement")},
-      {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--fps"),
-       QStringLiteral("--loop")});
+  const Args args = SplitArgs(raw, {QStringLiteral("--no-placement")},
+                              {QStringLiteral("--from"), QStringLiteral("--to"),
+                               QStringLiteral("--fps"), QStringLiteral("--loop")});
   if (args.positional.size() != 2) throw UsageError{QStringLiteral("gif takes LIB OUT.gif")};
   TAnimationOptions options;
   options.fps = NumberOption(args, QStringLiteral("--fps"), 10, 1, 100);

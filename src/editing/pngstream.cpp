@@ -31,7 +31,9 @@ struct TPngStream::TZlib {
 };
 
 TPngStream::TPngStream(const QString& path, int width, int height, const QList<QRgb>& palette)
-    : zlib_(std::make_unique<TZlib>()), width_(width), rowsLeft_(height),
+    : zlib_(std::make_unique<TZlib>()),
+      width_(width),
+      rowsLeft_(height),
       indexed_(!palette.isEmpty()) {
   if (width <= 0 || height <= 0 || palette.size() > 256)
     throw EJovError(QStringLiteral("Cannot write a %1 x %2 PNG picture").arg(width).arg(height));
@@ -43,8 +45,8 @@ TPngStream::TPngStream(const QString& path, int width, int height, const QList<Q
   uint8_t header[13];
   PutU32BE(header, uint32_t(width));
   PutU32BE(header + 4, uint32_t(height));
-  header[8] = 8;                   // bits per sample
-  header[9] = indexed_ ? 3 : 6;    // indexed colour, or RGB with alpha
+  header[8] = 8;                             // bits per sample
+  header[9] = indexed_ ? 3 : 6;              // indexed colour, or RGB with alpha
   header[10] = header[11] = header[12] = 0;  // deflate, adaptive filters, no interlace
   Chunk("IHDR", header, sizeof header);
   if (indexed_) {

@@ -3,9 +3,10 @@
 // A PNG file written row by row: each row is deflated as it comes and goes out through
 // the file layer, so that a picture of any height costs one row and the compressor.
 
+#include <QtGui/qrgb.h>
+
 #include <QList>
 #include <QString>
-#include <QtGui/qrgb.h>
 #include <cstdint>
 #include <memory>
 #include <vector>

@@ -8,9 +8,9 @@
 
 TRangePictures::TRangePictures(TJOV& jov) : jov_(jov), sixteenBit_(jov.FileType == 2) {
   for (int i = 0; i < 256; ++i)
-    colours_[size_t(i)] = 0xFF000000u | qRgb(jov.Palette[size_t(i) * 4 + 2],
-                                             jov.Palette[size_t(i) * 4 + 1],
-                                             jov.Palette[size_t(i) * 4]);
+    colours_[size_t(i)] =
+        0xFF000000u | qRgb(jov.Palette[size_t(i) * 4 + 2], jov.Palette[size_t(i) * 4 + 1],
+                           jov.Palette[size_t(i) * 4]);
 }
 
 TRecordFrame TRangePictures::Header(int index) {

@@ -221,10 +221,10 @@ class TSheet {
   }
 
   template <class Pixel>
-  static void DrawLabel(Pixel* at, size_t stride, const QByteArray& label,
-                        const TInk<Pixel>& ink) {
+  static void DrawLabel(Pixel* at, size_t stride, const QByteArray& label, const TInk<Pixel>& ink) {
     const int width = LabelWidth(label.size());
-    for (int y = 0; y < kSheetLabelHeight; ++y) std::fill_n(at + size_t(y) * stride, width, ink.plate);
+    for (int y = 0; y < kSheetLabelHeight; ++y)
+      std::fill_n(at + size_t(y) * stride, width, ink.plate);
     for (qsizetype d = 0; d < label.size(); ++d) {
       const uint8_t* rows = kDigitRows[label[d] - '0'];
       Pixel* digit = at + stride + 1 + size_t(d) * (kSheetDigitWidth + 1);
@@ -252,8 +252,8 @@ class TSheet {
 
 TSheetSize WriteSheet(TJOV& jov, const QString& path, const TSheetOptions& options,
                       const TExportProgress& progress) {
-  if (options.range.start < 0 || options.range.start > options.range.end ||
-      options.columns < 1 || options.scale < 1)
+  if (options.range.start < 0 || options.range.start > options.range.end || options.columns < 1 ||
+      options.scale < 1)
     throw EJovError(std::string("A sheet needs at least one image, one column and a scale of 1"));
   return TSheet(jov, options).Write(path, progress);
 }
