@@ -238,19 +238,23 @@ class TAnimation {
       check(EGifPutExtension(gif.get(), GRAPHICS_EXT_FUNC_CODE, int(controlSize), controlBytes));
       const TRecordFrame& f = frames_[size_t(k)];
       const QImage* picture = f.Empty() ? nullptr : source_.Picture(options_.range.start + k, f);
+      // With tables of their own, every frame has one, also an empty one: giflib drops
+      // the copy it keeps of a frame's table, without freeing it, when the next frame
+      // comes without one.
       TColourMap local;
-      if (picture && source_.SixteenBit() && !sharedTable_) {
+      if (source_.SixteenBit() && !sharedTable_) {
         std::vector<QRgb> table{0};
-        CollectColours16(k, [&](uint16_t c) {
-          map16_[c] = uint8_t(table.size());
-          table.push_back(bmp::Widen565(c));
-        });
+        if (picture)
+          CollectColours16(k, [&](uint16_t c) {
+            map16_[c] = uint8_t(table.size());
+            table.push_back(bmp::Widen565(c));
+          });
         local = MakeMap(table);
       }
       if (picture == nullptr) {
         // An image with nothing to show is one transparent pixel.
         const TFramePlace place = f.Empty() ? TFramePlace{} : places_[size_t(k)];
-        check(EGifPutImageDesc(gif.get(), place.left, place.top, 1, 1, false, nullptr));
+        check(EGifPutImageDesc(gif.get(), place.left, place.top, 1, 1, false, local.get()));
         GifByteType pixel = GifByteType(transparent_);
         check(EGifPutLine(gif.get(), &pixel, 1));
         continue;
