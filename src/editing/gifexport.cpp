@@ -75,7 +75,7 @@ class TAnimation {
   TAnimation(TJOV& jov, const TAnimationOptions& options)
       : source_(jov), options_(options), count_(options.range.end - options.range.start + 1) {}
 
-  void Write(const QString& path, const TExportProgress& progress) {
+  void Write(const QString& path, const TPictureProgress& progress) {
     progress_ = progress;
     steps_ = source_.SixteenBit() ? 2 * count_ : count_;
     ReadFrames();
@@ -286,7 +286,7 @@ class TAnimation {
   TAnimationOptions options_;
   int count_;
   int steps_ = 0;
-  TExportProgress progress_;
+  TPictureProgress progress_;
   std::vector<TRecordFrame> frames_;
   std::vector<TFramePlace> places_;
   int width_ = 1;
@@ -303,7 +303,7 @@ class TAnimation {
 }  // namespace
 
 void WriteAnimation(TJOV& jov, const QString& path, const TAnimationOptions& options,
-                    const TExportProgress& progress) {
+                    const TPictureProgress& progress) {
   if (options.range.start < 0 || options.range.start > options.range.end || options.fps < 1 ||
       options.fps > 100 || options.plays < 0)
     throw EJovError(

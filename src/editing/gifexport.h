@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "editing/export.h"
+#include "editing/rangepictures.h"
 
 class TJOV;
 
@@ -36,4 +37,4 @@ struct TAnimationOptions {
 // refused too.  progress is called with the images done so far (for a run-coded library,
 // twice as many steps: colours, then frames).  Throws on failure, leaving no file behind.
 void WriteAnimation(TJOV& jov, const QString& path, const TAnimationOptions& options,
-                    const TExportProgress& progress = nullptr);
+                    const TPictureProgress& progress = nullptr);

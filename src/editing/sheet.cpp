@@ -70,7 +70,7 @@ class TSheet {
  public:
   TSheet(TJOV& jov, const TSheetOptions& options) : source_(jov), options_(options) {}
 
-  TSheetSize Write(const QString& path, const TExportProgress& progress) {
+  TSheetSize Write(const QString& path, const TPictureProgress& progress) {
     Layout();
     const std::array<QRgb, 256>& colours = source_.Colours();
     const auto black = std::find_if(colours.begin(), colours.end(), IsBlack);
@@ -160,7 +160,7 @@ class TSheet {
   }
 
   template <class Pixel>
-  void WriteRows(TPngStream& png, const TInk<Pixel>& ink, const TExportProgress& progress) {
+  void WriteRows(TPngStream& png, const TInk<Pixel>& ink, const TPictureProgress& progress) {
     std::vector<Pixel> strip;
     const size_t stride = size_t(width_);
     const int count = Count();
@@ -251,7 +251,7 @@ class TSheet {
 }  // namespace
 
 TSheetSize WriteSheet(TJOV& jov, const QString& path, const TSheetOptions& options,
-                      const TExportProgress& progress) {
+                      const TPictureProgress& progress) {
   if (options.range.start < 0 || options.range.start > options.range.end || options.columns < 1 ||
       options.scale < 1)
     throw EJovError(std::string("A sheet needs at least one image, one column and a scale of 1"));

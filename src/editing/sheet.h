@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "editing/export.h"
+#include "editing/rangepictures.h"
 
 class TJOV;
 
@@ -45,4 +46,4 @@ struct TSheetSize {
 // with the images drawn so far before each image.  Throws on failure, leaving no file
 // behind; a sheet whose row would take more than 256 MiB is refused.
 TSheetSize WriteSheet(TJOV& jov, const QString& path, const TSheetOptions& options,
-                      const TExportProgress& progress = nullptr);
+                      const TPictureProgress& progress = nullptr);
