@@ -103,8 +103,7 @@ void Pair(benchmark::State& state, Picture&& picture, Floor&& floor) {
 
 void Gif(benchmark::State& state, bool noise) {
   TJOV jov;
-  jov.FileName = Library(1000, noise);
-  jov.Open();
+  jov.Open(Library(1000, noise));
   const QString folder = Dir().filePath("bmp");
   QDir().mkpath(folder);
   const QString gif = Dir().filePath("walk.gif");
@@ -120,8 +119,7 @@ void Gif(benchmark::State& state, bool noise) {
 
 void Sheet(benchmark::State& state, bool noise) {
   TJOV jov;
-  jov.FileName = Library(10000, noise);
-  jov.Open();
+  jov.Open(Library(10000, noise));
   const QString sheet = Dir().filePath("sheet.png"), plain = Dir().filePath("plain.png");
   // The first run, before anything else of the size of a sheet was allocated: memory the
   // allocator keeps from earlier runs cannot hide its growth.

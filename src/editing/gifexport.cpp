@@ -1,3 +1,4 @@
+#include "common/operation.h"
 #include "editing/gifexport.h"
 
 #include <gif_lib.h>
@@ -75,8 +76,8 @@ class TAnimation {
   TAnimation(TJOV& jov, const TAnimationOptions& options)
       : source_(jov), options_(options), count_(options.range.end - options.range.start + 1) {}
 
-  void Write(const QString& path, const TPictureProgress& progress) {
-    progress_ = progress;
+  void Write(const QString& path, TOperationDelegate* delegate) {
+    delegate_ = delegate;
     steps_ = source_.SixteenBit() ? 2 * count_ : count_;
     ReadFrames();
     if (source_.SixteenBit())
@@ -101,7 +102,7 @@ class TAnimation {
 
  private:
   void Step(int done) {
-    if (progress_) progress_(done, steps_);
+    ::Step(delegate_, done, steps_);
   }
 
   // The record headers: the frames' sizes, and where each sits on the logical screen.
@@ -286,7 +287,7 @@ class TAnimation {
   TAnimationOptions options_;
   int count_;
   int steps_ = 0;
-  TPictureProgress progress_;
+  TOperationDelegate* delegate_ = nullptr;
   std::vector<TRecordFrame> frames_;
   std::vector<TFramePlace> places_;
   int width_ = 1;
@@ -303,11 +304,11 @@ class TAnimation {
 }  // namespace
 
 void WriteAnimation(TJOV& jov, const QString& path, const TAnimationOptions& options,
-                    const TPictureProgress& progress) {
+                    TOperationDelegate* delegate) {
   if (options.range.start < 0 || options.range.start > options.range.end || options.fps < 1 ||
       options.fps > 100 || options.plays < 0)
     throw EJovError(
         std::string("An animation needs at least one image, 1 to 100 frames a second and "
                     "a play count of 0 or more"));
-  TAnimation(jov, options).Write(path, progress);
+  TAnimation(jov, options).Write(path, delegate);
 }

@@ -9,6 +9,7 @@
 #include "editing/rangepictures.h"
 
 class TJOV;
+class TOperationDelegate;
 
 struct TAnimationOptions {
   TExportRange range;     // clamped to the library, start <= end
@@ -37,4 +38,4 @@ struct TAnimationOptions {
 // refused too.  progress is called with the images done so far (for a run-coded library,
 // twice as many steps: colours, then frames).  Throws on failure, leaving no file behind.
 void WriteAnimation(TJOV& jov, const QString& path, const TAnimationOptions& options,
-                    const TPictureProgress& progress = nullptr);
+                    TOperationDelegate* delegate = nullptr);

@@ -6,11 +6,11 @@
 #include "library/jovformat.h"
 #include "library/myjov.h"
 
-TRangePictures::TRangePictures(TJOV& jov) : jov_(jov), sixteenBit_(jov.FileType == 2) {
+TRangePictures::TRangePictures(TJOV& jov) : jov_(jov), sixteenBit_(jov.FileType() == TFileType::RunCoded) {
   for (int i = 0; i < 256; ++i)
     colours_[size_t(i)] =
-        0xFF000000u | qRgb(jov.Palette[size_t(i) * 4 + 2], jov.Palette[size_t(i) * 4 + 1],
-                           jov.Palette[size_t(i) * 4]);
+        0xFF000000u | qRgb(jov.Palette()[size_t(i) * 4 + 2], jov.Palette()[size_t(i) * 4 + 1],
+                           jov.Palette()[size_t(i) * 4]);
 }
 
 TRecordFrame TRangePictures::Header(int index) {
@@ -18,7 +18,7 @@ TRecordFrame TRangePictures::Header(int index) {
   // Width, height, px and py open the record header of every variant.
   uint8_t h[8];
   if (!entry || *entry < (sixteenBit_ ? 1 : 0) || !jov_.IsOpen() ||
-      jov_.DataStream->ReadAt(*entry, h, sizeof h) != int64_t(sizeof h))
+      jov_.DataStream()->ReadAt(*entry, h, sizeof h) != int64_t(sizeof h))
     return {};
   TRecordFrame frame{GetI16(h), GetI16(h + 2), GetI16(h + 4), GetI16(h + 6)};
   const int limit = sixteenBit_ ? jov::kMaxImageSide16 : jov::kMaxImageSide8;

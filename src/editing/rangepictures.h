@@ -11,9 +11,6 @@
 
 class TJOV;
 
-// How the writers report progress: called with the steps done so far, of total.
-using TPictureProgress = std::function<void(int done, int total)>;
-
 struct TRecordFrame {
   int width = 0;  // the record's own width (an 8-bit picture's rows are wider, rounded to 4)
   int height = 0;

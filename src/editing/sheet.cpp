@@ -1,3 +1,4 @@
+#include "common/operation.h"
 #include "editing/sheet.h"
 
 #include <QtEndian>
@@ -70,7 +71,7 @@ class TSheet {
  public:
   TSheet(TJOV& jov, const TSheetOptions& options) : source_(jov), options_(options) {}
 
-  TSheetSize Write(const QString& path, const TPictureProgress& progress) {
+  TSheetSize Write(const QString& path, TOperationDelegate* delegate) {
     Layout();
     const std::array<QRgb, 256>& colours = source_.Colours();
     const auto black = std::find_if(colours.begin(), colours.end(), IsBlack);
@@ -93,7 +94,7 @@ class TSheet {
           palette[i] = IsBlack(colours[size_t(i)]) ? qRgba(0, 0, 0, 0) : colours[size_t(i)];
         }
         png = std::make_unique<TPngStream>(path, width_, height_, palette);
-        WriteRows(*png, ink, progress);
+        WriteRows(*png, ink, delegate);
       } else {
         TInk<uint32_t> ink;
         ink.ground = 0;
@@ -101,7 +102,7 @@ class TSheet {
         ink.digit = Rgba(qRgb(0, 0, 0));
         for (int i = 0; i < 256; ++i) ink.ofIndex[size_t(i)] = Rgba(colours[size_t(i)]);
         png = std::make_unique<TPngStream>(path, width_, height_);
-        WriteRows(*png, ink, progress);
+        WriteRows(*png, ink, delegate);
       }
       png->Finish();
     } catch (...) {
@@ -160,7 +161,7 @@ class TSheet {
   }
 
   template <class Pixel>
-  void WriteRows(TPngStream& png, const TInk<Pixel>& ink, const TPictureProgress& progress) {
+  void WriteRows(TPngStream& png, const TInk<Pixel>& ink, TOperationDelegate* delegate) {
     std::vector<Pixel> strip;
     const size_t stride = size_t(width_);
     const int count = Count();
@@ -171,7 +172,7 @@ class TSheet {
       for (int column = 0; column < columns_; ++column) {
         const int k = int(row) * columns_ + column;
         if (k >= count) break;
-        if (progress) progress(k, count);
+        Step(delegate, k, count);
         const int index = options_.range.start + k;
         const int cellX = column * cellWidth;
         const TRecordFrame& frame = frames_[size_t(k)];
@@ -251,9 +252,9 @@ class TSheet {
 }  // namespace
 
 TSheetSize WriteSheet(TJOV& jov, const QString& path, const TSheetOptions& options,
-                      const TPictureProgress& progress) {
+                      TOperationDelegate* delegate) {
   if (options.range.start < 0 || options.range.start > options.range.end || options.columns < 1 ||
       options.scale < 1)
     throw EJovError(std::string("A sheet needs at least one image, one column and a scale of 1"));
-  return TSheet(jov, options).Write(path, progress);
+  return TSheet(jov, options).Write(path, delegate);
 }

@@ -10,6 +10,7 @@
 #include "editing/rangepictures.h"
 
 class TJOV;
+class TOperationDelegate;
 
 struct TSheetOptions {
   TExportRange range;  // clamped to the library, start <= end
@@ -46,4 +47,4 @@ struct TSheetSize {
 // with the images drawn so far before each image.  Throws on failure, leaving no file
 // behind; a sheet whose row would take more than 256 MiB is refused.
 TSheetSize WriteSheet(TJOV& jov, const QString& path, const TSheetOptions& options,
-                      const TPictureProgress& progress = nullptr);
+                      TOperationDelegate* delegate = nullptr);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "common/errors.h"
+#include "common/operation.h"
 #include "editing/gifexport.h"
 #include "editing/sheet.h"
 #include "library/myjov.h"
@@ -72,8 +73,7 @@ std::vector<Image> AddImages(LibraryBuilder& b, int fileType,
 }
 
 void Open(TJOV& jov, const LibraryBuilder& b, const QTemporaryDir& dir, const QString& name) {
-  jov.FileName = b.Write(dir.path(), name);
-  ASSERT_EQ(jov.Open(), TOpenResult::Opened);
+  ASSERT_EQ(jov.Open(b.Write(dir.path(), name)), TOpenResult::Opened);
 }
 
 // Each image drawn in its cell, scaled, black pixels and the ground transparent, and under
@@ -173,7 +173,8 @@ TEST(Sheet, TenThousandImagesTakeTheMemoryOfOneRow) {
   clear.close();
   const int64_t before = StatusKiB("VmRSS");
   int calls = 0;
-  const TSheetSize size = WriteSheet(jov, path, {{0, 9999}, 8, 1}, [&](int, int) { ++calls; });
+  TProgressFunction progress([&](int64_t, int64_t) { ++calls; });
+  const TSheetSize size = WriteSheet(jov, path, {{0, 9999}, 8, 1}, &progress);
   EXPECT_LT(StatusKiB("VmHWM") - before, 4 * 1024) << "KiB";
   EXPECT_EQ(calls, 10000);
   EXPECT_EQ(QSize(size.width, size.height), QSize(8 * 40, 1250 * 53));
