@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include "common/byteio.h"
@@ -105,6 +106,12 @@ TEST_F(CreateTest, AnEmptyFolderGivesTheTwoTemplates) {
     EXPECT_EQ(uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0], rgb) << "entry " << i;
     EXPECT_EQ(e[3], 0);
   }
+
+  // No colour twice, so that every colour of an exported picture maps back to its entry.
+  QSet<uint32_t> colours;
+  for (int i = 0; i < 256; ++i)
+    colours.insert(GetU32(reinterpret_cast<const uint8_t*>(jovT.constData()) + 56 + i * 4));
+  EXPECT_EQ(colours.size(), 256);
 
   EXPECT_EQ(Create(false), 0);
   EXPECT_EQ(ReadBytes(lib), jovT);
