@@ -16,21 +16,28 @@ int CmdCheck(const QStringList& raw) {
   if (args.positional.size() != 1) throw UsageError{QStringLiteral("check takes one library")};
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
-  const std::vector<TProblem> problems = CheckLibrary(jov);
-  if (args.Has(QStringLiteral("--json"))) {
-    QJsonArray list;
-    for (const TProblem& p : problems)
-      list.append(
+  std::vector<TProblem> problems, notes;
+  for (const TProblem& p : CheckLibrary(jov)) (p.note ? notes : problems).push_back(p);
+  auto list = [](const std::vector<TProblem>& items) {
+    QJsonArray array;
+    for (const TProblem& p : items)
+      array.append(
           QJsonObject{{QStringLiteral("index"), p.index < 0 ? QJsonValue() : QJsonValue(p.index)},
                       {QStringLiteral("problem"), p.problem}});
+    return array;
+  };
+  if (args.Has(QStringLiteral("--json"))) {
     const QJsonObject root{{QStringLiteral("file"), jov.FileName()},
-                           {QStringLiteral("problems"), list}};
+                           {QStringLiteral("problems"), list(problems)},
+                           {QStringLiteral("notes"), list(notes)}};
     PrintOut(QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented)));
-  } else if (problems.empty()) {
-    if (!args.Quiet()) PrintOut(QStringLiteral("ok\n"));
   } else {
     QString out;
     for (const TProblem& p : problems) out += p.problem + QLatin1Char('\n');
+    if (!args.Quiet())
+      for (const TProblem& p : notes)
+        out += QStringLiteral("note: ") + p.problem + QLatin1Char('\n');
+    if (problems.empty() && !args.Quiet()) out += QStringLiteral("ok\n");
     PrintOut(out);
   }
   if (problems.empty()) return 0;

@@ -68,6 +68,8 @@ class TRecordMaker {
       if (InLibraryPalette(*image, palette_)) return AsItIs(*image);
     try {
       ToLibraryBitmap(work_, palette_, *picture);
+    } catch (const EPictureTooLarge&) {
+      throw;  // the whole run is refused
     } catch (const EJovError&) {
       if (!guardConversion) throw;
       return Placeholder(kind);
@@ -106,6 +108,7 @@ class TRecordMaker {
     const int64_t stored = LibraryRowWidth(w);
     if (w <= 0 || h <= 0 || dib.RowBytes() < w) return std::nullopt;
     if (!TranslationOf(dib.Store().colorTable)) return std::nullopt;
+    CheckPictureShown(w, h);
     const uint8_t black = placeholder_.ConstPixelData()[0];
     uint8_t* out = translated_.Reserve(stored * h);
     const uint8_t* in = dib.ConstPixelData();
@@ -123,6 +126,7 @@ class TRecordMaker {
   // image comes back byte for byte whatever its width.
   TNewRecord AsItIs(const QImage& image) {
     const int w = image.width(), h = image.height();
+    CheckRecordSize(w, h);
     uint8_t* out = translated_.Reserve(int64_t(w) * h);
     for (int y = 0; y < h; ++y)  // the bottom row first
       std::memcpy(out + int64_t(h - 1 - y) * w, image.constScanLine(y), size_t(w));
@@ -289,26 +293,31 @@ void ImportInsert(TJOV& jov, const QString& folder, const QStringList& files,
         CheckImageRange(jov, begin, begin);
         CheckImageCount(int64_t(count) + n);
         const int64_t oldEnd = t.OldSize(TLibFile::Data);
-        const std::vector<int64_t> old = EntriesOf(jov, begin, count - 1);
-        const int64_t at = EntryInside(t, jov, begin, old.front());
+        const std::vector<int64_t> old = EntriesOf(jov, 0, count - 1);
+        const int64_t at = EntryInside(t, jov, begin, old[size_t(begin)]);
+        TRecordPlaces places(t, jov);
+        places.CheckNoneAcross(begin, at);
         // Everything from the insertion point on is written anew: the new records, then
-        // the old ones as they were.
-        const int64_t entriesAt = jov::IndexEntryOffset(jov.OffSet(), begin);
+        // the old ones as they were, every entry behind the point moving with them.
+        const int first = FirstChangedEntry(old, begin, at);
+        const int64_t entriesAt = jov::IndexEntryOffset(jov.OffSet(), first);
         ProtectCounts(t);
         t.Protect(TLibFile::Data, at, oldEnd - at);
         t.Protect(TLibFile::Index, entriesAt,
                   std::max<int64_t>(0, t.OldSize(TLibFile::Index) - entriesAt));
         t.Begin();
-        std::vector<int64_t> entries;
-        entries.reserve(size_t(n) + old.size());
+        std::vector<int64_t> added;
+        added.reserve(size_t(n));
         TStretchWriter out(t, at);
-        WriteFiles(out, jov, f, files, n, placements, TPlaceholder::Wide, true, entries, delegate);
+        WriteFiles(out, jov, f, files, n, placements, TPlaceholder::Wide, true, added, delegate);
         const int64_t tailAt = out.Position();
         out.PutOld(at, oldEnd - at);
         out.Flush();
-        for (const int64_t e : old) entries.push_back(tailAt + (e - at));
+        std::vector<int64_t> entries = places.Moved({{at, tailAt - at}});
+        entries.insert(entries.begin() + begin, added.begin(), added.end());
         WriteCounts(t, count + n);
-        WriteEntries(t, jov.OffSet(), begin, entries);
+        WriteEntries(t, jov.OffSet(), first,
+                     std::vector<int64_t>(entries.begin() + first, entries.end()));
         t.Commit();
         jov.RefreshFromFiles();
       },
@@ -331,51 +340,38 @@ void ImportReplace(TJOV& jov, const QString& folder, const QStringList& files,
                               .arg(files.size())
                               .arg(n));
         const int64_t oldEnd = t.OldSize(TLibFile::Data);
-        const int64_t at = EntryInside(t, jov, begin, EntriesOf(jov, begin, begin)[0]);
+        const std::vector<int64_t> old = EntriesOf(jov, 0, count - 1);
+        const int64_t at = EntryInside(t, jov, begin, old[size_t(begin)]);
         // The records behind the range move; stale bytes behind the last image move with
-        // them.  Behind the last image nothing moves.
-        const std::vector<int64_t> old = EntriesOf(jov, end + 1, count - 1);
-        const int64_t tailFrom = old.empty() ? oldEnd : old.front();
-        if (tailFrom < at || tailFrom > oldEnd)
-          throw RecordRefusal(end + 1,
-                              QStringLiteral("its record does not follow image %1.").arg(begin));
-        t.Protect(TLibFile::Data, at, oldEnd - at);
-        t.Protect(TLibFile::Index, jov::IndexEntryOffset(jov.OffSet(), begin),
-                  4 * int64_t(count - begin));
+        // them.  Behind the last image nothing moves.  When the bytes of the range are not
+        // the range's own, the new records go to the end and only their entries change.
+        const int64_t tailFrom = end + 1 < count ? old[size_t(end) + 1] : oldEnd;
+        TRecordPlaces places(t, jov);
+        for (int i = begin; i <= end; ++i) places.Name(i);
+        const bool inPlace = tailFrom >= at && tailFrom <= oldEnd && places.Private(at, tailFrom);
+        const int first = inPlace ? FirstChangedEntry(old, begin, tailFrom) : begin;
+        if (inPlace) t.Protect(TLibFile::Data, at, oldEnd - at);
+        const int64_t entriesAt = jov::IndexEntryOffset(jov.OffSet(), first);
+        t.Protect(TLibFile::Index, entriesAt, 4 * int64_t(count - first));
         t.Begin();
-        std::vector<int64_t> entries;
-        entries.reserve(size_t(n) + old.size());
-        TStretchWriter out(t, at);
-        WriteFiles(out, jov, f, files, n, placements, TPlaceholder::Narrow, true, entries,
-                   delegate);
+        std::vector<int64_t> added;
+        added.reserve(size_t(n));
+        TStretchWriter out(t, inPlace ? at : oldEnd);
+        WriteFiles(out, jov, f, files, n, placements, TPlaceholder::Narrow, true, added, delegate);
         const int64_t tailAt = out.Position();
-        out.PutOld(tailFrom, oldEnd - tailFrom);
+        if (inPlace) out.PutOld(tailFrom, oldEnd - tailFrom);
         out.Flush();
-        for (const int64_t e : old) entries.push_back(tailAt + (e - tailFrom));
+        std::vector<int64_t> entries =
+            inPlace ? places.Moved({{tailFrom, tailAt - tailFrom}}) : places.Entries();
+        std::copy(added.begin(), added.end(), entries.begin() + begin);
         // The count stays, and the data file keeps its length when it got shorter.
-        WriteEntries(t, jov.OffSet(), begin, entries);
+        WriteEntries(t, jov.OffSet(), first,
+                     std::vector<int64_t>(entries.begin() + first, entries.end()));
         t.Commit();
         jov.RefreshFromFiles();
       },
       TChangeKind::Edit, delegate);
 }
-
-namespace {
-
-// The old records of a Pic run: each must lie whole in the file, in image order, so
-// that one pass from the first rewrites them all.
-std::vector<TRecordExtent> PicRecords(TJovTransaction& t, const TJOV& jov, int begin, int end) {
-  std::vector<TRecordExtent> recs;
-  const std::vector<int64_t> old = EntriesOf(jov, begin, end);
-  for (int i = begin; i <= end; ++i) {
-    recs.push_back(RecordExtent(t, jov, i, old[size_t(i - begin)]));
-    if (i > begin && recs.back().at < recs[recs.size() - 2].end)
-      throw RecordRefusal(i, QStringLiteral("its record does not follow image %1.").arg(i - 1));
-  }
-  return recs;
-}
-
-}  // namespace
 
 void ImportPixels(TJOV& jov, const QString& folder, int begin, int end,
                   TOperationDelegate* delegate, TPictureFileFormat format) {
@@ -383,55 +379,20 @@ void ImportPixels(TJOV& jov, const QString& folder, int begin, int end,
   const QString f = WithTrailingSeparator(folder);
   jov.Change(
       [&](TJovTransaction& t) {
-        const int count = jov.ImageCount();
         CheckImageRange(jov, begin, end);
-        const int n = end - begin + 1;
-        const int64_t oldEnd = t.OldSize(TLibFile::Data);
-        const int64_t headerSize = jov::RecordHeaderSize(jov.OffSet());
-        const std::vector<int64_t> later = EntriesOf(jov, end + 1, count - 1);
-        const std::vector<TRecordExtent> recs = PicRecords(t, jov, begin, end);
-        t.Protect(TLibFile::Data, recs.front().at, oldEnd - recs.front().at);
-        t.Protect(TLibFile::Index, jov::IndexEntryOffset(jov.OffSet(), begin + 1),
-                  4 * int64_t(count - begin - 1));
-        t.Begin();
-
+        std::vector<int> images;
+        for (int i = begin; i <= end; ++i) images.push_back(i);
         TRecordMaker maker(jov.Palette());
         const TFolderNames names(f);
-        std::vector<int64_t> entries;  // of images begin + 1 .. count - 1
-        entries.reserve(size_t(count - begin));
-        TStretchWriter out(t, recs.front().at);
-        int64_t moved = 0, grown = 0;
-        bool sizeChanged = false;
-        for (int k = 0; k < n; ++k) {
-          const TRecordExtent& r = recs[size_t(k)];
-          Step(delegate, k, n);
-          const TNewRecord record = maker.Make(names.Find(ExchangeBitmapName(begin + k, format)),
-                                               TPlaceholder::Wide, true);
-          if (k > 0) entries.push_back(out.Position());
-          // The new size; the placement and its copy stay as they were.
-          uint8_t header[jov::RecordHeaderSize(4)];
-          std::memcpy(header, out.PeekOld(r.at, headerSize), size_t(headerSize));
-          PutI16(header, int16_t(record.width));
-          PutI16(header + 2, int16_t(record.height));
-          out.PutRecord(header, headerSize, record.pixels, record.pixelBytes);
-          const int64_t delta = record.pixelBytes - int64_t(r.width) * r.height;
-          sizeChanged = sizeChanged || delta != 0;
-          moved += delta;
-          // Replacing one image after another never shortens the file: it grows by
-          // every record that grew.
-          grown += std::max<int64_t>(0, delta);
-          // The bytes up to the next image of the range (or, behind the last, up to the
-          // end of the file) move along.
-          out.PutOld(r.end, (k + 1 < n ? recs[size_t(k) + 1].at : oldEnd) - r.end);
-        }
-        const int64_t at = out.Flush();
-        Step(delegate, n, n);
-        if (sizeChanged) {
-          for (const int64_t e : later) entries.push_back(e + moved);
-          WriteEntries(t, jov.OffSet(), begin + 1, entries);
-          CheckDataEnd(oldEnd + grown);
-          if (oldEnd + grown > std::max(oldEnd, at)) t.Truncate(TLibFile::Data, oldEnd + grown);
-        }
+        // The new size and pixels; the placement and its copy stay as they were.
+        RewriteRecords(
+            t, jov, images, std::nullopt,
+            [&](int i, const uint8_t* old) {
+              const TNewRecord record =
+                  maker.Make(names.Find(ExchangeBitmapName(i, format)), TPlaceholder::Wide, true);
+              return TRecordContent{record.width, record.height, old + 4, record.pixels};
+            },
+            delegate);
         t.Commit();
         jov.RefreshFromFiles();
       },
@@ -454,27 +415,17 @@ void ImportPlacements(TJOV& jov, const QString& folder, const TImportPlacements&
           Step(delegate, k, n);
           pairs.push_back(files.For(PlacementFileName(begin + k)));
         }
-        const int64_t fileSize = t.OldSize(TLibFile::Data);
-        // A damaged entry is left alone, as the placement writers leave it.
-        auto placeOf = [&](int i) -> int64_t {
-          const std::optional<int32_t> entry = jov.EntryOf(i);
-          if (!entry || *entry < 0 || int64_t(*entry) + jov::kImageHeaderSize > fileSize) return -1;
-          return int64_t(*entry) + 4;
-        };
-        for (int i = begin; i <= end; ++i)
-          if (const int64_t at = placeOf(i); at >= 0) t.Protect(TLibFile::Data, at, 4);
-        t.Begin();
+        std::vector<THeaderField> fields(static_cast<size_t>(n));
         for (int k = 0; k < n; ++k) {
-          const int64_t at = placeOf(begin + k);
-          if (at < 0) continue;
-          uint8_t bytes[4];
+          fields[size_t(k)].index = begin + k;
           // Stored in 16 bits: 65535 is -1.
-          PutI16(bytes, int16_t(pairs[size_t(k)].x));
-          PutI16(bytes + 2, int16_t(pairs[size_t(k)].y));
-          t.Write(TLibFile::Data, at, bytes, 4);
+          PutI16(fields[size_t(k)].bytes, int16_t(pairs[size_t(k)].x));
+          PutI16(fields[size_t(k)].bytes + 2, int16_t(pairs[size_t(k)].y));
         }
+        WriteHeaderFields(t, jov, fields);
         Step(delegate, n, n);
         t.Commit();
+        jov.RefreshFromFiles();
       },
       TChangeKind::Edit, delegate);
 }

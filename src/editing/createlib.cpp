@@ -69,6 +69,8 @@ void WriteIndex(TJovTransaction& t, QByteArray header, int offSet,
   PutI32(reinterpret_cast<uint8_t*>(header.data()) + jov::kCountOffset, int32_t(entries.size()));
   t.Write(TLibFile::Index, 0, header.constData(), header.size());
   WriteEntries(t, offSet, 0, entries);
+  // A pair rewritten in place may have been longer.
+  t.Truncate(TLibFile::Index, header.size() + int64_t(entries.size()) * 4);
 }
 
 // The placement of a picture file of the folder: the typed pair, its placement file, or
@@ -152,6 +154,7 @@ int CreateLibrary(const TCreateOptions& options, TOperationDelegate* delegate) {
     out.Put(front.constData(), front.size());
     const std::vector<int64_t> entries =
         WritePictures(out, options, names, folder, colors, delegate);
+    t.Truncate(TLibFile::Data, out.Position());
     WriteIndex(t, indexHeader, 0, entries);
     t.Commit();
   }
@@ -218,6 +221,7 @@ int64_t CompactLibrary(TJOV& jov, TOperationDelegate* delegate) {
           out.PutOld(0, jov::FirstRecordOffset(int(jov.FileType())));
           const std::vector<int64_t> entries = PackRecords(out, t, jov, delegate);
           const int64_t newSize = out.Flush();
+          t.Truncate(TLibFile::Data, newSize);
           uint8_t count[4];
           PutI32(count, jov.ImageCount());
           t.Write(TLibFile::Data, jov::kCountOffset, count, 4);

@@ -37,21 +37,21 @@ void InsertRecord(TJOV& jov, int index, int width, int height, int x, int y, con
         // Past the last image (a library without images included) the record goes to the
         // end of the data file, never over its header.
         const int at = std::min(index, n);
-        const int64_t r = at < n ? old[size_t(at)] : fileSize;
-        if (r < FirstRecord(jov) || r > fileSize)
-          throw RecordRefusal(
-              at, QStringLiteral("its index entry %1 is outside the data file.").arg(r));
+        const int64_t r = at < n ? EntryInside(t, jov, at, old[size_t(at)]) : fileSize;
+        TRecordPlaces places(t, jov);
+        if (r < fileSize) places.CheckNoneAcross(at, r);
         const int headerSize = jov::RecordHeaderSize(jov.OffSet());
         const int64_t length = headerSize + int64_t(width) * height;
         CheckDataEnd(fileSize + length);
-        // The new entry, then every later one moved by the record's length.
-        std::vector<int64_t> entries{r};
-        for (int j = at; j < n; ++j) entries.push_back(old[size_t(j)] + length);
+        // Every record from r on moves by the new record's length, its entry with it.
+        std::vector<int64_t> entries = places.Moved({{r, length}});
+        entries.insert(entries.begin() + at, r);
+        const int first = FirstChangedEntry(old, at, r);
 
         ProtectCounts(t);
         t.Protect(TLibFile::Data, r, fileSize - r);
-        t.Protect(TLibFile::Index, jov::IndexEntryOffset(jov.OffSet(), at),
-                  int64_t(entries.size()) * 4);
+        const int64_t entriesAt = jov::IndexEntryOffset(jov.OffSet(), first);
+        t.Protect(TLibFile::Index, entriesAt, t.OldSize(TLibFile::Index) - entriesAt);
         t.Begin();
         MoveTail(t, r, r + length, fileSize - r, delegate);
         uint8_t header[jov::RecordHeaderSize(4)];
@@ -60,7 +60,8 @@ void InsertRecord(TJOV& jov, int index, int width, int height, int x, int y, con
                                        {const_cast<uint8_t*>(pixels), int64_t(width) * height}};
         t.WriteParts(TLibFile::Data, r, record, 2);
         WriteCounts(t, n + 1);
-        WriteEntries(t, jov.OffSet(), at, entries);
+        WriteEntries(t, jov.OffSet(), first,
+                     std::vector<int64_t>(entries.begin() + first, entries.end()));
         t.Commit();
         jov.RefreshFromFiles();
       },
@@ -81,6 +82,8 @@ void InSert(TJOV& jov, const TPicture& picture, int16_t x, int16_t y, int index,
       height = work.PixelHeight();
       pixels = work.PixelData();
     }
+  } catch (const EPictureTooLarge&) {
+    throw;
   } catch (const EJovError&) {
     // A picture that cannot be converted goes in as one pixel.
   }
@@ -92,15 +95,17 @@ void InSert(TJOV& jov, const TPicture& picture, int16_t x, int16_t y, int index,
 
 namespace {
 
-// The entries of images s..remaining - 1 after deleting k images from s on: each keeps
-// its distance from the one before it, the first at `start`.
-std::vector<int64_t> EntriesAfterDelete(const std::vector<int64_t>& old, int s, int k,
-                                        int remaining, int64_t start) {
-  std::vector<int64_t> entries;
-  for (int j = s; j < remaining; ++j)
-    entries.push_back(j == s ? start
-                             : entries.back() + (old[size_t(j + k)] - old[size_t(j + k) - 1]));
-  return entries;
+// Empties a variant 1 library.  Without images its index has no first entry to tell 1084
+// by, and it is read with the layout of FileType 0: it is written so, its palette where
+// that layout reads it, so that the palette the user sees stays the same.
+void EmptyInShortLayout(TJovTransaction& t, const TJOV& jov) {
+  t.Protect(TLibFile::Data, jov::kCountOffset, t.OldSize(TLibFile::Data) - jov::kCountOffset);
+  t.Protect(TLibFile::Index, jov::kCountOffset, t.OldSize(TLibFile::Index) - jov::kCountOffset);
+  t.Begin();
+  WriteCounts(t, 0);
+  t.Write(TLibFile::Data, jov::PaletteOffset(0), jov.Palette().data(), jov::kPaletteSize);
+  t.Truncate(TLibFile::Data, jov::FirstRecordOffset(0));
+  t.Truncate(TLibFile::Index, jov::IndexHeaderSize(0));
 }
 
 }  // namespace
@@ -112,28 +117,39 @@ void DeleteRange(TJOV& jov, int s, int e, TOperationDelegate* delegate) {
         CheckWritable(jov);
         const std::vector<int64_t> old = EntriesOf(jov, 0, jov.ImageCount() - 1);
         CheckImageRange(jov, s, e);
-        const int n = jov.ImageCount(), k = e - s + 1, remaining = n - k;
+        const int n = jov.ImageCount(), remaining = n - (e - s + 1);
         const int64_t fileSize = t.OldSize(TLibFile::Data);
+        if (remaining == 0 && jov.FileType() == TFileType::IndexedLong) {
+          EmptyInShortLayout(t, jov);
+          t.Commit();
+          jov.RefreshFromFiles();
+          return;
+        }
+        // The block from the first deleted record to the next image's goes, everything
+        // behind it moving down, when it holds the deleted images' records alone;
+        // otherwise only the entries go, and the records stay as bytes nothing refers to.
+        TRecordPlaces places(t, jov);
+        for (int i = s; i <= e; ++i) places.Name(i);
         const int64_t a = old[size_t(s)];
         const int64_t b = e + 1 < n ? old[size_t(e) + 1] : fileSize;
-        if (a < FirstRecord(jov) || b < a || b > fileSize)
-          throw EJovError(QStringLiteral("Images %1 to %2 do not lie in order in the data file; "
-                                         "nothing was deleted.")
-                              .arg(s)
-                              .arg(e));
-        const std::vector<int64_t> entries =
-            EntriesAfterDelete(old, s, k, remaining, s == 0 ? FirstRecord(jov) : a);
-        const int64_t entriesAt = jov::IndexEntryOffset(jov.OffSet(), s);
+        const bool block = a >= FirstRecord(jov) && a <= b && b <= fileSize && places.Private(a, b);
+        std::vector<int64_t> moved = block ? places.Moved({{b, a - b}}) : old;
+        moved.erase(moved.begin() + s, moved.begin() + e + 1);
+        const int first = block ? FirstChangedEntry(old, s, b) : s;
+        const int64_t entriesAt = jov::IndexEntryOffset(jov.OffSet(), first);
         const int64_t indexSize = t.OldSize(TLibFile::Index);
 
         ProtectCounts(t);
-        t.Protect(TLibFile::Data, a, fileSize - a);
+        if (block) t.Protect(TLibFile::Data, a, fileSize - a);
         t.Protect(TLibFile::Index, entriesAt, indexSize - entriesAt);
         t.Begin();
-        MoveTail(t, b, a, fileSize - b, delegate);
-        if (b > a) t.Truncate(TLibFile::Data, fileSize - (b - a));
+        if (block) {
+          MoveTail(t, b, a, fileSize - b, delegate);
+          if (b > a) t.Truncate(TLibFile::Data, fileSize - (b - a));
+        }
         WriteCounts(t, remaining);
-        WriteEntries(t, jov.OffSet(), s, entries);
+        WriteEntries(t, jov.OffSet(), first,
+                     std::vector<int64_t>(moved.begin() + first, moved.end()));
         const int64_t indexEnd = jov::IndexEntryOffset(jov.OffSet(), remaining);
         if (indexSize > indexEnd) t.Truncate(TLibFile::Index, indexEnd);
         t.Commit();
@@ -145,52 +161,6 @@ void DeleteRange(TJOV& jov, int s, int e, TOperationDelegate* delegate) {
 // ---------------------------------------------------------------------------------------
 // Clear
 
-namespace {
-
-// The records of a clear: those of the range, checked to lie in order and apart, with
-// no other record among them or behind one of them with its entry in front, so that
-// the records behind each cleared one move with it exactly as their entries do.
-std::vector<TRecordExtent> ClearedRecords(TJovTransaction& t, const TJOV& jov,
-                                          const std::vector<int64_t>& old, int s, int e) {
-  std::vector<TRecordExtent> recs;
-  for (int i = s; i <= e; ++i) {
-    recs.push_back(RecordExtent(t, jov, i, old[size_t(i)]));
-    if (i > s && recs.back().at < recs[recs.size() - 2].end)
-      throw RecordRefusal(i, QStringLiteral("its record overlaps the one before it."));
-  }
-  for (int j = 0; j < int(old.size()); ++j) {
-    if ((j < s && old[size_t(j)] > old[size_t(s)]) || (j > e && old[size_t(j)] < recs.back().end))
-      throw RecordRefusal(j < s ? s : e,
-                          QStringLiteral("image %1 lies among the records of the range.").arg(j));
-  }
-  return recs;
-}
-
-// Writes the cleared records from recs[first] on, and whatever lies between them, front
-// to back; returns where the stretch ends.
-int64_t WriteClearedStretch(TJovTransaction& t, const std::vector<TRecordExtent>& recs,
-                            size_t first, const TDIB& black, int headerSize, int done, int k,
-                            TOperationDelegate* delegate) {
-  const int64_t fileSize = t.OldSize(TLibFile::Data);
-  TStretchWriter out(t, recs[first].at);
-  uint8_t size[4];
-  PutI16(size, int16_t(black.PixelWidth()));
-  PutI16(size + 2, int16_t(black.PixelHeight()));
-  for (size_t i = first; i < recs.size(); ++i) {
-    const TRecordExtent& r = recs[i];
-    // The new size; the placement and its copy stay; the new pixels; then whatever lies
-    // between this record and the next.
-    out.Put(size, 4);
-    out.PutOld(r.at + 4, headerSize - 4);
-    out.Put(black.ConstPixelData(), black.ImageSize());
-    out.PutOld(r.end, (i + 1 < recs.size() ? recs[i + 1].at : fileSize) - r.end);
-    Step(delegate, ++done, k);
-  }
-  return out.Flush();
-}
-
-}  // namespace
-
 void ClearRange(TJOV& jov, int s, int e, TOperationDelegate* delegate) {
   CheckWritable(jov);
   // The record every image becomes: one black pixel as the writers store a picture.
@@ -198,58 +168,20 @@ void ClearRange(TJOV& jov, int s, int e, TOperationDelegate* delegate) {
   onePixel.fill(Qt::black);
   TDIB black;
   ToLibraryBitmap(black, jov.Palette(), onePixel);
-  const int64_t newPixels = black.ImageSize();
-
+  const int w = black.PixelWidth(), h = black.PixelHeight();
   jov.Change(
       [&](TJovTransaction& t) {
         CheckWritable(jov);
-        const std::vector<int64_t> old = EntriesOf(jov, 0, jov.ImageCount() - 1);
         CheckImageRange(jov, s, e);
-        const int k = e - s + 1;
-        const int64_t fileSize = t.OldSize(TLibFile::Data);
-        const int headerSize = jov::RecordHeaderSize(jov.OffSet());
-        const std::vector<TRecordExtent> recs = ClearedRecords(t, jov, old, s, e);
-        // Records of the new size are written in place up to the first one that changes
-        // size; from there the data file is written anew to its end.
-        int64_t grown = 0, total = 0;
-        size_t first = recs.size();
-        for (size_t i = 0; i < recs.size(); ++i) {
-          const int64_t delta = newPixels - int64_t(recs[i].width) * recs[i].height;
-          if (delta != 0 && first == recs.size()) first = i;
-          total += delta;
-          grown += std::max<int64_t>(0, delta);
-        }
-        CheckDataEnd(fileSize + grown);
-        std::vector<int64_t> entries;
-        int64_t moved = 0;
-        for (int j = s + int(first) + 1; j < jov.ImageCount(); ++j) {
-          if (j <= e)
-            moved +=
-                newPixels - int64_t(recs[size_t(j - s) - 1].width) * recs[size_t(j - s) - 1].height;
-          entries.push_back(old[size_t(j)] + (j <= e ? moved : total));
-        }
-
-        for (size_t i = 0; i < first; ++i)
-          t.Protect(TLibFile::Data, recs[i].at + headerSize, newPixels);
-        if (first < recs.size())
-          t.Protect(TLibFile::Data, recs[first].at, fileSize - recs[first].at);
-        t.Protect(TLibFile::Index, jov::IndexEntryOffset(jov.OffSet(), s + int(first) + 1),
-                  int64_t(entries.size()) * 4);
-        t.Begin();
-        Step(delegate, 0, k);
-        for (size_t i = 0; i < first; ++i) {
-          t.Write(TLibFile::Data, recs[i].at + headerSize, black.ConstPixelData(), newPixels);
-          Step(delegate, int64_t(i) + 1, k);
-        }
-        if (first < recs.size()) {
-          const int64_t end =
-              WriteClearedStretch(t, recs, first, black, headerSize, int(first), k, delegate);
-          // Records that shrink leave the file as long as it was; those that grow
-          // lengthen it.  What lies behind the last record is not referenced.
-          if (fileSize + grown > std::max(end, fileSize))
-            t.Truncate(TLibFile::Data, fileSize + grown);
-        }
-        WriteEntries(t, jov.OffSet(), s + int(first) + 1, entries);
+        std::vector<int> images;
+        for (int i = s; i <= e; ++i) images.push_back(i);
+        // The placement and its copy stay.
+        RewriteRecords(
+            t, jov, images, std::pair(w, h),
+            [&](int, const uint8_t* old) {
+              return TRecordContent{w, h, old + 4, black.ConstPixelData()};
+            },
+            delegate);
         t.Commit();
         jov.RefreshFromFiles();
       },

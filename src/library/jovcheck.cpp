@@ -49,11 +49,13 @@ class Checker {
       CheckRecord(i, *entry);
     }
     CheckOverlaps();
+    NoteOrder();
     return std::move(problems_);
   }
 
  private:
-  void Add(int index, const QString& text) { problems_.push_back({index, text}); }
+  void Add(int index, const QString& text) { problems_.push_back({index, text, false}); }
+  void Note(int index, const QString& text) { problems_.push_back({index, text, true}); }
   void AddImage(int index, const QString& text) {
     Add(index, QStringLiteral("image %1: ").arg(index) + text);
   }
@@ -164,6 +166,14 @@ class Checker {
     });
     const Span* reach = nullptr;
     for (const Span& s : spans_) {
+      // Entries of one record: the images share it.
+      if (reach != nullptr && s.start == reach->start && s.end == reach->end) {
+        Note(s.index, QStringLiteral("image %1 shares its record at %2 with image %3")
+                          .arg(s.index)
+                          .arg(s.start)
+                          .arg(reach->index));
+        continue;
+      }
       if (reach != nullptr && s.start < reach->end)
         AddImage(s.index, QStringLiteral("the record at %1..%2 overlaps image %3 at %4..%5")
                               .arg(s.start)
@@ -172,6 +182,21 @@ class Checker {
                               .arg(reach->start)
                               .arg(reach->end - 1));
       if (reach == nullptr || s.end > reach->end) reach = &s;
+    }
+  }
+
+  // The first image whose record lies before the previous image's in the file.
+  void NoteOrder() {
+    for (int i = 1; i < jov_.ImageCount(); ++i) {
+      const std::optional<int32_t> a = jov_.EntryOf(i - 1), b = jov_.EntryOf(i);
+      if (!a || !b || *b >= *a || (wide_ && *b <= 0)) continue;
+      Note(i, QStringLiteral("the index lists records out of file order: image %1 at %2 lies "
+                             "before image %3 at %4")
+                  .arg(i)
+                  .arg(*b)
+                  .arg(i - 1)
+                  .arg(*a));
+      return;
     }
   }
 

@@ -65,16 +65,16 @@ std::unique_ptr<TJovTransaction> TJOV::StartTransaction(TChangeKind kind,
 bool TJOV::WritePlacement(int index, int fieldOffset, const uint8_t* bytes, int length) {
   // An image the index does not reach has no record to write into: nothing to change.
   if (!IsOpen() || !EntryOf(index)) return true;
+  THeaderField field;
+  field.index = index;
+  field.offset = fieldOffset;
+  field.length = length;
+  std::memcpy(field.bytes, bytes, size_t(length));
   Change([&](TJovTransaction& t) {
-    const std::optional<int32_t> entry = EntryOf(index);
-    if (!entry) return;
-    const int64_t at = int64_t(*entry) + fieldOffset;
-    // Never write outside the data file: a damaged entry is left alone.
-    if (*entry < 0 || int64_t(*entry) + jov::kImageHeaderSize > t.OldSize(TLibFile::Data)) return;
-    t.Protect(TLibFile::Data, at, length);
-    t.Begin();
-    t.Write(TLibFile::Data, at, bytes, length);
+    if (!EntryOf(index)) return;
+    WriteHeaderFields(t, *this, {field});
     t.Commit();
+    RefreshFromFiles();
   });
   return true;
 }
@@ -151,51 +151,16 @@ bool TJOV::ReplaceRecord(int index, int width, int height, const uint8_t* pixels
   Change([&](TJovTransaction& t) {
     CheckWritable(*this);
     // A library without that image has no record to replace.
-    const std::optional<int32_t> entry = EntryOf(index);
-    if (index < 0 || index >= imageCount_ || !entry) return;
-    const int64_t headerSize = jov::RecordHeaderSize(offSet_);
-    const int64_t fileSize = t.OldSize(TLibFile::Data);
-    const TRecordExtent old = RecordExtent(t, *this, index, *entry);
-    const int64_t at = old.at;
-    const int64_t oldPixels = int64_t(old.width) * old.height;
-    const int64_t newPixels = int64_t(width) * height;
-    // The bytes behind the old record, stale bytes at the end of the file included.
-    const int64_t tail = fileSize - old.end;
-
-    if (width == old.width && height == old.height) {
-      t.Protect(TLibFile::Data, at + headerSize, newPixels);
-      t.Begin();
-      t.Write(TLibFile::Data, at + headerSize, pixels, newPixels);
-      t.Commit();
-      replaced = true;
-      return;
-    }
-
-    const int64_t delta = newPixels - oldPixels;
-    CheckDataEnd(at + headerSize + newPixels + tail);
-    // The later images' entries move with their records.
-    int last = index;
-    while (last + 1 < imageCount_ && EntryOf(last + 1)) ++last;
-    std::vector<int64_t> entries = EntriesOf(*this, index + 1, last);
-    for (int64_t& e : entries) e += delta;
-
-    t.Protect(TLibFile::Data, at, 4);  // width and height; the placement stays
-    // Everything behind the header, so that the tail moves from the journal's copy.
-    t.Protect(TLibFile::Data, at + headerSize, fileSize - (at + headerSize));
-    t.Protect(TLibFile::Index, jov::IndexEntryOffset(offSet_, index + 1),
-              int64_t(entries.size()) * 4);
-    t.Begin();
-    uint8_t size[4];
-    PutI16(size, int16_t(width));
-    PutI16(size + 2, int16_t(height));
-    t.Write(TLibFile::Data, at, size, 4);
-    // The records behind move first: when the record grows, its new pixels land on
-    // the start of the old tail.
-    t.Move(TLibFile::Data, old.end, at + headerSize + newPixels, tail);
-    t.Write(TLibFile::Data, at + headerSize, pixels, newPixels);
-    WriteEntries(t, offSet_, index + 1, entries);
+    if (index < 0 || index >= imageCount_ || !EntryOf(index)) return;
+    // The new size; the placement and its copy stay as they were.
+    RewriteRecords(
+        t, *this, {index}, std::pair(width, height),
+        [&](int, const uint8_t* old) {
+          return TRecordContent{width, height, old + 4, pixels};
+        },
+        nullptr);
     t.Commit();
-    for (int i = index + 1; i <= last; ++i) indexEntries_[size_t(i)] += int32_t(delta);
+    RefreshFromFiles();
     replaced = true;
   });
   return replaced;

@@ -1,6 +1,9 @@
 #include "library/libfiles.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -28,18 +31,47 @@ QString IndexPathOf(const QString& dataPath) {
   return found.isEmpty() ? QDir(folder).filePath(wanted) : found;
 }
 
-TLibraryPaths TLibraryPaths::Of(const QString& dataPath) {
+namespace {
+
+// The path with its links resolved: the file's own when it exists, else its folder's.
+QString ResolvedPath(const QString& path) {
+  const QFileInfo info(path);
+  if (info.exists()) return info.canonicalFilePath();
+  const QString folder = QFileInfo(info.path()).canonicalFilePath();
+  return folder.isEmpty() ? path : QDir(folder).filePath(info.fileName());
+}
+
+// Whether a file has other names than this one (hard links); false when it is not there.
+bool HasOtherNames(const QString& path) {
+  struct stat st;
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_nlink > 1;
+}
+
+}  // namespace
+
+TLibraryPaths TLibraryPaths::Resolved(const QString& dataPath, const QString& indexPath) {
   TLibraryPaths paths;
-  paths.data_ = dataPath;
-  paths.index_ = IndexPathOf(dataPath);
+  paths.data_ = ResolvedPath(dataPath);
+  paths.index_ = ResolvedPath(indexPath);
+  if (QFileInfo(paths.data_).path() != QFileInfo(paths.index_).path()) {
+    // Links to two folders: the files stay where they are, changed through the names
+    // given, and no rename may split them.
+    paths.data_ = dataPath;
+    paths.index_ = indexPath;
+    paths.canSwitch_ = false;
+    return paths;
+  }
+  paths.canSwitch_ = !HasOtherNames(paths.data_) && !HasOtherNames(paths.index_);
   return paths;
 }
 
+TLibraryPaths TLibraryPaths::Of(const QString& dataPath) {
+  return Resolved(dataPath, IndexPathOf(dataPath));
+}
+
 TLibraryPaths TLibraryPaths::ForNew(const QString& dataPath) {
-  TLibraryPaths paths;
-  paths.data_ = dataPath;
-  paths.index_ = QFileInfo(dataPath).dir().filePath(BaseNameOf(dataPath) + kIndexExtension);
-  return paths;
+  return Resolved(dataPath,
+                  QFileInfo(dataPath).dir().filePath(BaseNameOf(dataPath) + kIndexExtension));
 }
 
 TLibraryPaths TLibraryPaths::Pair(const QString& dataPath, const QString& indexPath) {

@@ -18,6 +18,11 @@ QString BaseNameOf(const QString& path);
 // that exact name is missing, a file of the same name in another case is taken.
 QString IndexPathOf(const QString& dataPath);
 
+// The paths of a library's files as a change writes them.  Symbolic links are resolved:
+// a change reaches the files the user's names point to, and what it puts beside the
+// library lies beside those files.  When the pair cannot be replaced by renaming new
+// files over it without splitting it from its other names (a file with more than one
+// hard link, or links to files in two folders), every change is made in place.
 class TLibraryPaths {
  public:
   TLibraryPaths() = default;
@@ -26,8 +31,12 @@ class TLibraryPaths {
   // A library about to be written at dataPath: its index gets the exact name
   // BaseNameOf + ".JOX" beside it.
   static TLibraryPaths ForNew(const QString& dataPath);
-  // A data file and the index file named for it elsewhere (a switch record, a journal).
+  // A data file and the index file named for it elsewhere (a switch record, a journal),
+  // as they stand.
   static TLibraryPaths Pair(const QString& dataPath, const QString& indexPath);
+
+  // Whether new files may be renamed over the pair.
+  bool CanSwitch() const { return canSwitch_; }
 
   const QString& Data() const { return data_; }
   const QString& Index() const { return index_; }
@@ -44,7 +53,9 @@ class TLibraryPaths {
   QString SwitchDraft() const;
 
  private:
+  static TLibraryPaths Resolved(const QString& dataPath, const QString& indexPath);
   QString data_, index_;
+  bool canSwitch_ = true;
 };
 
 // The files of an open library: the data file readers read and a change locks (none

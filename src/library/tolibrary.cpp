@@ -5,26 +5,16 @@
 #include <variant>
 
 #include "common/errors.h"
+#include "library/jovformat.h"
 
 namespace {
 
 constexpr QRgb kBlack = 0xFF000000;
 
-// Refuses a picture no record can hold before work is touched.
-void CheckRecordSize(int w, int h) {
-  if (w > kMaxRecordPictureWidth || h > kMaxRecordPictureHeight)
-    throw EInvalidGraphic(QStringLiteral("A picture of %1 x %2 pixels is too large for an image "
-                                         "record (at most %3 x %4)")
-                              .arg(w)
-                              .arg(h)
-                              .arg(kMaxRecordPictureWidth)
-                              .arg(kMaxRecordPictureHeight));
-}
-
 // Makes work a W x h picture in palette, all of it the palette colour nearest to black,
 // and returns its surface; nullptr (and work emptied) for an empty picture.
 TDIBCanvas* PrepareWork(TDIB& work, const TColorTable& palette, int w, int h) {
-  CheckRecordSize(w, h);
+  CheckPictureShown(w, h);
   if (w <= 0 || h <= 0) {
     work.MakeEmpty();
     return nullptr;
@@ -42,6 +32,15 @@ TDIBCanvas* PrepareWork(TDIB& work, const TColorTable& palette, int w, int h) {
 }
 
 }  // namespace
+
+void CheckPictureShown(int w, int h) {
+  if (LibraryRowWidth(w) <= jov::kMaxImageSide8 && h <= jov::kMaxImageSide8) return;
+  throw EPictureTooLarge(QStringLiteral("the picture is %1 x %2; a library image can be at most "
+                                        "%3 x %3")
+                             .arg(w)
+                             .arg(h)
+                             .arg(jov::kMaxImageSide8));
+}
 
 bool InLibraryPalette(const QImage& picture, const TColorTable& palette) {
   if (picture.format() != QImage::Format_Indexed8 || picture.colorCount() != 256) return false;

@@ -9,17 +9,30 @@
 #include <cstdint>
 
 #include "bitmap/dib.h"
+#include "common/errors.h"
 
 // Record sizes are stored as i16, and the stored width is the picture's width rounded
 // up to a multiple of 4: these are the largest pictures a record can hold.
 inline constexpr int kMaxRecordPictureWidth = 32764;
 inline constexpr int kMaxRecordPictureHeight = 32767;
 
+// A picture the library could store but its reader would not show: a record wider or
+// higher than the largest image the viewer shows (2000 x 2000) is refused by every writer
+// before it writes anything.
+class EPictureTooLarge : public EJovError {
+ public:
+  using EJovError::EJovError;
+};
+
 // The stored width of a picture w pixels wide: the byte width of an 8-bit row rounded up
 // to a multiple of 4 (1..4 give 4, 5 gives 8).
 inline constexpr int64_t LibraryRowWidth(int64_t w) {
   return (w * 8 + 31) / 32 * 4;
 }
+
+// Throws EPictureTooLarge when a picture of w x h pixels gives a record the reader would
+// not show: its stored width (LibraryRowWidth) or its height over 2000.
+void CheckPictureShown(int w, int h);
 
 // Width and height of a picture; (0, 0) for an empty holder.
 QSize PictureSize(const TPicture& picture);
@@ -42,8 +55,8 @@ bool InLibraryPalette(const QImage& picture, const TColorTable& palette);
 // then holds the record's pixel block (bottom row first, W bytes a row).  work keeps its pixel
 // block when the size repeats.
 //
-// An empty picture empties work.  A picture larger than a record can hold throws
-// EInvalidGraphic and leaves work as it was.
+// An empty picture empties work.  A picture whose record the reader would not show throws
+// EPictureTooLarge and leaves work as it was.
 void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const TPicture& picture);
 void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const QImage& picture);
 void ToLibraryBitmap(TDIB& work, const TColorTable& palette, const TDIB& picture);

@@ -1,9 +1,14 @@
 #include "library/transaction.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -30,6 +35,44 @@ ELibraryBusy Busy(const QString& dataPath) {
   return ELibraryBusy(
       QStringLiteral("\"%1\" is being changed by another program; try again when it has finished.")
           .arg(dataPath));
+}
+
+// Creates a file beside the library (a journal, a file of a new pair).  In a folder the
+// user cannot write, says so in words a user understands.
+std::unique_ptr<TFile> CreateBeside(const TLibraryPaths& paths, const QString& path) {
+  try {
+    return TFile::Open(path, TFile::Mode::Create);
+  } catch (const EFOpenError&) {
+    const QByteArray folder = QFile::encodeName(paths.Folder());
+    if (::access(folder.constData(), W_OK) != 0 && errno != ENOENT)
+      throw EFOpenError(QStringLiteral("The folder \"%1\" is read-only: a change needs to write a "
+                                       "small file beside the library while it runs (%2).")
+                            .arg(paths.Folder(), QString::fromLocal8Bit(std::strerror(errno))));
+    throw;
+  }
+}
+
+// A rewrite replaces the files under the library's names: only files the user may write.
+void CheckReplaceable(const TLibraryFiles& files) {
+  for (const TLibFile f : {TLibFile::Data, TLibFile::Index}) {
+    const QString& path = files.paths.File(f);
+    if (!FileExists(path)) continue;
+    if (::access(QFile::encodeName(path).constData(), W_OK) != 0 ||
+        (f == TLibFile::Data && files.data && !files.writable))
+      throw EJovError(QStringLiteral("\"%1\" cannot be written: %2")
+                          .arg(path, QString::fromLocal8Bit(std::strerror(EACCES))));
+  }
+}
+
+// The new files of a pair take the old ones' mode, and their owner and group where the
+// process may set them (a user may give a file a group of theirs; the owner needs root).
+void TakeOwnership(const QString& oldPath, const QString& newPath) {
+  struct stat old;
+  if (::stat(QFile::encodeName(oldPath).constData(), &old) != 0) return;
+  const QByteArray target = QFile::encodeName(newPath);
+  ::chmod(target.constData(), old.st_mode & 07777);
+  if (::chown(target.constData(), old.st_uid, old.st_gid) != 0)
+    (void)::chown(target.constData(), uid_t(-1), old.st_gid);
 }
 
 // Merges overlapping and touching ranges, so that every byte is journalled once and a
@@ -170,7 +213,10 @@ TJovTransaction::TJovTransaction(TLibraryFiles& files, TChangeKind kind,
     : files_(files), kind_(kind), delegate_(delegate), data_(files.data.get()) {
   // A switch of an earlier run that did not finish is finished first, as an opening
   // would, so that its record never names the files this run writes.
-  if (kind_ == TChangeKind::Rewrite) RecoverSwitch(files_.paths);
+  if (kind_ == TChangeKind::Rewrite) {
+    RecoverSwitch(files_.paths);
+    CheckReplaceable(files_);
+  }
   if (data_ == nullptr) {
     if (kind_ == TChangeKind::Edit) throw std::logic_error("an edit of a library not open");
     return;
@@ -189,11 +235,13 @@ TJovTransaction::TJovTransaction(TLibraryFiles& files, TChangeKind kind,
     if (FileExists(files_.paths.Journal()) && ApplyJournal(*data_, files_.paths, buffer_, true))
       files_.journal.reset();
     oldSize_[0] = data_->Size();
-    if (kind_ == TChangeKind::Edit) {
-      index_ = TFile::Open(files_.paths.Index(), TFile::Mode::ReadWrite);
-    } else if (FileExists(files_.paths.Index())) {
-      index_ = TFile::Open(files_.paths.Index(), TFile::Mode::Read);
-    }
+    // A rewrite reads the old index, or rewrites it in place when the pair cannot switch.
+    const bool inPlace = kind_ == TChangeKind::Edit || !files_.paths.CanSwitch();
+    if (kind_ == TChangeKind::Edit || FileExists(files_.paths.Index()))
+      index_ =
+          TFile::Open(files_.paths.Index(), inPlace ? TFile::Mode::ReadWrite : TFile::Mode::Read);
+    else if (inPlace)
+      index_ = CreateBeside(files_.paths, files_.paths.Index());
     if (index_) oldSize_[1] = index_->Size();
   } catch (...) {
     data_->Unlock();
@@ -292,15 +340,24 @@ void TJovTransaction::Protect(TLibFile file, int64_t offset, int64_t length) {
 
 void TJovTransaction::Begin() {
   if (state_ != State::Preparing) throw std::logic_error("Begin twice");
+  const bool canSwitch = files_.paths.CanSwitch();
   if (kind_ == TChangeKind::Rewrite) {
-    BeginNewPair(false);
+    if (canSwitch || data_ == nullptr) {
+      BeginNewPair(false);
+      return;
+    }
+    // A pair that renames would split from its other names is rewritten in place, every
+    // old byte in the journal.
+    for (int f = 0; f < 2; ++f)
+      if (oldSize_[f] > 0) protected_[f].push_back({0, oldSize_[f]});
+    BeginJournal();
     return;
   }
   for (auto& ranges : protected_) Merge(ranges);
   int64_t protectedData = 0;
   for (const TJournalRange& r : protected_[0]) protectedData += r.length;
   // A journal writes every protected byte twice, a new pair the whole file once.
-  if (protectedData > 0 &&
+  if (canSwitch && protectedData > 0 &&
       (rewriteFloor == 0 || (protectedData >= rewriteFloor && 2 * protectedData > oldSize_[0])))
     BeginNewPair(true);
   else
@@ -313,7 +370,7 @@ void TJovTransaction::BeginJournal() {
   const QString journalPath = files_.paths.Journal();
   const bool fresh = !files_.journal || !files_.journal->IsFileAt(journalPath);
   journalling_ = true;
-  if (fresh) files_.journal = TFile::Open(journalPath, TFile::Mode::Create);
+  if (fresh) files_.journal = CreateBeside(files_.paths, journalPath);
   TFile* const files[2] = {data_, index_.get()};
   WriteJournal(*files_.journal, files, oldSize_, QFileInfo(files_.paths.Index()).fileName(),
                protected_, buffer_, delegate_);
@@ -328,7 +385,7 @@ void TJovTransaction::BeginNewPair(bool keepOld) {
   try {
     for (int f = 0; f < 2; ++f) {
       NewFile& n = new_[f];
-      n.file = TFile::Open(files_.paths.NewFile(TLibFile(f)), TFile::Mode::Create);
+      n.file = CreateBeside(files_.paths, files_.paths.NewFile(TLibFile(f)));
       n.size = n.keepOld = keepOld ? oldSize_[f] : 0;
     }
     // Once switched in, the new data file is the library's: a writer that opens it then
@@ -473,6 +530,11 @@ void TJovTransaction::ReadOld(TLibFile file, int64_t offset, void* out, int64_t 
 // Commit and rollback
 
 void TJovTransaction::Commit() {
+  // A change that found nothing to write ends as it began.
+  if (state_ == State::Preparing && !journalling_) {
+    state_ = State::Finished;
+    return;
+  }
   if (state_ != State::Begun) throw std::logic_error("Commit without Begin");
   if (newPair_)
     CommitNewPair();
@@ -520,12 +582,8 @@ void TJovTransaction::CompleteNewFile(NewFile& n, TFile* old) {
 }
 
 void TJovTransaction::SetNewPermissions() {
-  // The new files take the old ones' permissions (the owner is the writer's).
-  for (const TLibFile f : {TLibFile::Data, TLibFile::Index}) {
-    const QString& path = files_.paths.File(f);
-    if (const QFile::Permissions mode = QFile::permissions(path); mode != 0)
-      QFile::setPermissions(files_.paths.NewFile(f), mode);
-  }
+  for (const TLibFile f : {TLibFile::Data, TLibFile::Index})
+    TakeOwnership(files_.paths.File(f), files_.paths.NewFile(f));
 }
 
 void TJovTransaction::CommitNewPair() {

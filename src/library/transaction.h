@@ -119,7 +119,8 @@ class TJovTransaction {
 
   // Flushes the files and clears the journal's title on the disk (the commit point); or
   // completes the new pair (every byte not written is the old file's) and switches it
-  // in.  A failure before the commit point throws after rolling back.
+  // in.  A failure before the commit point throws after rolling back.  A change that
+  // never began (it found nothing to write) ends without writing anything.
   void Commit();
   bool Committed() const { return state_ == State::Committed; }
   // The delegate asked for a cancel between chunks of the change's long work.

@@ -161,6 +161,12 @@ class RangeEditTest : public ::testing::TestWithParam<int> {
       b.Add8(X.w, X.h, X.px, X.py, Pixels(X));
       return {b.Data(), b.Index()};
     }
+    if (c.after.empty() && GetParam() == 1) {
+      // Emptied, a variant 1 library takes the layout it is read with: its palette at 56,
+      // so that it reads the same colours.
+      const LibraryBuilder b(1);
+      return {b.Data().left(56) + b.Data().mid(60, 1024), b.Index().left(48)};
+    }
     const LibraryBuilder b = Build(GetParam(), c.after, c.trailingAfter);
     return {b.Data(), b.Index()};
   }
@@ -179,6 +185,9 @@ TEST_P(RangeEditTest, InsertDeleteAndClearLeaveTheDocumentedBytes) {
     EXPECT_EQ(ReadBytes(indexPath), index);
     EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(dataPath)));
     ExpectDescribesFiles(jov, dataPath);
+    TJOV reopened;
+    ASSERT_EQ(reopened.Open(dataPath), TOpenResult::Opened);
+    EXPECT_EQ(reopened.Palette(), jov.Palette()) << "the palette the user sees stays";
   }
 }
 
@@ -247,23 +256,14 @@ TEST_P(RangeEditTest, ClearingInOnePassEqualsReplacingImageByImage) {
   }
 }
 
-TEST_P(RangeEditTest, RefusedChangesLeaveTheLibraryAsItWas) {
-  // Records out of order: the clear cannot move them with their entries, and refuses.
-  LibraryBuilder b(GetParam());
-  const int32_t first = b.Add8(A.w, A.h, A.px, A.py, Pixels(A));
-  b.Add8(C.w, C.h, C.px, C.py, Pixels(C));
-  b.AddEntry(first);  // image 2 is image 0 again, in front of image 1
-  Lay(b);
+TEST_P(RangeEditTest, RangesOutsideTheLibraryAreRefusedAndChangeNothing) {
+  Lay(Build(GetParam(), {A, B, C}));
   const QByteArray oldData = ReadBytes(dataPath), oldIndex = ReadBytes(indexPath);
   TJOV jov;
   ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
-  EXPECT_THROW(ClearRange(jov, 1, 1), EJovError);
-  // Ranges outside the library.
   EXPECT_THROW(DeleteRange(jov, 2, 1), EJovError);
   EXPECT_THROW(DeleteRange(jov, 0, 3), EJovError);
   EXPECT_THROW(ClearRange(jov, -1, 0), EJovError);
-  // A delete whose block would run backwards: image 2's entry lies before image 1's.
-  EXPECT_THROW(DeleteRange(jov, 1, 1), EJovError);
   EXPECT_EQ(ReadBytes(dataPath), oldData);
   EXPECT_EQ(ReadBytes(indexPath), oldIndex);
   EXPECT_EQ(jov.ImageCount(), 3);

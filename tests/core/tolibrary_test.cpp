@@ -135,11 +135,25 @@ TEST(ToLibraryBitmap, ReusesTheWorkingBitmapAndRefusesWhatNoRecordHolds) {
   EXPECT_EQ(work.PixelData(), block);
   EXPECT_EQ(StoredRow(work, 4)[6], 2);
 
-  // Too wide for an i16 width once rounded up: refused, and work is left as it was.
-  const QImage wide(kMaxRecordPictureWidth + 1, 1, QImage::Format_RGB32);
-  EXPECT_THROW(ToLibraryBitmap(work, palette, wide), EInvalidGraphic);
-  EXPECT_EQ(work.PixelWidth(), 8);
-  EXPECT_EQ(StoredRow(work, 4)[6], 2);
+  // A record the reader would not show (over 2000 once the width is rounded up to 4):
+  // refused, and work is left as it was.  2000 x 2000 is the largest shown.
+  for (const QSize size : {QSize(2001, 1), QSize(1, 2001), QSize(kMaxRecordPictureWidth + 1, 1)}) {
+    const QImage large(size, QImage::Format_RGB32);
+    try {
+      ToLibraryBitmap(work, palette, large);
+      ADD_FAILURE() << "converted";
+    } catch (const EPictureTooLarge& e) {
+      EXPECT_EQ(e.Message(), QStringLiteral("the picture is %1 x %2; a library image can be at "
+                                            "most 2000 x 2000")
+                                 .arg(size.width())
+                                 .arg(size.height()));
+    }
+    EXPECT_EQ(work.PixelWidth(), 8);
+    EXPECT_EQ(StoredRow(work, 4)[6], 2);
+  }
+  TDIB largest;
+  ToLibraryBitmap(largest, palette, QImage(1997, 2000, QImage::Format_RGB32));
+  EXPECT_EQ(largest.PixelWidth(), 2000);
 
   // A work bitmap of another depth becomes 8-bit; an empty picture empties it.
   TDIB deep;
