@@ -7,13 +7,13 @@
 #include <QStyle>
 #include <QTimer>
 
-#include "app/guard.h"
 #include "dialogs/addone.h"
 #include "dialogs/addpic.h"
 #include "dialogs/del.h"
 #include "dialogs/newlib.h"
 #include "dialogs/outpic.h"
 #include "viewer/mail.h"
+#include "widgets/guard.h"
 
 TJovApplication::TJovApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 

@@ -10,11 +10,11 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/guard.h"
 #include "common/errors.h"
 #include "common/parseinteger.h"
 #include "editing/rangeedit.h"
 #include "viewer/mail.h"
+#include "widgets/guard.h"
 
 namespace {
 

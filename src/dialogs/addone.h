@@ -5,7 +5,7 @@
 
 #include "dialogs/jovdialog.h"
 #include "editing/pictureloader.h"
-#include "viewer/filedialog.h"
+#include "widgets/filedialog.h"
 
 class QGroupBox;
 class QLineEdit;

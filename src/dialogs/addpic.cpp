@@ -12,13 +12,13 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/guard.h"
 #include "common/errors.h"
 #include "common/operation.h"
 #include "common/parseinteger.h"
 #include "editing/batchimport.h"
 #include "editing/exchange.h"
 #include "viewer/mail.h"
+#include "widgets/guard.h"
 
 namespace {
 

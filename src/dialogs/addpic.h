@@ -7,7 +7,7 @@
 #include <QStringList>
 
 #include "dialogs/jovdialog.h"
-#include "viewer/filedialog.h"
+#include "widgets/filedialog.h"
 
 class QGroupBox;
 class QLabel;

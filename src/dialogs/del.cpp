@@ -11,12 +11,12 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/guard.h"
 #include "common/errors.h"
 #include "common/operation.h"
 #include "common/parseinteger.h"
 #include "editing/rangeedit.h"
 #include "viewer/mail.h"
+#include "widgets/guard.h"
 
 namespace {
 

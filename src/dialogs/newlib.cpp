@@ -13,11 +13,11 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/guard.h"
 #include "common/operation.h"
 #include "editing/createlib.h"
 #include "library/myjov.h"
 #include "viewer/mail.h"
+#include "widgets/guard.h"
 
 namespace {
 

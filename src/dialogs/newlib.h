@@ -3,7 +3,7 @@
 // The create dialog: makes a new library from a folder of bitmaps.
 
 #include "dialogs/jovdialog.h"
-#include "viewer/filedialog.h"
+#include "widgets/filedialog.h"
 
 class QGroupBox;
 class QLineEdit;

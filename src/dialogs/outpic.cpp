@@ -10,12 +10,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/guard.h"
 #include "common/operation.h"
 #include "common/parseinteger.h"
 #include "editing/exchange.h"
 #include "editing/export.h"
 #include "viewer/mail.h"
+#include "widgets/guard.h"
 
 namespace {
 

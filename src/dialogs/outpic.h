@@ -3,7 +3,7 @@
 // The sequence-export dialog: writes a range of images as an exchange folder.
 
 #include "dialogs/jovdialog.h"
-#include "viewer/filedialog.h"
+#include "widgets/filedialog.h"
 
 class QGroupBox;
 class QLineEdit;

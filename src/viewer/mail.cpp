@@ -24,7 +24,6 @@
 #include <QUrl>
 #include <cmath>
 
-#include "app/guard.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/parseinteger.h"
@@ -37,8 +36,9 @@
 #include "library/jovformat.h"
 #include "viewer/collapsepanel.h"
 #include "viewer/ffpbox.h"
-#include "viewer/inputdialog.h"
 #include "viewer/jovdraw.h"
+#include "widgets/guard.h"
+#include "widgets/inputdialog.h"
 
 namespace {
 

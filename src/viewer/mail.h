@@ -13,7 +13,7 @@
 #include "editing/pictureloader.h"
 #include "library/myjov.h"
 #include "viewer/drawgrid.h"
-#include "viewer/filedialog.h"
+#include "widgets/filedialog.h"
 
 class QCheckBox;
 class QGroupBox;

@@ -11,7 +11,6 @@
 #include <QScrollArea>
 #include <QToolButton>
 
-#include "app/guard.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "dialogs/addone.h"
@@ -19,6 +18,7 @@
 #include "uitest.h"
 #include "viewer/collapsepanel.h"
 #include "viewer/ffpbox.h"
+#include "widgets/guard.h"
 
 namespace {
 

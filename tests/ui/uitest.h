@@ -19,7 +19,7 @@
 #include "app/jovver3.h"
 #include "support/libbuilder.h"
 #include "viewer/collapsepanel.h"
-#include "viewer/inputdialog.h"
+#include "widgets/inputdialog.h"
 #include "viewer/mail.h"
 
 struct RecordedMessage {
