@@ -136,14 +136,23 @@ void TFormMain::CreateControls() {
   auto* left = new QWidget(central);
   left->setFixedWidth(kLeftPanelWidth);
   layout->addWidget(left);
-
   Label1 = new QLabel(QStringLiteral("File:"), left);
   Label1->setGeometry(10, 11, 30, 18);
   EditFileName = new QLineEdit(left);
   EditFileName->setGeometry(42, 9, 190, 22);
   Button2 = new QPushButton(QStringLiteral("..."), left);
   Button2->setGeometry(236, 9, 28, 22);
+  CreateButtons(left);
+  CreateInfoGroup(left);
+  CreateOptionsGroup(left);
 
+  // ---- Right side: the preview over the collapsible grid panel.
+  CreatePreview(central);
+  layout->addWidget(Splitter1, 1);
+  InputDialog = new TInputDialog(this);
+}
+
+void TFormMain::CreateButtons(QWidget* left) {
   auto makeButton = [left](const char* caption, int row, int col) {
     auto* b = new QPushButton(QString::fromLatin1(caption), left);
     b->setGeometry(col == 0 ? 20 : 143, 42 + row * 32, kButtonWidth, kButtonHeight);
@@ -162,7 +171,9 @@ void TFormMain::CreateControls() {
   btnCreate = makeButton("Create New", 4, 1);
   btnallinput = makeButton("Import All", 5, 0);
   btnallOut = makeButton("Export all", 5, 1);
+}
 
+void TFormMain::CreateInfoGroup(QWidget* left) {
   GroupInfo = new QGroupBox(QStringLiteral("File/Image Information"), left);
   GroupInfo->setGeometry(8, 240, 257, 164);
   auto makeLabel = [](QWidget* parent, const QString& text, int x, int y, int w) {
@@ -182,7 +193,9 @@ void TFormMain::CreateControls() {
   LabelY = makeLabel(GroupInfo, QString(), 60, 107, 190);
   Label7 = makeLabel(GroupInfo, QStringLiteral("Idx:"), 14, 134, 40);
   LabelIndex = makeLabel(GroupInfo, QString(), 60, 134, 190);
+}
 
+void TFormMain::CreateOptionsGroup(QWidget* left) {
   GroupOptions = new QGroupBox(QStringLiteral("Options"), left);
   GroupOptions->setGeometry(8, 414, 257, 150);
   auto makeRadio = [this](const char* caption, int row, int col) {
@@ -214,12 +227,12 @@ void TFormMain::CreateControls() {
   LinkLabel->setOpenExternalLinks(true);
   LinkLabel->setTextInteractionFlags(Qt::TextBrowserInteraction);
   LinkLabel->setVisible(!readMe.isEmpty());
+}
 
-  // ---- Right side: the preview over the collapsible grid panel.
+void TFormMain::CreatePreview(QWidget* central) {
   Splitter1 = new QSplitter(Qt::Vertical, central);
   Splitter1->setHandleWidth(kSplitterWidth);
   Splitter1->setChildrenCollapsible(false);
-  layout->addWidget(Splitter1, 1);
 
   ScrollBox1 = new QScrollArea(Splitter1);
   ScrollBox1->setWidgetResizable(false);
@@ -237,8 +250,6 @@ void TFormMain::CreateControls() {
   Splitter1->addWidget(GridPanel);
   Splitter1->setStretchFactor(0, 1);
   Splitter1->setStretchFactor(1, 0);
-
-  InputDialog = new TInputDialog(this);
 }
 
 void TFormMain::ConnectHandlers() {
@@ -288,7 +299,10 @@ void TFormMain::ConnectHandlers() {
     const int panel = expanded ? GridPanel->ExpandedHeight() : TCollapsePanel::kCaptionHeight;
     Splitter1->setSizes({std::max(0, total - panel), panel});
   });
+  ConnectKeys();
+}
 
+void TFormMain::ConnectKeys() {
   // Keys step through the images through the buttons' own handlers, and only when the
   // button could be clicked.
   auto key = [this](QKeySequence sequence, std::function<void()> action) {

@@ -163,7 +163,12 @@ class TFormMain : public QMainWindow {
 
  private:
   void CreateControls();
+  void CreateButtons(QWidget* left);
+  void CreateInfoGroup(QWidget* left);
+  void CreateOptionsGroup(QWidget* left);
+  void CreatePreview(QWidget* central);
   void ConnectHandlers();
+  void ConnectKeys();
   // The preview geometry for an image of w x h: sets zoom, origin and perhaps the
   // paint box size; returns the size shown in LabelSize.
   QSize ComputePreviewGeometry(int w, int h);
