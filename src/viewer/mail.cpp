@@ -27,12 +27,8 @@
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/parseinteger.h"
-#include "dialogs/addone.h"
-#include "dialogs/addpic.h"
-#include "dialogs/del.h"
-#include "dialogs/newlib.h"
-#include "dialogs/outpic.h"
 #include "editing/exchange.h"
+#include "editing/messages.h"
 #include "library/jovformat.h"
 #include "viewer/collapsepanel.h"
 #include "viewer/ffpbox.h"
@@ -51,9 +47,6 @@ constexpr QSize kPaintBoxStartSize(416, 329);
 constexpr int kButtonWidth = 110;
 constexpr int kButtonHeight = 25;
 constexpr char kGridCaption[] = "    Use Button At The Side To Expand GridView";
-
-const QString kNotALibrary = QStringLiteral("JOv文件已经被破坏或不是jov文件！");
-const QString kBadNumber = QStringLiteral("请输入正确的格式");
 
 // The program's read-me, opened by the link of the options group: beside the program in
 // a build tree, or where an install into any prefix (PREFIX/bin beside PREFIX/share) or a
@@ -123,6 +116,10 @@ TFormMain::~TFormMain() {
 
 void TFormMain::FormCreate() {
   jov_ = std::make_unique<TJOV>();
+}
+
+void TFormMain::SetEditingDialogs(std::unique_ptr<TEditingDialogs> dialogs) {
+  dialogs_ = std::move(dialogs);
 }
 
 void TFormMain::CreateControls() {
@@ -401,7 +398,7 @@ void TFormMain::OpenLibrary(const QString& path) {
     DrawGrid1->viewport()->update();
     FillInfo(0);
   } else {
-    showErrMessage(kNotALibrary);
+    showErrMessage(msg::kNotALibrary);
     PaintBox1->update();
     DrawGrid1->viewport()->update();
   }
@@ -595,28 +592,24 @@ void TFormMain::closeEvent(QCloseEvent* event) {
 // Placements and options
 
 void TFormMain::btnxClick() {
-  EditPlacement(QStringLiteral("更改图片横坐标"), QStringLiteral("请输入图片横坐标    "),
-                &TJOV::SetImagePx);
+  EditPlacement(QStringLiteral("更改图片横坐标"), QStringLiteral("请输入图片横坐标    "), true);
 }
 
 void TFormMain::btnyClick() {
-  EditPlacement(QStringLiteral("更改图片纵坐标"), QStringLiteral("请输入图片纵坐标    "),
-                &TJOV::SetImagePy);
+  EditPlacement(QStringLiteral("更改图片纵坐标"), QStringLiteral("请输入图片纵坐标    "), false);
 }
 
-void TFormMain::EditPlacement(const QString& caption, const QString& prompt,
-                              bool (TJOV::*write)(int, int16_t)) {
+void TFormMain::EditPlacement(const QString& caption, const QString& prompt, bool x) {
   InputDialog->Caption = caption;
   InputDialog->Prompt = prompt;
   InputDialog->Value = QStringLiteral("1");
   if (InputDialog->Execute() == TInputDialog::mrCancel) return;
-  const TParsedInteger entry = ParseInteger(InputDialog->Value);
-  if (!entry.ok()) {
-    showErrMessage(kBadNumber);
-    return;
-  }
-  // Stored as a signed 16-bit number: only the low 16 bits are kept.
-  (jov_.get()->*write)(currentIndex_, int16_t(entry.value));
+  TPlacementRequest request;
+  request.index = currentIndex_;
+  (x ? request.xText : request.yText) = InputDialog->Value;
+  if (const TValidation refusal = request.Validate(*jov_)) return Refuse(*refusal);
+  const TOutcome outcome = request.Run(*jov_);
+  if (!outcome.Done()) return Report(outcome);
   FillInfo(currentIndex_);
 }
 
@@ -628,23 +621,24 @@ void TFormMain::rb800Click() {
 // The editing dialogs
 
 void TFormMain::btndeleteClick() {
-  Formdel->Execute();
+  dialogs_->Show(TEditingDialog::Delete);
 }
 
 void TFormMain::btninputClick() {
   OpenPictureDialog1.Filter = PictureFilter();
-  const bool chosen = OpenPictureDialog1.Execute(this);
+  TImportAtRequest request;
+  request.index = currentIndex_;
+  if (OpenPictureDialog1.Execute(this)) request.picturePath = OpenPictureDialog1.FileName;
   QCoreApplication::processEvents();
-  if (!chosen || !jov_->IsOpen()) {
-    showMessage(QStringLiteral("导入图片失败！"));
-    return;
-  }
-  // A file that cannot be read, and a failed write, raise errors that the guard shows.
-  const TPicture& picture = PictureLoader.Load(OpenPictureDialog1.FileName);
-  const bool replaced = jov_->ReplaceImage(currentIndex_, picture);
+  // Every outcome, a refusal too, is reported in the information box.
+  if (const TValidation refusal = request.Validate(*jov_))
+    return Refuse(*refusal, TBox::Information);
+  // A file that cannot be read raises an error that the guard shows.
+  const TPicture& picture = PictureLoader.Load(request.picturePath);
+  const TOutcome outcome = request.Run(*jov_, picture);
   // Show the new picture at once: preview, labels and its thumbnail.
   ShowLibraryChanged();
-  showMessage(replaced ? QStringLiteral("导入图片成功！") : QStringLiteral("导入图片失败！"));
+  Report(outcome, TBox::Information);
 }
 
 void TFormMain::BtnOutClick() {
@@ -661,32 +655,28 @@ void TFormMain::BtnOutClick() {
       SavePictureDialog1.SelectedFilter.contains(QStringLiteral("*.png"), Qt::CaseInsensitive)
           ? TPictureFileFormat::Png
           : TPictureFileFormat::Bmp;
-  ExportImage(*jov_, currentIndex_, SavePictureDialog1.FileName,
-              PictureFileFormatOf(SavePictureDialog1.FileName, chosen));
-  showMessage(QStringLiteral("导出图片成功！"));
+  TExportOneRequest request;
+  request.index = currentIndex_;
+  request.path = SavePictureDialog1.FileName;
+  request.format = PictureFileFormatOf(request.path, chosen);
+  if (const TValidation refusal = request.Validate(*jov_)) return Refuse(*refusal);
+  Report(request.Run(*jov_));
 }
 
 void TFormMain::btnAddClick() {
-  if (jov_->IsOpen()) Formaddone->Execute();
+  if (jov_->IsOpen()) dialogs_->Show(TEditingDialog::Add);
 }
 
 void TFormMain::btnCreateClick() {
-  Formnew->Execute();
+  dialogs_->Show(TEditingDialog::Create);
 }
 
 void TFormMain::btnallinputClick() {
-  if (!jov_->IsOpen()) return;
-  Formadd->EditEnd->setText(QString::number(jov_->ImageCount() - 1));
-  Formadd->EditPicPath->setText(QString());
-  Formadd->Execute();
+  if (jov_->IsOpen()) dialogs_->Show(TEditingDialog::BatchImport);
 }
 
 void TFormMain::btnallOutClick() {
-  if (!jov_->IsOpen()) return;
-  Formout->EditPicPath->setText(QString());
-  Formout->editBegin->setText(QStringLiteral("0"));
-  Formout->EditEnd->setText(QString::number(jov_->ImageCount() - 1));
-  Formout->Execute();
+  if (jov_->IsOpen()) dialogs_->Show(TEditingDialog::Export);
 }
 
 void TFormMain::SetGridRowCount() {
@@ -698,6 +688,12 @@ void TFormMain::ShowLibraryChanged() {
   SetGridRowCount();
   FillInfo(std::max(0, std::min(currentIndex_, jov_->ImageCount() - 1)));
   DrawGrid1->viewport()->update();
+}
+
+void TFormMain::ShowLibraryReplaced(const QString& dataPath) {
+  if (jov_->IsOpen() &&
+      QFileInfo(jov_->FileName()).absoluteFilePath() == QFileInfo(dataPath).absoluteFilePath())
+    OpenLibrary(jov_->FileName());
 }
 
 void TFormMain::RepaintGrid() {
