@@ -1,5 +1,6 @@
 #include "dialogs/addpic.h"
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -26,6 +27,7 @@ TFormadd::TFormadd(TDialogHost& host, QWidget* parent)
   Controls = new QWidget(this);
   Label1 = Named<QLabel>("Label1", QStringLiteral("Folder To Import:"), Controls);
   QHBoxLayout* folderRow = MakePathRow(Controls, "EditPicPath", EditPicPath, BtnBrowse);
+  folderRow->addWidget(ComboFormat = MakeFormatChoice(Controls));
   QHBoxLayout* modeGroups = CreateModeGroups();
   GroupRange = MakeRangeGroup(QStringLiteral("Begin/End"), "GroupRange", QStringLiteral("Begin:"),
                               QStringLiteral("End:"), Controls, editBegin, EditEnd);
@@ -85,6 +87,8 @@ void TFormadd::RabtnInsertClick() {
 }
 
 void TFormadd::RabtnPicClick() {
+  // Placement files are text files whatever the pictures are.
+  ComboFormat->setEnabled(!Rabtnxy->isChecked());
   if (RabtnAll->isChecked()) {
     for (QWidget* w : std::initializer_list<QWidget*>{RabtnAdd, RabtnInsert, RabtnReplace,
                                                       EditPicPath, BtnBrowse, GroupBoxxy})
@@ -122,6 +126,7 @@ TBatchImportRequest TFormadd::Request() const {
   request.endText = EditEnd->text();
   request.newLike = RabtnNewLike->isChecked();
   request.pair = ParsePlacementText(editxy->text());
+  request.format = ChosenFormat(ComboFormat);
   return request;
 }
 

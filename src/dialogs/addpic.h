@@ -33,6 +33,7 @@ class TFormadd : public TJovDialog {
   QLabel* Label1;
   QLineEdit* EditPicPath;
   QPushButton* BtnBrowse;
+  QComboBox* ComboFormat;  // the kind of picture file the folder gives
   QRadioButton* RabtnAll;
   QRadioButton* RabtnPic;
   QRadioButton* Rabtnxy;

@@ -1,5 +1,6 @@
 #include "dialogs/jovdialog.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -16,6 +17,9 @@
 #include "common/operation.h"
 
 namespace {
+
+// The formats in the order of the format choice.
+constexpr TPictureFileFormat kFormats[] = {TPictureFileFormat::Bmp, TPictureFileFormat::Png};
 
 // Moves a progress bar by the reports of a run, and shows it at the first one.  Counts
 // past the bar's range (bytes of a large library) are scaled down.
@@ -144,6 +148,16 @@ QProgressBar* TJovDialog::MakeProgressBar() {
   progress_->setTextVisible(false);
   progress_->hide();
   return progress_;
+}
+
+QComboBox* TJovDialog::MakeFormatChoice(QWidget* parent) {
+  auto* choice = Named<QComboBox>("ComboFormat", parent);
+  choice->addItems({QStringLiteral("Bitmaps (*.bmp)"), QStringLiteral("PNG (*.png)")});
+  return choice;
+}
+
+TPictureFileFormat TJovDialog::ChosenFormat(const QComboBox* choice) {
+  return kFormats[std::max(0, choice->currentIndex())];
 }
 
 void TJovDialog::ConnectClick(QAbstractButton* button, std::function<void()> handler) {

@@ -19,6 +19,7 @@
 #include "widgets/guard.h"
 
 class QAbstractButton;
+class QComboBox;
 class QGroupBox;
 class QHBoxLayout;
 class QLabel;
@@ -89,6 +90,9 @@ class TJovDialog : public QDialog {
                              QPushButton*& run);
   // The bar runs move; hidden until a run reports, and at every showing after a run.
   QProgressBar* MakeProgressBar();
+  // The kind of picture file a folder gives: "Bitmaps (*.bmp)" or "PNG (*.png)".
+  QComboBox* MakeFormatChoice(QWidget* parent);
+  static TPictureFileFormat ChosenFormat(const QComboBox* choice);
   // A click runs handler inside the guard for errors nothing else catches.
   template <class D>
   void OnClick(QAbstractButton* button, void (D::*handler)()) {

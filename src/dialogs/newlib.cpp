@@ -1,5 +1,6 @@
 #include "dialogs/newlib.h"
 
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -44,6 +45,9 @@ QGridLayout* TFormnew::CreateFields() {
   }
   BtnPicPath->setObjectName(QStringLiteral("BtnPicPath"));
   BtnFileName->setObjectName(QStringLiteral("BtnFileName"));
+  fields->addWidget(ComboFormat = MakeFormatChoice(this), 0, 3);
+  setTabOrder(BtnPicPath, ComboFormat);
+  setTabOrder(ComboFormat, EditFileName);
   return fields;
 }
 
@@ -88,6 +92,7 @@ void TFormnew::BtnCreateClick() {
   request.dataPath = EditFileName->text();
   request.paletteFromFirstBitmap = RbBoardBmp->isChecked();
   if (RbUseNew->isChecked()) request.placement = ParsePlacementText(editxy->text());
+  request.format = ChosenFormat(ComboFormat);
   if (Refused(request.Validate())) return;
   const TOutcome outcome = RunRequest({BtnCreate, BtnPicPath, BtnFileName},
                                       [&](TOperationDelegate* d) { return request.Run(d); });

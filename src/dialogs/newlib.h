@@ -24,6 +24,7 @@ class TFormnew : public TJovDialog {
 
   QLineEdit* EditPicPath;    // the folder of the pictures
   QPushButton* BtnPicPath;   // "..."
+  QComboBox* ComboFormat;    // the kind of picture file the folder gives
   QLineEdit* EditFileName;   // the new data file
   QPushButton* BtnFileName;  // "..."
   QRadioButton* RbFromFile;  // "From File": the folder's placement files
