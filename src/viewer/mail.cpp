@@ -48,6 +48,20 @@ constexpr int kButtonWidth = 110;
 constexpr int kButtonHeight = 25;
 constexpr char kGridCaption[] = "    Use Button At The Side To Expand GridView";
 
+// Controls of a form placed by hand in rows of columns: the first at origin, the next one
+// step.width() to the right, a new row step.height() down.
+template <class W>
+void PlaceInRows(QWidget* parent, int columns, QPoint origin, QSize step, QSize size,
+                 std::initializer_list<std::pair<W**, const char*>> controls) {
+  int i = 0;
+  for (const auto& [control, caption] : controls) {
+    *control = new W(QString::fromLatin1(caption), parent);
+    (*control)->setGeometry(origin.x() + i % columns * step.width(),
+                            origin.y() + i / columns * step.height(), size.width(), size.height());
+    ++i;
+  }
+}
+
 // The program's read-me, opened by the link of the options group: beside the program in
 // a build tree, or where an install into any prefix (PREFIX/bin beside PREFIX/share) or a
 // package puts documentation.  Empty when there is none.
@@ -150,24 +164,24 @@ void TFormMain::CreateControls() {
 }
 
 void TFormMain::CreateButtons(QWidget* left) {
-  auto makeButton = [left](const char* caption, int row, int col) {
-    auto* b = new QPushButton(QString::fromLatin1(caption), left);
-    b->setGeometry(col == 0 ? 20 : 143, 42 + row * 32, kButtonWidth, kButtonHeight);
-    b->setEnabled(false);
-    return b;
-  };
-  btnup = makeButton("Previous", 0, 0);
-  btndown = makeButton("Next", 0, 1);
-  btndelete = makeButton("Delete Image", 1, 0);
-  BtnJump = makeButton("Jump Image", 1, 1);
-  BtnAutoPlay = makeButton("Play", 2, 0);
-  btnstop = makeButton("Stop", 2, 1);
-  btninput = makeButton("Import At", 3, 0);
-  BtnOut = makeButton("Export At", 3, 1);
-  btnAdd = makeButton("Add", 4, 0);
-  btnCreate = makeButton("Create New", 4, 1);
-  btnallinput = makeButton("Import All", 5, 0);
-  btnallOut = makeButton("Export all", 5, 1);
+  // Two columns of six rows, the first name of each row on the left.
+  PlaceInRows<QPushButton>(left, 2, QPoint(20, 42), QSize(123, 32),
+                           QSize(kButtonWidth, kButtonHeight),
+                           {{&btnup, "Previous"},
+                            {&btndown, "Next"},
+                            {&btndelete, "Delete Image"},
+                            {&BtnJump, "Jump Image"},
+                            {&BtnAutoPlay, "Play"},
+                            {&btnstop, "Stop"},
+                            {&btninput, "Import At"},
+                            {&BtnOut, "Export At"},
+                            {&btnAdd, "Add"},
+                            {&btnCreate, "Create New"},
+                            {&btnallinput, "Import All"},
+                            {&btnallOut, "Export all"}});
+  // They wait for a library; "..." beside the file name does not.
+  for (QPushButton* b : left->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly))
+    b->setEnabled(b == Button2);
 }
 
 void TFormMain::CreateInfoGroup(QWidget* left) {
@@ -195,27 +209,19 @@ void TFormMain::CreateInfoGroup(QWidget* left) {
 void TFormMain::CreateOptionsGroup(QWidget* left) {
   GroupOptions = new QGroupBox(QStringLiteral("Options"), left);
   GroupOptions->setGeometry(8, 414, 257, 150);
-  auto makeRadio = [this](const char* caption, int row, int col) {
-    auto* r = new QRadioButton(QString::fromLatin1(caption), GroupOptions);
-    r->setGeometry(14 + col * 80, 24 + row * 24, 76, 20);
-    return r;
-  };
-  Rb50 = makeRadio("50%", 0, 0);
-  rb100 = makeRadio("100%", 0, 1);
-  rb200 = makeRadio("200%", 0, 2);
-  rb400 = makeRadio("400%", 1, 0);
-  rb800 = makeRadio("800%", 1, 1);
-  rbauto = makeRadio("Auto", 1, 2);
+  PlaceInRows<QRadioButton>(GroupOptions, 3, QPoint(14, 24), QSize(80, 24), QSize(76, 20),
+                            {{&Rb50, "50%"},
+                             {&rb100, "100%"},
+                             {&rb200, "200%"},
+                             {&rb400, "400%"},
+                             {&rb800, "800%"},
+                             {&rbauto, "Auto"}});
   rb100->setChecked(true);
-  auto makeCheck = [this](const char* caption, int row, int col) {
-    auto* c = new QCheckBox(QString::fromLatin1(caption), GroupOptions);
-    c->setGeometry(14 + col * 120, 76 + row * 24, 116, 20);
-    return c;
-  };
-  checkboxTransparent = makeCheck("Transparant", 0, 0);
-  CheckBoxjump = makeCheck("Jump", 0, 1);
-  checkboxXY = makeCheck("Apply X/Y", 1, 0);
-  CheckBoxzuobiao = makeCheck("ShowGrid", 1, 1);
+  PlaceInRows<QCheckBox>(GroupOptions, 2, QPoint(14, 76), QSize(120, 24), QSize(116, 20),
+                         {{&checkboxTransparent, "Transparant"},
+                          {&CheckBoxjump, "Jump"},
+                          {&checkboxXY, "Apply X/Y"},
+                          {&CheckBoxzuobiao, "ShowGrid"}});
   const QUrl readMe = ReadMeUrl();
   LinkLabel = new QLabel(
       QStringLiteral("<a href=\"%1\">Read me</a>").arg(readMe.toString(QUrl::FullyEncoded)),
