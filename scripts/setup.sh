@@ -13,6 +13,9 @@ PACKAGES=(
   shared-mime-info xdg-utils libfile-mimeinfo-perl desktop-file-utils
   # An independent PNG reader for the tests of exported PNG files.
   python3-pil
+  # The encoders of the pictures made to share: the contact sheet's PNG stream (zlib) and
+  # the animated GIF (giflib).
+  zlib1g-dev libgif-dev
 )
 # The fuzzing targets need clang and its sanitizer runtime.
 if [ "${JOV_WITH_FUZZ:-0}" = "1" ]; then

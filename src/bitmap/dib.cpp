@@ -99,76 +99,6 @@ const ChannelLayout& Layout565() {
 }
 
 // ---------------------------------------------------------------------------------
-// Palette cache
-
-namespace {
-
-// The cache lives until the program ends.  Stores held by other static objects may be
-// destroyed after it; they then have nothing left to give back.
-struct PaletteManagerHolder {
-  TPaletteManager manager;
-  static inline bool gone = false;
-  ~PaletteManagerHolder() { gone = true; }
-};
-
-PaletteManagerHolder& ManagerHolder() {
-  static PaletteManagerHolder holder;
-  return holder;
-}
-
-}  // namespace
-
-TPaletteManager& PaletteManager() {
-  return ManagerHolder().manager;
-}
-
-HPALETTE TPaletteManager::AcquirePalette(const uint8_t* colours, int count) {
-  count = std::clamp(count, 0, 256);
-  int32_t checksum = count;
-  for (int i = 0; i < count; ++i)
-    checksum += colours[i * 4] + colours[i * 4 + 1] + colours[i * 4 + 2];
-  const size_t bytes = size_t(count) * 4;
-  for (auto& item : items_) {
-    if (item->Checksum == checksum && item->EntryCount == count &&
-        std::memcmp(item->Entries.data(), colours, bytes) == 0) {
-      ++item->Uses;
-      return item->Handle.get();
-    }
-  }
-  auto item = std::make_unique<TPaletteItem>();
-  item->Checksum = checksum;
-  item->EntryCount = count;
-  if (bytes > 0) std::memcpy(item->Entries.data(), colours, bytes);
-  item->Handle = std::make_unique<TLogPalette>();
-  item->Handle->version = 0x300;
-  item->Handle->entries.reserve(size_t(count));
-  for (int i = 0; i < count; ++i)
-    item->Handle->entries.push_back(bmp::EntryColour(colours + i * 4));
-  item->Uses = 1;
-  HPALETTE handle = item->Handle.get();
-  items_.push_back(std::move(item));
-  return handle;
-}
-
-void TPaletteManager::ReleasePalette(HPALETTE& handle) {
-  if (!handle) return;
-  const HPALETTE target = handle;
-  handle = nullptr;
-  for (auto it = items_.begin(); it != items_.end(); ++it) {
-    if ((*it)->Handle.get() != target) continue;
-    if (--(*it)->Uses <= 0) items_.erase(it);
-    return;
-  }
-}
-
-const TPaletteItem* TPaletteManager::Find(HPALETTE handle) const {
-  if (!handle) return nullptr;
-  for (const auto& item : items_)
-    if (item->Handle.get() == handle) return item.get();
-  return nullptr;
-}
-
-// ---------------------------------------------------------------------------------
 // Pixel blocks
 
 namespace {
@@ -275,17 +205,12 @@ void TPixelBlock::Release() {
 // ---------------------------------------------------------------------------------
 // Shared store
 
-TDIBSharedImage::~TDIBSharedImage() {
-  if (paletteHandle && !PaletteManagerHolder::gone) PaletteManager().ReleasePalette(paletteHandle);
-}
+TDIBSharedImage::~TDIBSharedImage() = default;
 
 void TDIBSharedImage::Reset(bool plainStore) {
   block.Release();
-  if (paletteHandle && !PaletteManagerHolder::gone) PaletteManager().ReleasePalette(paletteHandle);
-  paletteHandle = nullptr;
   depth = 0;
   header.clear();
-  colorsChanged = false;
   for (int i = 0; i < 256; ++i) {
     colorTable[size_t(i * 4)] = colorTable[size_t(i * 4 + 1)] = colorTable[size_t(i * 4 + 2)] =
         uint8_t(i);
@@ -365,7 +290,6 @@ void TDIBSharedImage::InitStore(int w, int h, int d, bool compress, bool plainSt
 
   compressed = compression == bmp::kCompressionRle8 || compression == bmp::kCompressionRle4;
   plain = plainStore || compressed;
-  colorsChanged = true;
 
   if (!compressed) {
     block.Allocate(size);
@@ -460,21 +384,8 @@ void TDIBSharedImage::Decompress(const TDIBSharedImage& source, bool plainStore)
 
 void TDIBSharedImage::SetStoreColors(const uint8_t* colours) {
   std::memcpy(colorTable.data(), colours, colorTable.size());
-  colorsChanged = true;
   if (size > 0 && colorCount > 0 && header.size() >= size_t(colorOffset) + size_t(colorCount) * 4)
     std::memcpy(header.data() + colorOffset, colorTable.data(), size_t(colorCount) * 4);
-}
-
-HPALETTE TDIBSharedImage::StorePalette() {
-  if (colorCount == 0) return nullptr;
-  // A store made with colours has no handle yet: it is made on first demand.
-  if (colorsChanged || !paletteHandle) {
-    colorsChanged = false;
-    HPALETTE fresh = PaletteManager().AcquirePalette(colorTable.data(), colorCount);
-    PaletteManager().ReleasePalette(paletteHandle);
-    paletteHandle = fresh;
-  }
-  return paletteHandle;
 }
 
 const std::shared_ptr<TDIBSharedImage>& EmptyStore() {
@@ -609,19 +520,6 @@ TDIBCanvas& TDIB::Surface() {
   return *surface_;
 }
 
-HPALETTE TDIB::PaletteHandle() {
-  return store_->StorePalette();
-}
-
-void TDIB::ReplacePalette(std::unique_ptr<TLogPalette> palette) {
-  if (!palette) return;
-  for (size_t i = 0; i < 256; ++i)
-    bmp::PutEntryColour(&ColorEntries[i * 4],
-                        i < palette->entries.size() ? palette->entries[i] : 0);
-  palette.reset();
-  CommitColors();
-}
-
 // ---------------------------------------------------------------------------------
 // Conversion to QImage and drawing
 
@@ -633,76 +531,72 @@ QVector<QRgb> ColourTableOf(const TDIBSharedImage& s, int count) {
   return table;
 }
 
-QImage ImageOfStore(const TDIBSharedImage& s) {
-  if (s.size <= 0 || !s.pixels || s.width <= 0 || s.height <= 0) return {};
+// A store of 1, 4 or 8 bits as an indexed image (1 bit stays 1 bit).
+QImage IndexedImageOfStore(const TDIBSharedImage& s) {
   const int w = s.width, h = s.height;
   auto row = [&](int y) -> const uint8_t* { return s.topRow - int64_t(y) * s.rowBytes; };
-  QImage image;
+  QImage image(w, h, s.depth == 1 ? QImage::Format_Mono : QImage::Format_Indexed8);
+  if (image.isNull()) return {};
+  image.setColorTable(ColourTableOf(s, s.depth == 1 ? 2 : s.depth == 4 ? 16 : s.colorCount));
+  if (s.depth == 1) {
+    const size_t n = size_t(std::min<int64_t>(s.rowBytes, image.bytesPerLine()));
+    for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), row(y), n);
+  } else if (s.depth == 4) {
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* src = row(y);
+      uint8_t* dst = image.scanLine(y);
+      for (int x = 0; x < w; ++x) dst[x] = uint8_t(bmp::IndexAt(src, 4, x));
+    }
+  } else if (s.compressed) {
+    // Run-length data are decoded straight into the image, which has the same rows as a
+    // decoded store: no decoded copy is held beside it.
+    image.fill(0);
+    DecodeRunLength(s.pixels, s.size, 8, image.scanLine(h - 1), w, h, -image.bytesPerLine());
+  } else {
+    for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), row(y), size_t(w));
+  }
+  return image;
+}
+
+// A store of 16, 24 or 32 bits as an image of the same colours.
+QImage DirectImageOfStore(const TDIBSharedImage& s) {
+  const int w = s.width, h = s.height;
+  auto row = [&](int y) -> const uint8_t* { return s.topRow - int64_t(y) * s.rowBytes; };
+  const QImage::Format format = s.depth == 24                     ? QImage::Format_BGR888
+                                : s.depth == 32                   ? QImage::Format_RGB32
+                                : s.layout.SameMasks(Layout565()) ? QImage::Format_RGB16
+                                                                  : QImage::Format_RGB555;
+  QImage image(w, h, format);
+  if (image.isNull()) return {};
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = row(y);
+    if (s.depth == 24) {
+      std::memcpy(image.scanLine(y), src, size_t(w) * 3);
+    } else if (s.depth == 32) {
+      auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
+      for (int x = 0; x < w; ++x) dst[x] = GetU32(src + 4 * x) | 0xFF000000u;
+    } else {
+      auto* dst = reinterpret_cast<quint16*>(image.scanLine(y));
+      for (int x = 0; x < w; ++x) dst[x] = GetU16(src + 2 * x);
+    }
+  }
+  return image;
+}
+
+QImage ImageOfStore(const TDIBSharedImage& s) {
+  if (s.size <= 0 || !s.pixels || s.width <= 0 || s.height <= 0) return {};
   switch (s.depth) {
-    case 1: {
-      image = QImage(w, h, QImage::Format_Mono);
-      if (image.isNull()) return {};
-      image.setColorTable(ColourTableOf(s, 2));
-      const size_t n = size_t(std::min<int64_t>(s.rowBytes, image.bytesPerLine()));
-      for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), row(y), n);
-      break;
-    }
-    case 4: {
-      image = QImage(w, h, QImage::Format_Indexed8);
-      if (image.isNull()) return {};
-      image.setColorTable(ColourTableOf(s, 16));
-      for (int y = 0; y < h; ++y) {
-        const uint8_t* src = row(y);
-        uint8_t* dst = image.scanLine(y);
-        for (int x = 0; x < w; ++x) dst[x] = uint8_t(bmp::IndexAt(src, 4, x));
-      }
-      break;
-    }
-    case 8: {
-      image = QImage(w, h, QImage::Format_Indexed8);
-      if (image.isNull()) return {};
-      image.setColorTable(ColourTableOf(s, s.colorCount));
-      if (s.compressed) {
-        // Run-length data are decoded straight into the image, which has the same rows
-        // as a decoded store: no decoded copy is held beside it.
-        image.fill(0);
-        DecodeRunLength(s.pixels, s.size, 8, image.scanLine(h - 1), w, h, -image.bytesPerLine());
-        break;
-      }
-      for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), row(y), size_t(w));
-      break;
-    }
-    case 16: {
-      const bool is565 = s.layout.SameMasks(Layout565());
-      image = QImage(w, h, is565 ? QImage::Format_RGB16 : QImage::Format_RGB555);
-      if (image.isNull()) return {};
-      for (int y = 0; y < h; ++y) {
-        const uint8_t* src = row(y);
-        auto* dst = reinterpret_cast<quint16*>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) dst[x] = GetU16(src + 2 * x);
-      }
-      break;
-    }
-    case 24: {
-      image = QImage(w, h, QImage::Format_BGR888);
-      if (image.isNull()) return {};
-      for (int y = 0; y < h; ++y) std::memcpy(image.scanLine(y), row(y), size_t(w) * 3);
-      break;
-    }
-    case 32: {
-      image = QImage(w, h, QImage::Format_RGB32);
-      if (image.isNull()) return {};
-      for (int y = 0; y < h; ++y) {
-        const uint8_t* src = row(y);
-        auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) dst[x] = GetU32(src + 4 * x) | 0xFF000000u;
-      }
-      break;
-    }
+    case 1:
+    case 4:
+    case 8:
+      return IndexedImageOfStore(s);
+    case 16:
+    case 24:
+    case 32:
+      return DirectImageOfStore(s);
     default:
       return {};
   }
-  return image;
 }
 
 }  // namespace

@@ -47,40 +47,6 @@ const ChannelLayout& Layout888();
 const ChannelLayout& Layout555();
 const ChannelLayout& Layout565();
 
-// A logical palette for display: count entries as QRgb (version 0x300 in the original
-// platform).  Pictures with equal colours share one through the palette cache.
-struct TLogPalette {
-  int version = 0x300;
-  std::vector<QRgb> entries;
-};
-using HPALETTE = TLogPalette*;
-
-class TPaletteItem {
- public:
-  int32_t Checksum = 0;
-  std::unique_ptr<TLogPalette> Handle;
-  int Uses = 0;
-  TColorTable Entries{};
-  int EntryCount = 0;
-};
-
-// The palette cache: one logical palette per distinct colour set, with counted uses.
-class TPaletteManager {
- public:
-  // A handle for the first count colours (count at most 256), shared with any earlier
-  // caller that asked for the same colours.
-  HPALETTE AcquirePalette(const uint8_t* colours, int count);
-  // Gives one use back and sets handle to null; a null handle is ignored.
-  void ReleasePalette(HPALETTE& handle);
-  int ItemCount() const { return int(items_.size()); }
-  const TPaletteItem* Find(HPALETTE handle) const;
-
- private:
-  std::vector<std::unique_ptr<TPaletteItem>> items_;
-};
-
-TPaletteManager& PaletteManager();
-
 // A pixel block of ordinary memory.  Blocks are recycled, because the first touch of
 // fresh memory costs far more than writing into memory already touched.
 class TPixelBlock {
@@ -116,7 +82,6 @@ class TDIBSharedImage {
   void Duplicate(const TDIBSharedImage& source, bool plain);
   void Decompress(const TDIBSharedImage& source, bool plain);
   void SetStoreColors(const uint8_t* colours);
-  HPALETTE StorePalette();
   // Reads a packed DIB (information header, masks, colours, pixels) from a stream.
   void ReadPacked(TStream& stream, bool plain);
 
@@ -125,14 +90,12 @@ class TDIBSharedImage {
 
   int depth = 0;
   std::vector<uint8_t> header;  // the header block, exactly as written to files
-  bool colorsChanged = false;
   TColorTable colorTable{};
   int colorOffset = 40;
   bool compressed = false;
   bool plain = true;  // false: the store is drawable (it has been drawn on)
   int height = 0;
   int rowStep = 0;  // -rowBytes
-  HPALETTE paletteHandle = nullptr;
   int colorCount = 0;
   uint8_t* pixels = nullptr;  // bottom row first
   ChannelLayout layout;
@@ -148,7 +111,9 @@ class TDIBSharedImage {
 const std::shared_ptr<TDIBSharedImage>& EmptyStore();
 
 // Row size in bytes of a picture: rows are padded to a multiple of 4 bytes.
-inline int64_t DibRowBytes(int64_t depth, int64_t width) { return ((depth * width + 31) / 32) * 4; }
+inline int64_t DibRowBytes(int64_t depth, int64_t width) {
+  return ((depth * width + 31) / 32) * 4;
+}
 
 // The most pixel bytes a picture read from a bitmap file or packed DIB may hold once
 // decoded; larger ones are refused as invalid.
@@ -192,7 +157,6 @@ class TPicture;
 struct TClipboardData {
   int format = 8;
   QByteArray data;
-  HPALETTE palette = nullptr;
 };
 
 class TDIB {
@@ -231,8 +195,6 @@ class TDIB {
   // Row y counted from the top; throws for a row outside the picture.
   uint8_t* RowAt(int y);
   TDIBCanvas& Surface();
-  HPALETTE PaletteHandle();
-  void ReplacePalette(std::unique_ptr<TLogPalette> palette);
 
   // Draws the whole picture stretched into rect (nearest neighbour).
   void DrawInto(QPainter& painter, const QRect& rect) const;

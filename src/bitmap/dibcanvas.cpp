@@ -451,13 +451,11 @@ void DrawIndexed(const Target& t, const Clip& c, SrcRow srcRow, Read read, const
   }
 }
 
-void DrawImage(const Target& t, int x, int y, const QImage& source) {
-  const Clip c = ClipTo(t.s, x, y, source.width(), source.height());
-  if (c.Empty()) return;
-
-  QImage image = source;
-  bool converted = true;
-  switch (image.format()) {
+// The source in a format the drawing reads directly; other formats are converted, and
+// then only the part c that is drawn is kept (converted is set).
+QImage DrawableSource(const QImage& source, const Clip& c, bool& converted) {
+  converted = true;
+  switch (source.format()) {
     case QImage::Format_Indexed8:
     case QImage::Format_RGB32:
     case QImage::Format_ARGB32:
@@ -465,17 +463,21 @@ void DrawImage(const Target& t, int x, int y, const QImage& source) {
     case QImage::Format_BGR888:
     case QImage::Format_RGB16:
       converted = false;
-      break;
+      return source;
     case QImage::Format_Mono:
     case QImage::Format_MonoLSB:
-      image = source.copy(c.sx, c.sy, c.w, c.h).convertToFormat(QImage::Format_Indexed8);
-      break;
+      return source.copy(c.sx, c.sy, c.w, c.h).convertToFormat(QImage::Format_Indexed8);
     default:
-      image = source.copy(c.sx, c.sy, c.w, c.h)
-                  .convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32
-                                                            : QImage::Format_RGB32);
-      break;
+      return source.copy(c.sx, c.sy, c.w, c.h)
+          .convertToFormat(source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
   }
+}
+
+void DrawImage(const Target& t, int x, int y, const QImage& source) {
+  const Clip c = ClipTo(t.s, x, y, source.width(), source.height());
+  if (c.Empty()) return;
+  bool converted;
+  const QImage image = DrawableSource(source, c, converted);
   if (image.isNull()) return;
   // A converted image holds only the part that is drawn.
   Clip cc = c;

@@ -98,6 +98,98 @@ void FlipRows(uint8_t* pixels, int64_t rowBytes, int64_t rows) {
   }
 }
 
+// The information header of a packed DIB (core or info), and what follows it.
+struct TDibHead {
+  uint32_t headerSize = 0;
+  int64_t width = 0;
+  int64_t height = 0;
+  int depth = 0;
+  uint32_t compression = kCompressionNone;
+  uint32_t headerImageSize = 0;
+  uint32_t coloursUsed = 0;
+  int64_t colourBytes = 4;
+};
+
+// Reads the information header whose size field got already holds.
+TDibHead ReadDibHead(TStream& stream, uint8_t (&head)[kInfoHeaderSize]) {
+  TDibHead h;
+  h.headerSize = GetU32(head);
+  if (h.headerSize == kCoreHeaderSize) {
+    stream.ReadBuffer(head + 4, kCoreHeaderSize - 4);
+    h.width = GetU16(head + 4);
+    h.height = GetU16(head + 6);
+    h.depth = GetU16(head + 10);
+    h.colourBytes = 3;
+  } else if (h.headerSize == kInfoHeaderSize) {
+    stream.ReadBuffer(head + 4, kInfoHeaderSize - 4);
+    h.width = GetI32(head + 4);
+    h.height = GetI32(head + 8);
+    h.depth = GetU16(head + 14);
+    h.compression = GetU32(head + 16);
+    h.headerImageSize = GetU32(head + 20);
+    h.coloursUsed = GetU32(head + 32);
+  } else {
+    ThrowInvalid();
+  }
+  return h;
+}
+
+// Reads the colour table that follows the header (and masks); returns its bytes.
+int64_t ReadColours(TStream& stream, const TDibHead& h, TColorTable& colours) {
+  int64_t colourCount = h.coloursUsed;
+  if (colourCount == 0 && h.depth <= 8) colourCount = int64_t(1) << h.depth;
+  colourCount = std::min<int64_t>(colourCount, kMaxColours);
+  if (colourCount <= 0) return 0;
+  uint8_t raw[kMaxColours * 4];
+  stream.ReadBuffer(raw, colourCount * h.colourBytes);
+  for (int64_t i = 0; i < colourCount; ++i) {
+    std::memcpy(&colours[size_t(i * 4)], raw + i * h.colourBytes, 3);
+    colours[size_t(i * 4 + 3)] = 0;
+  }
+  return colourCount * h.colourBytes;
+}
+
+// Checks the depth, compression and size of the picture; returns the bytes of its pixel
+// block as stored (run-length data as read, or the rows).
+int64_t CheckedPixelBytes(const TDibHead& h, bool compressed) {
+  if (h.compression > kCompressionBitFields) ThrowInvalid();
+  // Run-length data of the other kind than the depth would be decoded as garbage.
+  if ((h.compression == kCompressionRle8 && h.depth != 8) ||
+      (h.compression == kCompressionRle4 && h.depth != 4))
+    ThrowInvalid();
+  // Dimensions: a positive width and a height other than 0 (negative: top row first).
+  if (h.width <= 0 || h.height == 0) ThrowInvalid();
+  // Run-length rows always run bottom up: only uncompressed and bit-field pictures may be
+  // stored top row first.
+  if (compressed && h.height < 0) ThrowInvalid();
+  const int64_t rows = h.height < 0 ? -h.height : h.height;
+  const int64_t rowBytes = DibRowBytes(h.depth, h.width);
+  if (rowBytes > kMaxImageSize || rows > kMaxImageSize) ThrowInvalid();
+  const int64_t imageSize = rowBytes * rows;
+  if (imageSize > kMaxImageSize) ThrowInvalid();
+  if (!compressed) return imageSize;
+  if (h.headerImageSize == 0 || h.headerImageSize > kMaxRunLengthBytes) ThrowInvalid();
+  if (imageSize > kRleBaseAllowance + kRleMaxExpansion * int64_t(h.headerImageSize)) ThrowInvalid();
+  return h.headerImageSize;
+}
+
+// Reads the pixel block into the store made for it.
+void ReadPixels(TDIBSharedImage& store, TStream& stream, bool compressed, int64_t pixelBytes,
+                bool topDown) {
+  if (compressed) {
+    // The run-length data are kept as read; the store is decoded on first write access.
+    store.block.Allocate(pixelBytes);
+    store.pixels = store.block.Data();
+    store.topRow = store.pixels;
+    store.size = pixelBytes;
+    PutU32(store.header.data() + 20, uint32_t(pixelBytes));
+    stream.ReadBuffer(store.pixels, pixelBytes);
+  } else {
+    stream.ReadBuffer(store.pixels, store.size);
+    if (topDown) FlipRows(store.pixels, store.rowBytes, store.height);
+  }
+}
+
 // Reads a packed DIB into store.  pixelOffset is where a bitmap file's header says the
 // pixels start, counted from the start of the packed DIB, or -1 for a packed DIB on its
 // own, which may be empty.  A bitmap file always goes on after its file header.
@@ -110,37 +202,12 @@ void ReadPackedInto(TDIBSharedImage& store, TStream& stream, bool plain, int64_t
     return;
   }
   if (got < 4) ThrowInvalid();
+  const TDibHead h = ReadDibHead(stream, head);
+  int64_t consumed = h.headerSize;
 
-  const uint32_t headerSize = GetU32(head);
-  int64_t width = 0;
-  int64_t height = 0;
-  int depth = 0;
-  uint32_t compression = kCompressionNone;
-  uint32_t headerImageSize = 0;
-  uint32_t coloursUsed = 0;
-  int64_t colourBytes = 4;
-  if (headerSize == kCoreHeaderSize) {
-    stream.ReadBuffer(head + 4, kCoreHeaderSize - 4);
-    width = GetU16(head + 4);
-    height = GetU16(head + 6);
-    depth = GetU16(head + 10);
-    colourBytes = 3;
-  } else if (headerSize == kInfoHeaderSize) {
-    stream.ReadBuffer(head + 4, kInfoHeaderSize - 4);
-    width = GetI32(head + 4);
-    height = GetI32(head + 8);
-    depth = GetU16(head + 14);
-    compression = GetU32(head + 16);
-    headerImageSize = GetU32(head + 20);
-    coloursUsed = GetU32(head + 32);
-  } else {
-    ThrowInvalid();
-  }
-  int64_t consumed = headerSize;
-
-  ChannelLayout layout = depth == 16 ? Layout555() : Layout888();
+  ChannelLayout layout = h.depth == 16 ? Layout555() : Layout888();
   bool knownMasks = true;
-  if (compression == kCompressionBitFields) {
+  if (h.compression == kCompressionBitFields) {
     uint8_t masks[kMaskBytes];
     stream.ReadBuffer(masks, kMaskBytes);
     const uint32_t red = GetU32(masks), green = GetU32(masks + 4), blue = GetU32(masks + 8);
@@ -148,49 +215,17 @@ void ReadPackedInto(TDIBSharedImage& store, TStream& stream, bool plain, int64_t
     layout = ChannelLayout::FromMasks(red, green, blue);
     consumed += kMaskBytes;
   }
-
-  int64_t colourCount = coloursUsed;
-  if (colourCount == 0 && depth <= 8) colourCount = int64_t(1) << depth;
-  colourCount = std::min<int64_t>(colourCount, kMaxColours);
   TColorTable colours{};
-  if (colourCount > 0) {
-    uint8_t raw[kMaxColours * 4];
-    stream.ReadBuffer(raw, colourCount * colourBytes);
-    for (int64_t i = 0; i < colourCount; ++i) {
-      std::memcpy(&colours[size_t(i * 4)], raw + i * colourBytes, 3);
-      colours[size_t(i * 4 + 3)] = 0;
-    }
-    consumed += colourCount * colourBytes;
-  }
+  consumed += ReadColours(stream, h, colours);
 
-  if (!StoreAccepts(depth, layout)) {
+  if (!StoreAccepts(h.depth, layout)) {
     // The store raises the error for the depth or layout before it allocates anything.
-    store.InitStore(1, 1, depth, false, plain, colours.data(), layout);
+    store.InitStore(1, 1, h.depth, false, plain, colours.data(), layout);
     ThrowInvalid();  // not reached: the store has refused
   }
   if (!knownMasks) throw EInvalidGraphicOperation(std::string("PixelFormat in invalid"));
-  if (compression > kCompressionBitFields) ThrowInvalid();
-  // Run-length data of the other kind than the depth would be decoded as garbage.
-  if ((compression == kCompressionRle8 && depth != 8) ||
-      (compression == kCompressionRle4 && depth != 4))
-    ThrowInvalid();
-  const bool compressed = compression == kCompressionRle8 || compression == kCompressionRle4;
-
-  // Dimensions: a positive width and a height other than 0 (negative: top row first).
-  if (width <= 0 || height == 0) ThrowInvalid();
-  // Run-length rows always run bottom up: only uncompressed and bit-field pictures may be
-  // stored top row first.
-  if (compressed && height < 0) ThrowInvalid();
-  const int64_t rows = height < 0 ? -height : height;
-  const int64_t rowBytes = DibRowBytes(depth, width);
-  if (rowBytes > kMaxImageSize || rows > kMaxImageSize) ThrowInvalid();
-  const int64_t imageSize = rowBytes * rows;
-  if (imageSize > kMaxImageSize) ThrowInvalid();
-  if (compressed) {
-    if (headerImageSize == 0 || headerImageSize > kMaxRunLengthBytes) ThrowInvalid();
-    if (imageSize > kRleBaseAllowance + kRleMaxExpansion * int64_t(headerImageSize)) ThrowInvalid();
-  }
-  const int64_t pixelBytes = compressed ? int64_t(headerImageSize) : imageSize;
+  const bool compressed = h.compression == kCompressionRle8 || h.compression == kCompressionRle4;
+  const int64_t pixelBytes = CheckedPixelBytes(h, compressed);
 
   // A file may leave a gap between the colours and the pixels; its header then says
   // where the pixels are.  An offset inside the headers (some writers leave it 0) is
@@ -199,20 +234,9 @@ void ReadPackedInto(TDIBSharedImage& store, TStream& stream, bool plain, int64_t
   if (stream.Remaining() - gap < pixelBytes) throw EReadError();
   if (gap > 0) stream.Seek(stream.Position() + gap);
 
-  store.InitStore(int(width), int(rows), depth, compressed, plain, colours.data(), layout);
-
-  if (compressed) {
-    // The run-length data are kept as read; the store is decoded on first write access.
-    store.block.Allocate(pixelBytes);
-    store.pixels = store.block.Data();
-    store.topRow = store.pixels;
-    store.size = pixelBytes;
-    PutU32(store.header.data() + 20, uint32_t(pixelBytes));
-    stream.ReadBuffer(store.pixels, pixelBytes);
-  } else {
-    stream.ReadBuffer(store.pixels, store.size);
-    if (height < 0) FlipRows(store.pixels, store.rowBytes, store.height);
-  }
+  const int64_t rows = h.height < 0 ? -h.height : h.height;
+  store.InitStore(int(h.width), int(rows), h.depth, compressed, plain, colours.data(), layout);
+  ReadPixels(store, stream, compressed, pixelBytes, h.height < 0);
 }
 
 // Serves small reads from one larger read of the stream under it, so that reading a
@@ -325,7 +349,6 @@ TClipboardData TDIB::ToClipboardData() const {
   TClipboardData result;
   result.format = kClipboardFormatDib;
   result.data = stream.Bytes();
-  result.palette = nullptr;
   return result;
 }
 

@@ -14,6 +14,7 @@
 #include "cli/cmdedit.h"
 #include "cli/cmdexport.h"
 #include "cli/cmdimport.h"
+#include "cli/cmdshare.h"
 #include "cli/demo.h"
 #include "common/errors.h"
 #include "library/jovformat.h"
@@ -29,6 +30,12 @@ constexpr char kUsage[] =
     "                         write image INDEX as a bitmap (or PNG) file\n"
     "  export LIB DIR [--from N] [--to M] [--format bmp|png]\n"
     "                         write images N..M as an exchange folder\n"
+    "  sheet LIB OUT.png [--from N] [--to M] [--columns C] [--scale S]\n"
+    "                         a contact sheet of images N..M: C cells a row (8), each\n"
+    "                         image enlarged S times (1 to 16) over its number\n"
+    "  gif LIB OUT.gif [--from N] [--to M] [--fps F] [--loop K] [--no-placement]\n"
+    "                         an animation of images N..M at their placements (or\n"
+    "                         centred), F frames a second (10), played K times (0: for ever)\n"
     "  replace LIB INDEX PICTURE\n"
     "                         replace the pixels of image INDEX by a picture file\n"
     "  add LIB PICTURE [--insert-at INDEX] [--placement X,Y]\n"
@@ -140,6 +147,8 @@ int main(int argc, char** argv) {
       {QStringLiteral("clear"), CmdClear},
       {QStringLiteral("create"), CmdCreate},
       {QStringLiteral("compact"), CmdCompact},
+      {QStringLiteral("sheet"), CmdSheet},
+      {QStringLiteral("gif"), CmdGif},
   };
   if (args.size() == 1 && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
     PrintOut(QString::fromLatin1(kUsage));

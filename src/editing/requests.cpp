@@ -8,8 +8,10 @@
 #include "editing/batchimport.h"
 #include "editing/createlib.h"
 #include "editing/export.h"
+#include "editing/gifexport.h"
 #include "editing/messages.h"
 #include "editing/rangeedit.h"
+#include "editing/sheet.h"
 #include "library/myjov.h"
 #include "library/recordops.h"
 #include "library/tolibrary.h"
@@ -137,6 +139,63 @@ TOutcome TExportRangeRequest::Run(TJOV& jov, TOperationDelegate* delegate) const
     EnsurePlacementsFolder(f);
     ExportSequence(jov, f, range, delegate, format);
   });
+}
+
+namespace {
+
+// The range of a request's two numbers as the export clamps it.
+TExportRange ClampedRange(const QString& beginText, const QString& endText, const TJOV& jov) {
+  return ClampExportRange(ParseInteger(beginText).value, ParseInteger(endText).value,
+                          jov.ImageCount());
+}
+
+}  // namespace
+
+TValidation TSharePictureRequest::Validate(const TJOV& jov) const {
+  if (!jov.IsOpen()) return Refuse(msg::kOpenFirst);
+  if (!ParseInteger(beginText).ok()) return Refuse(msg::kBadIndex, TField::Begin);
+  if (!ParseInteger(endText).ok()) return Refuse(msg::kBadIndex, TField::End);
+  const TExportRange range = ClampedRange(beginText, endText, jov);
+  if (range.start > range.end)
+    return Refuse(msg::kBadIndex, TField::Begin,
+                  QStringLiteral("no image to show: the range %1..%2 is empty (the library has "
+                                 "%3 images)")
+                      .arg(range.start)
+                      .arg(range.end)
+                      .arg(jov.ImageCount()));
+  if (path.isEmpty()) return Refuse(msg::kNoExportFolder, TField::File);
+  return std::nullopt;
+}
+
+int TSharePictureRequest::Count(const TJOV& jov) const {
+  const TExportRange range = ClampedRange(beginText, endText, jov);
+  return range.end - range.start + 1;
+}
+
+TOutcome TSharePictureRequest::Run(TJOV& jov, TOperationDelegate* delegate) const {
+  if (const TValidation refusal = Validate(jov)) return Refused(*refusal);
+  const TExportRange range = ClampedRange(beginText, endText, jov);
+  QString summary;
+  TOutcome o = Running(QString(), QString(), [&] {
+    if (kind == Kind::Sheet) {
+      const TSheetSize size = WriteSheet(jov, path, {range, columns, scale}, delegate);
+      summary = QStringLiteral("%1: images %2..%3, %4 x %5 pixels")
+                    .arg(path)
+                    .arg(range.start)
+                    .arg(range.end)
+                    .arg(size.width)
+                    .arg(size.height);
+    } else {
+      WriteAnimation(jov, path, {range, fps, plays, placement}, delegate);
+      summary = QStringLiteral("%1: images %2..%3, %4 frames")
+                    .arg(path)
+                    .arg(range.start)
+                    .arg(range.end)
+                    .arg(range.end - range.start + 1);
+    }
+  });
+  if (o.Done()) o.message = summary;
+  return o;
 }
 
 TValidation TExportOneRequest::Validate(const TJOV& jov) const {

@@ -55,6 +55,22 @@ struct TExportRangeRequest {
   TOutcome Run(TJOV& jov, TOperationDelegate* delegate = nullptr) const;
 };
 
+// The pictures to share ("Export all" and jovtool sheet and gif): images begin..end,
+// clamped to the library, as a contact sheet (PNG) or an animation (GIF).
+struct TSharePictureRequest {
+  enum class Kind { Sheet, Animation };
+  Kind kind = Kind::Sheet;
+  QString path;
+  QString beginText = QStringLiteral("0"), endText = QStringLiteral("0");
+  int columns = 8, scale = 1;  // a sheet's cells in a row, and their enlargement
+  int fps = 10, plays = 0;     // an animation's speed, and how often it plays (0: for ever)
+  bool placement = true;       // frames at their placements, or centred
+  TValidation Validate(const TJOV& jov) const;
+  // Images the run goes over.
+  int Count(const TJOV& jov) const;
+  TOutcome Run(TJOV& jov, TOperationDelegate* delegate = nullptr) const;
+};
+
 // "Export At" and jovtool export-one: one image as a picture file.
 struct TExportOneRequest {
   int index = 0;

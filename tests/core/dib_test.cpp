@@ -283,64 +283,6 @@ TEST(DibTest, CopiesShareUntilWritten) {
   EXPECT_TRUE(a.IsPlain());
 }
 
-TEST(DibTest, PaletteCacheSharesEqualColours) {
-  TPaletteManager& cache = PaletteManager();
-  const int itemsBefore = cache.ItemCount();
-  TDIB a = Picture(2, 2, 8), b = Picture(3, 3, 8);
-  a.ColorEntries = b.ColorEntries = Ramp(1);
-  a.CommitColors();
-  b.CommitColors();
-  HPALETTE ha = a.PaletteHandle();
-  ASSERT_NE(ha, nullptr);
-  EXPECT_EQ(b.PaletteHandle(), ha);
-  EXPECT_EQ(a.PaletteHandle(), ha);  // asking again takes no further use
-  const TPaletteItem* item = cache.Find(ha);
-  ASSERT_NE(item, nullptr);
-  EXPECT_EQ(item->Uses, 2);
-  EXPECT_EQ(item->EntryCount, 256);
-  EXPECT_EQ(ha->entries.size(), 256u);
-  EXPECT_EQ(ha->entries[10], qRgb(12, 11, 10));  // red and blue exchanged
-  EXPECT_EQ(cache.ItemCount(), itemsBefore + 1);
-
-  b.ColorEntries[0] = 99;
-  b.CommitColors();
-  HPALETTE hb = b.PaletteHandle();
-  EXPECT_NE(hb, ha);
-  EXPECT_EQ(cache.Find(ha)->Uses, 1);
-  b.MakeEmpty();
-  EXPECT_EQ(cache.Find(hb), nullptr);
-  EXPECT_EQ(TDIB().PaletteHandle(), nullptr);
-  EXPECT_EQ(Picture(2, 2, 24).PaletteHandle(), nullptr);
-
-  // Direct use: equal colours share a handle, release nulls it and the last one removes it.
-  HPALETTE h1 = cache.AcquirePalette(Ramp(5).data(), 16);
-  HPALETTE h2 = cache.AcquirePalette(Ramp(5).data(), 16);
-  HPALETTE h3 = cache.AcquirePalette(Ramp(5).data(), 15);
-  EXPECT_EQ(h1, h2);
-  EXPECT_NE(h1, h3);
-  EXPECT_EQ(cache.Find(h1)->Checksum, 16 + 3 * 5 * 120 + 16 * 3);
-  cache.ReleasePalette(h1);
-  EXPECT_EQ(h1, nullptr);
-  cache.ReleasePalette(h1);  // null: ignored
-  EXPECT_NE(cache.Find(h2), nullptr);
-  cache.ReleasePalette(h2);
-  cache.ReleasePalette(h3);
-  a.MakeEmpty();
-  EXPECT_EQ(cache.ItemCount(), itemsBefore);
-}
-
-TEST(DibTest, ReplacePaletteCommitsColours) {
-  TDIB d = Picture(2, 2, 8);
-  auto palette = std::make_unique<TLogPalette>();
-  palette->entries = {qRgb(10, 20, 30), qRgb(40, 50, 60)};
-  d.ReplacePalette(std::move(palette));
-  EXPECT_EQ(d.Store().colorTable[0], 30);
-  EXPECT_EQ(d.Store().colorTable[1], 20);
-  EXPECT_EQ(d.Store().colorTable[2], 10);
-  EXPECT_EQ(d.Store().colorTable[6], 40);
-  EXPECT_EQ(d.Store().colorTable[8], 0);  // entries the palette lacks are black
-}
-
 TEST(DibTest, RunLength8Decoding) {
   RunLengthSource src(6, 3, 8, {3, 7,                    // run of three 7s
                                 0, 3, 0xA, 0xB, 0xC, 0,  // literal of three, padded
