@@ -186,9 +186,12 @@ TEST_F(ImportAllTest, AnAddRunDisablesTheDialogAndShowsTheNewImages) {
     ui.Button("RabtnFile")->click();
     ui.Edit("EditPicPath")->setText(in);
     // At every step of the run the bar is up and the controls are disabled: a press
-    // starts no second run.
+    // starts no second run.  No window message is handled while the library changes.
+    bool pumped = false;
+    QTimer::singleShot(0, [&] { pumped = true; });
     const auto seen = QObject::connect(ui.Bar(), &QProgressBar::valueChanged, [&] {
       if (!d->Running()) return;
+      EXPECT_FALSE(pumped);
       EXPECT_TRUE(ui.Bar()->isVisible());
       EXPECT_FALSE(ui.Button("BtnImport")->isEnabled());
       EXPECT_FALSE(ui.Button("RabtnPic")->isEnabled());
@@ -266,6 +269,29 @@ TEST_F(ImportAllTest, ModesWriteTheirImagesAndXyTakesTheTypedPair) {
   jov.ImageAt(4);
   EXPECT_EQ(QList<int>({jov.px(), jov.py()}), QList<int>({0, 12}));
   EXPECT_EQ(Texts(), QStringList(4, kDone));
+}
+
+// A run that fails, here because another program holds the library, reports the
+// failure with its reason and closes; the library is as it was.
+TEST_F(ImportAllTest, AFailedRunGivesTheReason) {
+  OpenImages(2);
+  Pictures(2);
+  const QByteArray before = Library();
+  TJOV other;
+  ASSERT_EQ(other.Open(dir.filePath("lib.jov")), TOpenResult::Opened);
+  ASSERT_TRUE(other.DataStream()->TryLock());
+  ImportAll([&] {
+    ui.Button("RabtnAll")->click();
+    ui.Button("RabtnAdd")->click();
+    ui.Edit("EditPicPath")->setText(in);
+    ui.Button("BtnImport")->click();
+  });
+  other.DataStream()->Unlock();
+  ASSERT_EQ(Texts().size(), 1);
+  EXPECT_TRUE(Texts()[0].startsWith(kFailed + "\n")) << Texts()[0].toStdString();
+  EXPECT_TRUE(Texts()[0].contains("lib.jov"));
+  EXPECT_FALSE(d->isVisible());
+  EXPECT_EQ(Library(), before);
 }
 
 // A placement file of one line in an X/Y run: the error box shows the reason, the dialog
