@@ -7,6 +7,7 @@
 #include "dialogs/jovdialog.h"
 #include "widgets/filedialog.h"
 
+class QLabel;
 class QRadioButton;
 
 class TFormadd : public TJovDialog {

@@ -22,15 +22,13 @@ class QAbstractButton;
 class QComboBox;
 class QGroupBox;
 class QHBoxLayout;
-class QLabel;
 class QLayout;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QRadioButton;
 class QVBoxLayout;
 class QWidget;
-
-class QRadioButton;
 
 // A new widget with the name of its control, by which tests find it.
 template <class W, class... Args>
