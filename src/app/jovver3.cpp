@@ -7,13 +7,9 @@
 #include <QStyle>
 #include <QTimer>
 
-#include "app/guard.h"
-#include "dialogs/addone.h"
-#include "dialogs/addpic.h"
-#include "dialogs/del.h"
-#include "dialogs/newlib.h"
-#include "dialogs/outpic.h"
+#include "app/dialogset.h"
 #include "viewer/mail.h"
+#include "widgets/guard.h"
 
 TJovApplication::TJovApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -36,11 +32,7 @@ void ApplyViewerLook(QApplication& app) {
 
 std::unique_ptr<TFormMain> CreateMainWindows() {
   auto main = std::make_unique<TFormMain>();
-  main->Formout = new TFormout(*main);
-  main->Formadd = new TFormadd(*main);
-  main->Formnew = new TFormnew(*main);
-  main->Formdel = new TFormdel(*main);
-  main->Formaddone = new TFormaddone(*main);
+  main->SetEditingDialogs(std::make_unique<TDialogSet>(*main, main.get()));
   return main;
 }
 

@@ -23,8 +23,8 @@ class TJovApplication : public QApplication {
 // an installed CJK face so that the Chinese texts show as glyphs.
 void ApplyViewerLook(QApplication& app);
 
-// Creates the main window and then the five dialogs, each once, in the start-up order.
-// The dialogs belong to the main window.
+// Creates the main window and then the five dialogs, each once, in the start-up order,
+// and hands the dialogs to the window.  The dialogs belong to the main window.
 std::unique_ptr<TFormMain> CreateMainWindows();
 
 int RunViewer(int argc, char** argv);

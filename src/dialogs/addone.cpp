@@ -8,78 +8,43 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QVBoxLayout>
 
-#include "app/guard.h"
-#include "common/errors.h"
 #include "common/parseinteger.h"
-#include "editing/rangeedit.h"
-#include "viewer/mail.h"
+#include "library/myjov.h"
 
-namespace {
-
-const QString kChoosePicture = QStringLiteral("请选择要添加图片文件!");
-const QString kAdded = QStringLiteral("加入图片成功！");
-const QString kNotAdded = QStringLiteral("加入图片失败！");
-
-}  // namespace
-
-TFormaddone::TFormaddone(TFormMain& main)
-    : TJovDialog(main, QStringLiteral("添加图片"), QStringLiteral("Add Image")) {
-  auto* picLabel = new QLabel(QStringLiteral("Image To Add:"), this);
-  EditPic = new QLineEdit(this);
-  EditPic->setReadOnly(true);
-  BtnBrowse = new QPushButton(QStringLiteral("..."), this);
-  BtnBrowse->setFixedWidth(28);
-
-  Rabtnadd = new QRadioButton(QStringLiteral("Add"), this);
-  RabtnInsert = new QRadioButton(QStringLiteral("Insert"), this);
+TFormaddone::TFormaddone(TDialogHost& host, QWidget* parent)
+    : TJovDialog(host, parent, QStringLiteral("添加图片"), QStringLiteral("Add Image")) {
+  AddRow(new QLabel(QStringLiteral("Image To Add:"), this));
+  AddRow(MakePathRow(this, "EditPic", EditPic, BtnBrowse));
+  Rabtnadd = Named<QRadioButton>("Rabtnadd", QStringLiteral("Add"), this);
+  RabtnInsert = Named<QRadioButton>("RabtnInsert", QStringLiteral("Insert"), this);
   Rabtnadd->setChecked(true);
-
-  GroupPlacement = new QGroupBox(QStringLiteral("Placement"), this);
-  editx = new QLineEdit(QStringLiteral("0"), GroupPlacement);
-  EDITy = new QLineEdit(QStringLiteral("0"), GroupPlacement);
-  auto* xLabel = new QLabel(QStringLiteral("X："), GroupPlacement);
-  auto* yLabel = new QLabel(QStringLiteral("Y："), GroupPlacement);
-  xLabel->setBuddy(editx);
-  yLabel->setBuddy(EDITy);
-  auto* placement = new QGridLayout(GroupPlacement);
-  placement->addWidget(xLabel, 0, 0);
-  placement->addWidget(editx, 0, 1);
-  placement->addWidget(yLabel, 0, 2);
-  placement->addWidget(EDITy, 0, 3);
-
-  BtnAdd = new QPushButton(QStringLiteral("Add"), this);
-  BtnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-  BtnAdd->setDefault(true);
-
-  auto* picRow = new QHBoxLayout;
-  picRow->addWidget(EditPic, 1);
-  picRow->addWidget(BtnBrowse);
   auto* modeRow = new QHBoxLayout;
   modeRow->addWidget(Rabtnadd);
   modeRow->addWidget(RabtnInsert);
   modeRow->addStretch(1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(BtnAdd);
-  buttons->addWidget(BtnCancel);
-
-  // Below the caption the common dialog puts first, above its closing stretch.
-  auto* layout = static_cast<QVBoxLayout*>(this->layout());
-  int at = 1;
-  layout->insertWidget(at++, picLabel);
-  layout->insertLayout(at++, picRow);
-  layout->insertLayout(at++, modeRow);
-  layout->insertWidget(at++, GroupPlacement);
-  layout->addLayout(buttons);
+  AddRow(modeRow);
+  AddRow(CreatePlacementGroup());
+  AddClosingRow(MakeButtonRow(this, QStringLiteral("Add"), "BtnAdd", BtnAdd));
   resize(420, 260);
+  OnClick(BtnBrowse, &TFormaddone::BtnBrowseClick);
+  OnClick(BtnAdd, &TFormaddone::BtnAddClick);
+}
 
-  connect(BtnBrowse, &QPushButton::clicked, this,
-          [this] { Guarded([this] { BtnBrowseClick(); }); });
-  connect(BtnAdd, &QPushButton::clicked, this, [this] { Guarded([this] { BtnAddClick(); }); });
-  connect(BtnCancel, &QPushButton::clicked, this,
-          [this] { Guarded([this] { BtnCancelClick(); }); });
+QGroupBox* TFormaddone::CreatePlacementGroup() {
+  auto* group = Named<QGroupBox>("GroupPlacement", QStringLiteral("Placement"), this);
+  auto* layout = new QGridLayout(group);
+  auto field = [group, layout](const QString& label, const char* name, int column) {
+    auto* edit = Named<QLineEdit>(name, QStringLiteral("0"), group);
+    auto* caption = new QLabel(label, group);
+    caption->setBuddy(edit);
+    layout->addWidget(caption, 0, column);
+    layout->addWidget(edit, 0, column + 1);
+    return edit;
+  };
+  editx = field(QStringLiteral("X："), "editx", 0);
+  EDITy = field(QStringLiteral("Y："), "EDITy", 2);
+  return group;
 }
 
 void TFormaddone::BtnBrowseClick() {
@@ -89,48 +54,23 @@ void TFormaddone::BtnBrowseClick() {
   QCoreApplication::processEvents();
 }
 
-void TFormaddone::BtnCancelClick() {
-  reject();
-}
-
 void TFormaddone::BtnAddClick() {
   if (Running()) return;
-  if (EditPic->text().isEmpty()) {
-    FormMain.showErrMessage(kChoosePicture);
-    return;
-  }
+  TAddRequest request;
+  request.picturePath = EditPic->text();
+  request.insert = RabtnInsert->isChecked();
+  request.index = Host.CurrentIndex();
+  // Whatever number the fields give, stored in 16 bits.
+  request.x = int16_t(ParseInteger(editx->text()).value);
+  request.y = int16_t(ParseInteger(EDITy->text()).value);
+  if (Refused(request.Validate(Host.Jov()))) return;
   // A file that cannot be read raises an error the guard shows; nothing is written and
   // the dialog stays open.
-  Image1.Load(EditPic->text());
-  {
-    TRun run(*this, {BtnAdd, BtnBrowse});
-    Run();
-  }
-  TakeCloseRequest();  // the dialog closes anyway
+  const TPicture& picture = Image1.Load(request.picturePath);
+  const TOutcome outcome = RunRequest({BtnAdd, BtnBrowse}, [&](TOperationDelegate* d) {
+    return request.Run(Host.Jov(), picture, d);
+  });
+  Host.ShowLibraryChanged();
+  Host.Report(outcome);
   accept();
-}
-
-void TFormaddone::Run() {
-  // Whatever number the fields give, stored in 16 bits.
-  const int16_t x = int16_t(ParseInteger(editx->text()).value);
-  const int16_t y = int16_t(ParseInteger(EDITy->text()).value);
-  TJOV& jov = FormMain.Jov();
-  QString error;
-  bool added;
-  if (Rabtnadd->isChecked()) {
-    added = jov.AppendImage(Image1.Picture(), x, y, &error);
-  } else {
-    try {
-      InSert(jov, Image1.Picture(), x, y, FormMain.CurrentIndex());
-      added = true;
-    } catch (const EJovError& e) {
-      added = false;
-      error = e.Message();
-    }
-  }
-  FormMain.ShowLibraryChanged();
-  if (added)
-    FormMain.showMessage(kAdded);
-  else
-    FormMain.showErrMessage(kNotAdded + QLatin1Char('\n') + error);
 }

@@ -5,39 +5,29 @@
 
 #include "dialogs/jovdialog.h"
 #include "editing/pictureloader.h"
-#include "viewer/filedialog.h"
+#include "widgets/filedialog.h"
 
-class QGroupBox;
-class QLineEdit;
-class QPushButton;
 class QRadioButton;
 
 class TFormaddone : public TJovDialog {
   Q_OBJECT
 
  public:
-  explicit TFormaddone(TFormMain& main);
+  TFormaddone(TDialogHost& host, QWidget* parent);
 
-  QLineEdit* EditPic;      // the picture file; read-only, filled by the picture dialog
-  QPushButton* BtnBrowse;  // "..."
+ private:
+  void BtnBrowseClick();
+  void BtnAddClick();
+
+  QGroupBox* CreatePlacementGroup();
+
+  QLineEdit* EditPic;  // the picture file
+  QPushButton* BtnBrowse;
   QRadioButton* Rabtnadd;
   QRadioButton* RabtnInsert;
-  QGroupBox* GroupPlacement;
   QLineEdit* editx;
   QLineEdit* EDITy;
   QPushButton* BtnAdd;
-  QPushButton* BtnCancel;
   TOpenDialog OpenPictureDialog1;
   TPictureLoader Image1;  // holds the picture being added
-
-  void BtnBrowseClick();
-  void BtnAddClick();
-  void BtnCancelClick();
-
-
- public slots:
-
- private:
-  void Run();
-
 };

@@ -1,37 +1,43 @@
 #pragma once
 
-// The batch-import dialog: brings a folder of bitmaps, or of placement files, into the
+// The batch-import dialog: brings a folder of pictures, or of placement files, into the
 // library: whole images appended, inserted or written over a range (All), pixels only
 // (Pic) or placements only (X/Y).
 
-#include <QStringList>
-
 #include "dialogs/jovdialog.h"
-#include "viewer/filedialog.h"
+#include "widgets/filedialog.h"
 
-class QGroupBox;
 class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
 class QRadioButton;
-class QWidget;
 
 class TFormadd : public TJovDialog {
   Q_OBJECT
 
  public:
-  explicit TFormadd(TFormMain& main);
+  TFormadd(TDialogHost& host, QWidget* parent);
+
+ protected:
+  // "Import All" clears the folder and puts the last image into End.
+  void Prepare() override;
+
+ private:
+  void RabtnInsertClick();
+  void RabtnPicClick();
+  void BtnBrowseClick();
+  void BtnImportClick();
+
+  QHBoxLayout* CreateModeGroups();
+  QGroupBox* CreatePlacementGroup();
+  TBatchImportRequest Request() const;
 
   QWidget* Controls;  // everything but the progress bar: disabled while a run goes on
   QLabel* Label1;
-  QLineEdit* EditPicPath;  // read-only, filled by the folder picker
-  QPushButton* BtnBrowse;  // "..."
-  QGroupBox* GroupMode;
+  QLineEdit* EditPicPath;
+  QPushButton* BtnBrowse;
+  QComboBox* ComboFormat;  // the kind of picture file the folder gives
   QRadioButton* RabtnAll;
   QRadioButton* RabtnPic;
   QRadioButton* Rabtnxy;
-  QGroupBox* GroupModes;
   QRadioButton* RabtnAdd;
   QRadioButton* RabtnInsert;
   QRadioButton* RabtnReplace;
@@ -44,33 +50,5 @@ class TFormadd : public TJovDialog {
   QLineEdit* editxy;
   QProgressBar* ProgressBar1;
   QPushButton* BtnImport;
-  QPushButton* BtnCancel;
   TFolderPicker FolderPicker;
-
-  void RabtnInsertClick();
-  void RabtnPicClick();
-  void BtnBrowseClick();
-  void BtnImportClick();
-  void BtnCancelClick();
-
-  // One run each; true on success.
-  bool AddAll();
-  bool AddPic();
-  bool AddXy();
-
-
- public slots:
-
- protected:
-  void showEvent(QShowEvent* event) override;
-
- private:
-  // The checks shared by the runs; each shows its message and gives false on a breach.
-  bool FolderRule();
-  bool ValidRange(const QString& message, int& begin, int& end);
-  bool CountRule(int files, int begin, int end);
-  QString Folder() const;
-  void StartProgress(int maximum);
-  void Progress(int done, int total);
-
 };

@@ -1,39 +1,184 @@
 #include "dialogs/jovdialog.h"
 
+#include <QComboBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QVBoxLayout>
+#include <limits>
+#include <vector>
 
-#include "viewer/mail.h"
+#include "common/operation.h"
 
-TJovDialog::TJovDialog(TFormMain& main, const QString& caption, const QString& title)
-    : QDialog(&main), FormMain(main), caption_(caption) {
+namespace {
+
+// The formats in the order of the format choice.
+constexpr TPictureFileFormat kFormats[] = {TPictureFileFormat::Bmp, TPictureFileFormat::Png};
+
+// Moves a progress bar by the reports of a run, and shows it at the first one.  Counts
+// past the bar's range (bytes of a large library) are scaled down.
+class TProgressBarDelegate final : public TOperationDelegate {
+ public:
+  TProgressBarDelegate(QProgressBar* bar, bool pump) : bar_(bar), pump_(pump) {}
+
+  void Progress(int64_t done, int64_t total) override {
+    if (bar_ != nullptr) Move(done, total);
+    if (pump_) QCoreApplication::processEvents();
+  }
+
+ private:
+  void Move(int64_t done, int64_t total) {
+    const int64_t scale = total / std::numeric_limits<int>::max() + 1;
+    if (bar_->maximum() != total / scale) bar_->setRange(0, int(total / scale));
+    const bool appears = bar_->isHidden();
+    if (appears) {
+      // Laid out at once: no window messages are handled until the run ends.
+      bar_->show();
+      if (QLayout* layout = bar_->parentWidget()->layout()) layout->activate();
+    }
+    bar_->setValue(int(done / scale));
+    if (appears) bar_->repaint();
+  }
+
+  QProgressBar* bar_;
+  bool pump_;
+};
+
+// Marks a run under way for its lifetime, however it ends, with the controls given
+// disabled.
+class TRunMark {
+ public:
+  TRunMark(bool& running, std::initializer_list<QWidget*> controls)
+      : running_(running), controls_(controls) {
+    running_ = true;
+    for (QWidget* w : controls_) w->setEnabled(false);
+  }
+  ~TRunMark() {
+    running_ = false;
+    for (QWidget* w : controls_) w->setEnabled(true);
+  }
+  TRunMark(const TRunMark&) = delete;
+  TRunMark& operator=(const TRunMark&) = delete;
+
+ private:
+  bool& running_;
+  std::vector<QWidget*> controls_;
+};
+
+}  // namespace
+
+TJovDialog::TJovDialog(TDialogHost& host, QWidget* parent, const QString& caption,
+                       const QString& title)
+    : QDialog(parent), Host(host), caption_(caption) {
   setWindowTitle(title);
   setAccessibleName(caption);
-  heading_ = new QLabel(caption, this);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(heading_);
-  layout->addStretch(1);
+  layout_ = new QVBoxLayout(this);
+  layout_->addWidget(new QLabel(caption, this));
+  layout_->addStretch(1);
   resize(420, 300);
 }
 
-int TJovDialog::Execute() {
-  const QPoint centre = FormMain.mapToGlobal(FormMain.rect().center());
-  move(centre - QPoint(width() / 2, height() / 2));
-  return exec();
+std::optional<TOutcome> TJovDialog::Execute() {
+  Prepare();
+  lastOutcome_.reset();
+  if (QWidget* owner = parentWidget()) {
+    const QPoint centre = owner->mapToGlobal(owner->rect().center());
+    move(centre - QPoint(width() / 2, height() / 2));
+  }
+  exec();
+  return lastOutcome_;
 }
 
-TJovDialog::TRun::TRun(TJovDialog& dialog, std::initializer_list<QWidget*> controls)
-    : dialog_(dialog), controls_(controls) {
-  dialog_.running_ = true;
-  for (QWidget* w : controls_) w->setEnabled(false);
+void TJovDialog::AddRow(QWidget* row) {
+  layout_->insertWidget(rows_++, row);
 }
 
-TJovDialog::TRun::~TRun() {
-  dialog_.running_ = false;
-  for (QWidget* w : controls_) w->setEnabled(true);
+void TJovDialog::AddRow(QLayout* row) {
+  layout_->insertLayout(rows_++, row);
+}
+
+void TJovDialog::AddClosingRow(QLayout* row) {
+  layout_->addLayout(row);
+}
+
+QLineEdit* TJovDialog::MakePathField(QWidget* parent, const char* name) {
+  auto* path = Named<QLineEdit>(name, parent);
+  path->setReadOnly(true);
+  return path;
+}
+
+QPushButton* TJovDialog::MakeBrowseButton(QWidget* parent) {
+  auto* browse = new QPushButton(QStringLiteral("..."), parent);
+  browse->setFixedWidth(28);
+  return browse;
+}
+
+QHBoxLayout* TJovDialog::MakePathRow(QWidget* parent, const char* name, QLineEdit*& path,
+                                     QPushButton*& browse) {
+  path = MakePathField(parent, name);
+  browse = MakeBrowseButton(parent);
+  browse->setObjectName(QStringLiteral("BtnBrowse"));
+  auto* row = new QHBoxLayout;
+  row->addWidget(path, 1);
+  row->addWidget(browse);
+  return row;
+}
+
+QHBoxLayout* TJovDialog::MakeButtonRow(QWidget* parent, const QString& caption, const char* name,
+                                       QPushButton*& run) {
+  run = Named<QPushButton>(name, caption, parent);
+  run->setDefault(true);
+  auto* cancel = Named<QPushButton>("BtnCancel", QStringLiteral("Cancel"), parent);
+  ConnectClick(cancel, [this] { reject(); });
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(run);
+  row->addWidget(cancel);
+  return row;
+}
+
+QProgressBar* TJovDialog::MakeProgressBar() {
+  progress_ = Named<QProgressBar>("ProgressBar1", this);
+  progress_->setTextVisible(false);
+  progress_->hide();
+  return progress_;
+}
+
+QComboBox* TJovDialog::MakeFormatChoice(QWidget* parent) {
+  auto* choice = Named<QComboBox>("ComboFormat", parent);
+  choice->addItems({QStringLiteral("Bitmaps (*.bmp)"), QStringLiteral("PNG (*.png)")});
+  return choice;
+}
+
+TPictureFileFormat TJovDialog::ChosenFormat(const QComboBox* choice) {
+  return kFormats[std::max(0, choice->currentIndex())];
+}
+
+void TJovDialog::ConnectClick(QAbstractButton* button, std::function<void()> handler) {
+  connect(button, &QAbstractButton::clicked, this,
+          [handler = std::move(handler)] { Guarded(handler); });
+}
+
+bool TJovDialog::Refused(const TValidation& validation) {
+  if (!validation) return false;
+  Host.Refuse(*validation);
+  if (const auto field = focus_.find(validation->field); field != focus_.end())
+    field->second->setFocus();
+  return true;
+}
+
+TOutcome TJovDialog::RunRequest(std::initializer_list<QWidget*> controls,
+                                const std::function<TOutcome(TOperationDelegate*)>& run) {
+  TRunMark mark(running_, controls);
+  TProgressBarDelegate delegate(progress_, pumps_);
+  lastOutcome_ = run(&delegate);
+  return *lastOutcome_;
 }
 
 void TJovDialog::reject() {
@@ -44,11 +189,18 @@ void TJovDialog::reject() {
   QDialog::reject();
 }
 
-QGroupBox* MakeRangeGroup(const QString& title, const QString& beginLabel, const QString& endLabel,
-                          QWidget* parent, QLineEdit*& begin, QLineEdit*& end) {
-  auto* group = new QGroupBox(title, parent);
-  begin = new QLineEdit(QStringLiteral("0"), group);
-  end = new QLineEdit(QStringLiteral("0"), group);
+void TJovDialog::showEvent(QShowEvent* event) {
+  // A bar left standing by a failed run is not shown again.
+  if (progress_ != nullptr && !running_) progress_->hide();
+  QDialog::showEvent(event);
+}
+
+QGroupBox* MakeRangeGroup(const QString& title, const char* name, const QString& beginLabel,
+                          const QString& endLabel, QWidget* parent, QLineEdit*& begin,
+                          QLineEdit*& end) {
+  auto* group = Named<QGroupBox>(name, title, parent);
+  begin = Named<QLineEdit>("editBegin", QStringLiteral("0"), group);
+  end = Named<QLineEdit>("EditEnd", QStringLiteral("0"), group);
   auto* layout = new QGridLayout(group);
   int row = 0;
   for (QLineEdit* field : {begin, end}) {
@@ -58,5 +210,17 @@ QGroupBox* MakeRangeGroup(const QString& title, const QString& beginLabel, const
     layout->addWidget(field, row, 1);
     ++row;
   }
+  return group;
+}
+
+QGroupBox* MakeRadioGroup(const QString& title, const char* name, QWidget* parent,
+                          std::initializer_list<TRadio> radios) {
+  auto* group = Named<QGroupBox>(name, title, parent);
+  auto* layout = new QHBoxLayout(group);
+  for (const TRadio& radio : radios) {
+    *radio.button = Named<QRadioButton>(radio.name, QString::fromUtf8(radio.text), group);
+    layout->addWidget(*radio.button);
+  }
+  (*radios.begin()->button)->setChecked(true);
   return group;
 }

@@ -1,61 +1,131 @@
 #pragma once
 
 // The common ground of the five editing dialogs: created once at start-up as children
-// of the main window, shown modally and centred on it, working on its library.
+// of the main window, shown modally and centred on it, working on its library through
+// TDialogHost.  A dialog reads its fields into the request of its operation, shows a
+// refusal of the request in the error box with the focus on the field it is about, runs
+// the request through RunRequest and shows the outcome.
 
 #include <QDialog>
+#include <QString>
+#include <functional>
 #include <initializer_list>
+#include <map>
+#include <optional>
 #include <utility>
-#include <vector>
 
+#include "editing/requests.h"
+#include "widgets/dialoghost.h"
+#include "widgets/guard.h"
+
+class QAbstractButton;
+class QComboBox;
 class QGroupBox;
-class QLabel;
+class QHBoxLayout;
+class QLayout;
 class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QVBoxLayout;
 class QWidget;
-class TFormMain;
 
-// A group of two numbered fields, begin and end, each with its label, both "0" at first.
-QGroupBox* MakeRangeGroup(const QString& title, const QString& beginLabel, const QString& endLabel,
-                          QWidget* parent, QLineEdit*& begin, QLineEdit*& end);
+// A new widget with the name of its control, by which tests find it.
+template <class W, class... Args>
+W* Named(const char* name, Args&&... args) {
+  auto* widget = new W(std::forward<Args>(args)...);
+  widget->setObjectName(QLatin1String(name));
+  return widget;
+}
+
+// A group of two numbered fields, begin and end ("editBegin" and "EditEnd"), each with
+// its label, both "0" at first.
+QGroupBox* MakeRangeGroup(const QString& title, const char* name, const QString& beginLabel,
+                          const QString& endLabel, QWidget* parent, QLineEdit*& begin,
+                          QLineEdit*& end);
+
+// A group of radio buttons side by side, the first one checked.
+struct TRadio {
+  const char* text;
+  const char* name;
+  QRadioButton** button;
+};
+QGroupBox* MakeRadioGroup(const QString& title, const char* name, QWidget* parent,
+                          std::initializer_list<TRadio> radios);
 
 class TJovDialog : public QDialog {
   Q_OBJECT
 
  public:
   // caption: the dialog's own caption; title: the text of its title bar.
-  TJovDialog(TFormMain& main, const QString& caption, const QString& title);
+  TJovDialog(TDialogHost& host, QWidget* parent, const QString& caption, const QString& title);
 
   const QString& Caption() const { return caption_; }
-  // Shows the dialog modally, centred on the main window.
-  int Execute();
-  // True while a run of the dialog is under way.  Runs pump window messages, so that
-  // windows repaint and progress bars move: nothing may start a second one meanwhile.
+  // Prepares the dialog as the main window's button does, then shows it modally, centred
+  // on its parent.  The outcome of the last run, when one ran.
+  std::optional<TOutcome> Execute();
+  // True while a run of the dialog is under way: nothing may start a second one.
   bool Running() const { return running_; }
 
  protected:
-  TFormMain& FormMain;
+  TDialogHost& Host;
 
-  // Marks a run under way for its lifetime, however it ends: the controls given are
-  // disabled, and a close asked for meanwhile waits for the end.
-  class TRun {
-   public:
-    TRun(TJovDialog& dialog, std::initializer_list<QWidget*> controls);
-    ~TRun();
-    TRun(const TRun&) = delete;
-    TRun& operator=(const TRun&) = delete;
+  // What the main window's button sets before every showing; nothing by default.
+  virtual void Prepare() {}
 
-   private:
-    TJovDialog& dialog_;
-    std::vector<QWidget*> controls_;
-  };
+  // ---- Building.  Rows go below the caption, in order, above the closing stretch.
+  void AddRow(QWidget* row);
+  void AddRow(QLayout* row);
+  // The row below the stretch, at the bottom.
+  void AddClosingRow(QLayout* row);
+  // A read-only path field, filled only by the "..." button beside it.
+  QHBoxLayout* MakePathRow(QWidget* parent, const char* name, QLineEdit*& path,
+                           QPushButton*& browse);
+  QLineEdit* MakePathField(QWidget* parent, const char* name);
+  QPushButton* MakeBrowseButton(QWidget* parent);
+  // The closing row: the run button, the default one, and "Cancel", which closes.
+  QHBoxLayout* MakeButtonRow(QWidget* parent, const QString& caption, const char* name,
+                             QPushButton*& run);
+  // The bar runs move; hidden until a run reports, and at every showing after a run.
+  QProgressBar* MakeProgressBar();
+  // The kind of picture file a folder gives: "Bitmaps (*.bmp)" or "PNG (*.png)".
+  QComboBox* MakeFormatChoice(QWidget* parent);
+  static TPictureFileFormat ChosenFormat(const QComboBox* choice);
+  // A click runs handler inside the guard for errors nothing else catches.
+  template <class D>
+  void OnClick(QAbstractButton* button, void (D::*handler)()) {
+    ConnectClick(button, [this, handler] { (static_cast<D*>(this)->*handler)(); });
+  }
+
+  // ---- Running.
+  // The field a refusal about field gives the focus to.
+  void FocusOn(TField field, QWidget* widget) { focus_[field] = widget; }
+  // Shows a refusal in the error box and focuses its field; true when there was one.
+  bool Refused(const TValidation& validation);
+  // Runs a request, with the progress bar moved by its reports: the run is under way
+  // meanwhile, the controls given are disabled, and a close asked for waits for its end.
+  // Every run of a dialog goes through here.
+  TOutcome RunRequest(std::initializer_list<QWidget*> controls,
+                      const std::function<TOutcome(TOperationDelegate*)>& run);
+  // Runs that only read pump window messages at every report, so that the windows stay
+  // alive; runs that change the library never do.
+  void PumpDuringRuns() { pumps_ = true; }
   // Whether a close was asked for during the run that just ended; forgets it.
   bool TakeCloseRequest() { return std::exchange(closeRequested_, false); }
   // Closes at once, or, during a run, when the run has ended.
   void reject() override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  void ConnectClick(QAbstractButton* button, std::function<void()> handler);
+
   bool running_ = false;
   bool closeRequested_ = false;
+  bool pumps_ = false;
   QString caption_;
-  QLabel* heading_;
+  QVBoxLayout* layout_;
+  int rows_ = 1;  // below the caption
+  QProgressBar* progress_ = nullptr;
+  std::map<TField, QWidget*> focus_;
+  std::optional<TOutcome> lastOutcome_;
 };

@@ -3,40 +3,27 @@
 // The sequence-export dialog: writes a range of images as an exchange folder.
 
 #include "dialogs/jovdialog.h"
-#include "viewer/filedialog.h"
-
-class QGroupBox;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
+#include "widgets/filedialog.h"
 
 class TFormout : public TJovDialog {
   Q_OBJECT
 
  public:
-  explicit TFormout(TFormMain& main);
+  TFormout(TDialogHost& host, QWidget* parent);
 
-  QLineEdit* EditPicPath;  // the target folder; read-only, filled by the folder picker
-  QPushButton* BtnBrowse;  // "..."
-  QGroupBox* GroupRange;
+ protected:
+  // "Export all" clears the folder and asks for every image.
+  void Prepare() override;
+
+ private:
+  void BtnBrowseClick();
+  void BtnExportClick();
+
+  QLineEdit* EditPicPath;  // the target folder
+  QPushButton* BtnBrowse;
   QLineEdit* editBegin;
   QLineEdit* EditEnd;
   QPushButton* BtnExport;
-  QPushButton* BtnCancel;
-  QProgressBar* ProgressBar1;  // shown only while a run is going on
+  QProgressBar* ProgressBar1;
   TFolderPicker FolderPicker;
-
-  void BtnBrowseClick();
-  void BtnExportClick();
-  void BtnCancelClick();
-
-
- public slots:
-
- protected:
-  void showEvent(QShowEvent* event) override;
-
- private:
-  void RefuseIndex(QLineEdit* field);
-
 };

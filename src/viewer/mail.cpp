@@ -24,21 +24,17 @@
 #include <QUrl>
 #include <cmath>
 
-#include "app/guard.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "common/parseinteger.h"
-#include "dialogs/addone.h"
-#include "dialogs/addpic.h"
-#include "dialogs/del.h"
-#include "dialogs/newlib.h"
-#include "dialogs/outpic.h"
 #include "editing/exchange.h"
+#include "editing/messages.h"
 #include "library/jovformat.h"
 #include "viewer/collapsepanel.h"
 #include "viewer/ffpbox.h"
-#include "viewer/inputdialog.h"
 #include "viewer/jovdraw.h"
+#include "widgets/guard.h"
+#include "widgets/inputdialog.h"
 
 namespace {
 
@@ -52,8 +48,19 @@ constexpr int kButtonWidth = 110;
 constexpr int kButtonHeight = 25;
 constexpr char kGridCaption[] = "    Use Button At The Side To Expand GridView";
 
-const QString kNotALibrary = QStringLiteral("JOv文件已经被破坏或不是jov文件！");
-const QString kBadNumber = QStringLiteral("请输入正确的格式");
+// Controls of a form placed by hand in rows of columns: the first at origin, the next one
+// step.width() to the right, a new row step.height() down.
+template <class W>
+void PlaceInRows(QWidget* parent, int columns, QPoint origin, QSize step, QSize size,
+                 std::initializer_list<std::pair<W**, const char*>> controls) {
+  int i = 0;
+  for (const auto& [control, caption] : controls) {
+    *control = new W(QString::fromLatin1(caption), parent);
+    (*control)->setGeometry(origin.x() + i % columns * step.width(),
+                            origin.y() + i / columns * step.height(), size.width(), size.height());
+    ++i;
+  }
+}
 
 // The program's read-me, opened by the link of the options group: beside the program in
 // a build tree, or where an install into any prefix (PREFIX/bin beside PREFIX/share) or a
@@ -125,6 +132,10 @@ void TFormMain::FormCreate() {
   jov_ = std::make_unique<TJOV>();
 }
 
+void TFormMain::SetEditingDialogs(std::unique_ptr<TEditingDialogs> dialogs) {
+  dialogs_ = std::move(dialogs);
+}
+
 void TFormMain::CreateControls() {
   auto* central = new QWidget(this);
   auto* layout = new QHBoxLayout(central);
@@ -136,33 +147,44 @@ void TFormMain::CreateControls() {
   auto* left = new QWidget(central);
   left->setFixedWidth(kLeftPanelWidth);
   layout->addWidget(left);
-
   Label1 = new QLabel(QStringLiteral("File:"), left);
   Label1->setGeometry(10, 11, 30, 18);
   EditFileName = new QLineEdit(left);
   EditFileName->setGeometry(42, 9, 190, 22);
   Button2 = new QPushButton(QStringLiteral("..."), left);
   Button2->setGeometry(236, 9, 28, 22);
+  CreateButtons(left);
+  CreateInfoGroup(left);
+  CreateOptionsGroup(left);
 
-  auto makeButton = [left](const char* caption, int row, int col) {
-    auto* b = new QPushButton(QString::fromLatin1(caption), left);
-    b->setGeometry(col == 0 ? 20 : 143, 42 + row * 32, kButtonWidth, kButtonHeight);
-    b->setEnabled(false);
-    return b;
-  };
-  btnup = makeButton("Previous", 0, 0);
-  btndown = makeButton("Next", 0, 1);
-  btndelete = makeButton("Delete Image", 1, 0);
-  BtnJump = makeButton("Jump Image", 1, 1);
-  BtnAutoPlay = makeButton("Play", 2, 0);
-  btnstop = makeButton("Stop", 2, 1);
-  btninput = makeButton("Import At", 3, 0);
-  BtnOut = makeButton("Export At", 3, 1);
-  btnAdd = makeButton("Add", 4, 0);
-  btnCreate = makeButton("Create New", 4, 1);
-  btnallinput = makeButton("Import All", 5, 0);
-  btnallOut = makeButton("Export all", 5, 1);
+  // ---- Right side: the preview over the collapsible grid panel.
+  CreatePreview(central);
+  layout->addWidget(Splitter1, 1);
+  InputDialog = new TInputDialog(this);
+}
 
+void TFormMain::CreateButtons(QWidget* left) {
+  // Two columns of six rows, the first name of each row on the left.
+  PlaceInRows<QPushButton>(left, 2, QPoint(20, 42), QSize(123, 32),
+                           QSize(kButtonWidth, kButtonHeight),
+                           {{&btnup, "Previous"},
+                            {&btndown, "Next"},
+                            {&btndelete, "Delete Image"},
+                            {&BtnJump, "Jump Image"},
+                            {&BtnAutoPlay, "Play"},
+                            {&btnstop, "Stop"},
+                            {&btninput, "Import At"},
+                            {&BtnOut, "Export At"},
+                            {&btnAdd, "Add"},
+                            {&btnCreate, "Create New"},
+                            {&btnallinput, "Import All"},
+                            {&btnallOut, "Export all"}});
+  // They wait for a library; "..." beside the file name does not.
+  for (QPushButton* b : left->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly))
+    b->setEnabled(b == Button2);
+}
+
+void TFormMain::CreateInfoGroup(QWidget* left) {
   GroupInfo = new QGroupBox(QStringLiteral("File/Image Information"), left);
   GroupInfo->setGeometry(8, 240, 257, 164);
   auto makeLabel = [](QWidget* parent, const QString& text, int x, int y, int w) {
@@ -182,30 +204,24 @@ void TFormMain::CreateControls() {
   LabelY = makeLabel(GroupInfo, QString(), 60, 107, 190);
   Label7 = makeLabel(GroupInfo, QStringLiteral("Idx:"), 14, 134, 40);
   LabelIndex = makeLabel(GroupInfo, QString(), 60, 134, 190);
+}
 
+void TFormMain::CreateOptionsGroup(QWidget* left) {
   GroupOptions = new QGroupBox(QStringLiteral("Options"), left);
   GroupOptions->setGeometry(8, 414, 257, 150);
-  auto makeRadio = [this](const char* caption, int row, int col) {
-    auto* r = new QRadioButton(QString::fromLatin1(caption), GroupOptions);
-    r->setGeometry(14 + col * 80, 24 + row * 24, 76, 20);
-    return r;
-  };
-  Rb50 = makeRadio("50%", 0, 0);
-  rb100 = makeRadio("100%", 0, 1);
-  rb200 = makeRadio("200%", 0, 2);
-  rb400 = makeRadio("400%", 1, 0);
-  rb800 = makeRadio("800%", 1, 1);
-  rbauto = makeRadio("Auto", 1, 2);
+  PlaceInRows<QRadioButton>(GroupOptions, 3, QPoint(14, 24), QSize(80, 24), QSize(76, 20),
+                            {{&Rb50, "50%"},
+                             {&rb100, "100%"},
+                             {&rb200, "200%"},
+                             {&rb400, "400%"},
+                             {&rb800, "800%"},
+                             {&rbauto, "Auto"}});
   rb100->setChecked(true);
-  auto makeCheck = [this](const char* caption, int row, int col) {
-    auto* c = new QCheckBox(QString::fromLatin1(caption), GroupOptions);
-    c->setGeometry(14 + col * 120, 76 + row * 24, 116, 20);
-    return c;
-  };
-  checkboxTransparent = makeCheck("Transparant", 0, 0);
-  CheckBoxjump = makeCheck("Jump", 0, 1);
-  checkboxXY = makeCheck("Apply X/Y", 1, 0);
-  CheckBoxzuobiao = makeCheck("ShowGrid", 1, 1);
+  PlaceInRows<QCheckBox>(GroupOptions, 2, QPoint(14, 76), QSize(120, 24), QSize(116, 20),
+                         {{&checkboxTransparent, "Transparant"},
+                          {&CheckBoxjump, "Jump"},
+                          {&checkboxXY, "Apply X/Y"},
+                          {&CheckBoxzuobiao, "ShowGrid"}});
   const QUrl readMe = ReadMeUrl();
   LinkLabel = new QLabel(
       QStringLiteral("<a href=\"%1\">Read me</a>").arg(readMe.toString(QUrl::FullyEncoded)),
@@ -214,12 +230,12 @@ void TFormMain::CreateControls() {
   LinkLabel->setOpenExternalLinks(true);
   LinkLabel->setTextInteractionFlags(Qt::TextBrowserInteraction);
   LinkLabel->setVisible(!readMe.isEmpty());
+}
 
-  // ---- Right side: the preview over the collapsible grid panel.
+void TFormMain::CreatePreview(QWidget* central) {
   Splitter1 = new QSplitter(Qt::Vertical, central);
   Splitter1->setHandleWidth(kSplitterWidth);
   Splitter1->setChildrenCollapsible(false);
-  layout->addWidget(Splitter1, 1);
 
   ScrollBox1 = new QScrollArea(Splitter1);
   ScrollBox1->setWidgetResizable(false);
@@ -237,8 +253,6 @@ void TFormMain::CreateControls() {
   Splitter1->addWidget(GridPanel);
   Splitter1->setStretchFactor(0, 1);
   Splitter1->setStretchFactor(1, 0);
-
-  InputDialog = new TInputDialog(this);
 }
 
 void TFormMain::ConnectHandlers() {
@@ -288,7 +302,10 @@ void TFormMain::ConnectHandlers() {
     const int panel = expanded ? GridPanel->ExpandedHeight() : TCollapsePanel::kCaptionHeight;
     Splitter1->setSizes({std::max(0, total - panel), panel});
   });
+  ConnectKeys();
+}
 
+void TFormMain::ConnectKeys() {
   // Keys step through the images through the buttons' own handlers, and only when the
   // button could be clicked.
   auto key = [this](QKeySequence sequence, std::function<void()> action) {
@@ -387,7 +404,7 @@ void TFormMain::OpenLibrary(const QString& path) {
     DrawGrid1->viewport()->update();
     FillInfo(0);
   } else {
-    showErrMessage(kNotALibrary);
+    showErrMessage(msg::kNotALibrary);
     PaintBox1->update();
     DrawGrid1->viewport()->update();
   }
@@ -581,28 +598,24 @@ void TFormMain::closeEvent(QCloseEvent* event) {
 // Placements and options
 
 void TFormMain::btnxClick() {
-  EditPlacement(QStringLiteral("更改图片横坐标"), QStringLiteral("请输入图片横坐标    "),
-                &TJOV::SetImagePx);
+  EditPlacement(QStringLiteral("更改图片横坐标"), QStringLiteral("请输入图片横坐标    "), true);
 }
 
 void TFormMain::btnyClick() {
-  EditPlacement(QStringLiteral("更改图片纵坐标"), QStringLiteral("请输入图片纵坐标    "),
-                &TJOV::SetImagePy);
+  EditPlacement(QStringLiteral("更改图片纵坐标"), QStringLiteral("请输入图片纵坐标    "), false);
 }
 
-void TFormMain::EditPlacement(const QString& caption, const QString& prompt,
-                              bool (TJOV::*write)(int, int16_t)) {
+void TFormMain::EditPlacement(const QString& caption, const QString& prompt, bool x) {
   InputDialog->Caption = caption;
   InputDialog->Prompt = prompt;
   InputDialog->Value = QStringLiteral("1");
   if (InputDialog->Execute() == TInputDialog::mrCancel) return;
-  const TParsedInteger entry = ParseInteger(InputDialog->Value);
-  if (!entry.ok()) {
-    showErrMessage(kBadNumber);
-    return;
-  }
-  // Stored as a signed 16-bit number: only the low 16 bits are kept.
-  (jov_.get()->*write)(currentIndex_, int16_t(entry.value));
+  TPlacementRequest request;
+  request.index = currentIndex_;
+  (x ? request.xText : request.yText) = InputDialog->Value;
+  if (const TValidation refusal = request.Validate(*jov_)) return Refuse(*refusal);
+  const TOutcome outcome = request.Run(*jov_);
+  if (!outcome.Done()) return Report(outcome);
   FillInfo(currentIndex_);
 }
 
@@ -614,23 +627,24 @@ void TFormMain::rb800Click() {
 // The editing dialogs
 
 void TFormMain::btndeleteClick() {
-  Formdel->Execute();
+  dialogs_->Show(TEditingDialog::Delete);
 }
 
 void TFormMain::btninputClick() {
   OpenPictureDialog1.Filter = PictureFilter();
-  const bool chosen = OpenPictureDialog1.Execute(this);
+  TImportAtRequest request;
+  request.index = currentIndex_;
+  if (OpenPictureDialog1.Execute(this)) request.picturePath = OpenPictureDialog1.FileName;
   QCoreApplication::processEvents();
-  if (!chosen || !jov_->IsOpen()) {
-    showMessage(QStringLiteral("导入图片失败！"));
-    return;
-  }
-  // A file that cannot be read, and a failed write, raise errors that the guard shows.
-  const TPicture& picture = PictureLoader.Load(OpenPictureDialog1.FileName);
-  const bool replaced = jov_->ReplaceImage(currentIndex_, picture);
+  // Every outcome, a refusal too, is reported in the information box.
+  if (const TValidation refusal = request.Validate(*jov_))
+    return Refuse(*refusal, TBox::Information);
+  // A file that cannot be read raises an error that the guard shows.
+  const TPicture& picture = PictureLoader.Load(request.picturePath);
+  const TOutcome outcome = request.Run(*jov_, picture);
   // Show the new picture at once: preview, labels and its thumbnail.
   ShowLibraryChanged();
-  showMessage(replaced ? QStringLiteral("导入图片成功！") : QStringLiteral("导入图片失败！"));
+  Report(outcome, TBox::Information);
 }
 
 void TFormMain::BtnOutClick() {
@@ -647,32 +661,28 @@ void TFormMain::BtnOutClick() {
       SavePictureDialog1.SelectedFilter.contains(QStringLiteral("*.png"), Qt::CaseInsensitive)
           ? TPictureFileFormat::Png
           : TPictureFileFormat::Bmp;
-  ExportImage(*jov_, currentIndex_, SavePictureDialog1.FileName,
-              PictureFileFormatOf(SavePictureDialog1.FileName, chosen));
-  showMessage(QStringLiteral("导出图片成功！"));
+  TExportOneRequest request;
+  request.index = currentIndex_;
+  request.path = SavePictureDialog1.FileName;
+  request.format = PictureFileFormatOf(request.path, chosen);
+  if (const TValidation refusal = request.Validate(*jov_)) return Refuse(*refusal);
+  Report(request.Run(*jov_));
 }
 
 void TFormMain::btnAddClick() {
-  if (jov_->IsOpen()) Formaddone->Execute();
+  if (jov_->IsOpen()) dialogs_->Show(TEditingDialog::Add);
 }
 
 void TFormMain::btnCreateClick() {
-  Formnew->Execute();
+  dialogs_->Show(TEditingDialog::Create);
 }
 
 void TFormMain::btnallinputClick() {
-  if (!jov_->IsOpen()) return;
-  Formadd->EditEnd->setText(QString::number(jov_->ImageCount() - 1));
-  Formadd->EditPicPath->setText(QString());
-  Formadd->Execute();
+  if (jov_->IsOpen()) dialogs_->Show(TEditingDialog::BatchImport);
 }
 
 void TFormMain::btnallOutClick() {
-  if (!jov_->IsOpen()) return;
-  Formout->EditPicPath->setText(QString());
-  Formout->editBegin->setText(QStringLiteral("0"));
-  Formout->EditEnd->setText(QString::number(jov_->ImageCount() - 1));
-  Formout->Execute();
+  if (jov_->IsOpen()) dialogs_->Show(TEditingDialog::Export);
 }
 
 void TFormMain::SetGridRowCount() {
@@ -684,6 +694,12 @@ void TFormMain::ShowLibraryChanged() {
   SetGridRowCount();
   FillInfo(std::max(0, std::min(currentIndex_, jov_->ImageCount() - 1)));
   DrawGrid1->viewport()->update();
+}
+
+void TFormMain::ShowLibraryReplaced(const QString& dataPath) {
+  if (jov_->IsOpen() &&
+      QFileInfo(jov_->FileName()).absoluteFilePath() == QFileInfo(dataPath).absoluteFilePath())
+    OpenLibrary(jov_->FileName());
 }
 
 void TFormMain::RepaintGrid() {

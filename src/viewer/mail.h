@@ -1,9 +1,9 @@
 #pragma once
 
 // The viewer's main window.  It owns the one library object and the current image
-// index; FillInfo makes an image current and brings the whole window up to date.  The
-// five editing dialogs share the library through it and report through its two
-// message boxes.
+// index; FillInfo makes an image current and brings the whole window up to date.  It
+// hosts the five editing dialogs, which share the library through it and report through
+// its two message boxes, and shows them through TEditingDialogs.
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -13,7 +13,9 @@
 #include "editing/pictureloader.h"
 #include "library/myjov.h"
 #include "viewer/drawgrid.h"
-#include "viewer/filedialog.h"
+#include "widgets/dialoghost.h"
+#include "widgets/editingdialogs.h"
+#include "widgets/filedialog.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -26,13 +28,8 @@ class QSplitter;
 class TCollapsePanel;
 class TFlickerFreePaintBox;
 class TInputDialog;
-class TFormout;
-class TFormadd;
-class TFormnew;
-class TFormdel;
-class TFormaddone;
 
-class TFormMain : public QMainWindow {
+class TFormMain : public QMainWindow, public TDialogHost {
   Q_OBJECT
 
  public:
@@ -91,15 +88,11 @@ class TFormMain : public QMainWindow {
   TInputDialog* InputDialog;
 
   // The editing dialogs, created once by the start-up right after this window.
-  TFormout* Formout = nullptr;
-  TFormadd* Formadd = nullptr;
-  TFormnew* Formnew = nullptr;
-  TFormdel* Formdel = nullptr;
-  TFormaddone* Formaddone = nullptr;
+  void SetEditingDialogs(std::unique_ptr<TEditingDialogs> dialogs);
 
   // ---- Shared state.
-  TJOV& Jov() { return *jov_; }
-  int CurrentIndex() const { return currentIndex_; }
+  TJOV& Jov() override { return *jov_; }
+  int CurrentIndex() const override { return currentIndex_; }
   QPoint PreviewOrigin() const { return QPoint(originX_, originY_); }
   double PreviewZoom() const { return zoom_; }
   bool Transparent() const { return transparent_; }
@@ -107,8 +100,8 @@ class TFormMain : public QMainWindow {
   // ---- Services every dialog uses.
   // Modal boxes with one "OK" button: "消息！" with the information icon, "错误！" with
   // the warning icon.  Title, icon and text are set anew on every call.
-  void showMessage(const QString& text);
-  void showErrMessage(const QString& text);
+  void showMessage(const QString& text) override;
+  void showErrMessage(const QString& text) override;
   // When set, the boxes call it instead of showing themselves (tests record the call).
   static std::function<void(const QString& title, QMessageBox::Icon icon, const QString& text)>
       MessageHook;
@@ -132,7 +125,9 @@ class TFormMain : public QMainWindow {
   // After a dialog added, removed or rewrote images: the grid's rows follow ImageCount,
   // the current image stays when it still exists (else the last image becomes current),
   // and labels, preview and grid show the library as it now is.
-  void ShowLibraryChanged();
+  void ShowLibraryChanged() override;
+  // The library shown is opened again when it is the one at dataPath.
+  void ShowLibraryReplaced(const QString& dataPath) override;
 
   // ---- Handlers.
   void FormCreate();
@@ -163,7 +158,12 @@ class TFormMain : public QMainWindow {
 
  private:
   void CreateControls();
+  void CreateButtons(QWidget* left);
+  void CreateInfoGroup(QWidget* left);
+  void CreateOptionsGroup(QWidget* left);
+  void CreatePreview(QWidget* central);
   void ConnectHandlers();
+  void ConnectKeys();
   // The preview geometry for an image of w x h: sets zoom, origin and perhaps the
   // paint box size; returns the size shown in LabelSize.
   QSize ComputePreviewGeometry(int w, int h);
@@ -175,10 +175,10 @@ class TFormMain : public QMainWindow {
   void JumpTo(int index);
   void ReportPaintError();
   // X and Y: ask for a value and write it into the current image's record.
-  void EditPlacement(const QString& caption, const QString& prompt,
-                     bool (TJOV::*write)(int, int16_t));
+  void EditPlacement(const QString& caption, const QString& prompt, bool x);
 
   std::unique_ptr<TJOV> jov_;
+  std::unique_ptr<TEditingDialogs> dialogs_;
   int currentIndex_ = 0;
   int originX_ = 0;
   int originY_ = 0;

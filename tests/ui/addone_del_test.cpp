@@ -19,6 +19,13 @@ QByteArray FileBytes(const QString& path) {
 class EditDialogTest : public ViewerTest {
  protected:
   QString lib;
+  Controls addone, del;
+
+  void SetUp() override {
+    ViewerTest::SetUp();
+    addone.window = Dialog<TFormaddone>();
+    del.window = Dialog<TFormdel>();
+  }
 
   // n images of 8 x 4 in colour i + 1, image i placed at (i, -i).
   void OpenImages(int n) {
@@ -49,17 +56,19 @@ class EditDialogTest : public ViewerTest {
 
 TEST_F(EditDialogTest, AddOneStartsAsDocumentedAndKeepsItsFields) {
   OpenImages(2);
-  TFormaddone* d = main->Formaddone;
+  TFormaddone* d = Dialog<TFormaddone>();
   EXPECT_EQ(d->windowTitle(), QStringLiteral("Add Image"));
   EXPECT_EQ(d->Caption(), QStringLiteral("添加图片"));
-  EXPECT_TRUE(d->EditPic->isReadOnly());
-  EXPECT_TRUE(d->EditPic->text().isEmpty());
-  EXPECT_TRUE(d->Rabtnadd->isChecked());
-  EXPECT_FALSE(d->RabtnInsert->isChecked());
-  EXPECT_EQ(d->Rabtnadd->text() + d->RabtnInsert->text(), QStringLiteral("AddInsert"));
-  EXPECT_EQ(d->GroupPlacement->title(), QStringLiteral("Placement"));
-  EXPECT_EQ(d->editx->text() + d->EDITy->text(), QStringLiteral("00"));
-  EXPECT_EQ(d->BtnAdd->text() + d->BtnCancel->text(), QStringLiteral("AddCancel"));
+  EXPECT_TRUE(addone.Edit("EditPic")->isReadOnly());
+  EXPECT_TRUE(addone.Edit("EditPic")->text().isEmpty());
+  EXPECT_TRUE(addone.Button("Rabtnadd")->isChecked());
+  EXPECT_FALSE(addone.Button("RabtnInsert")->isChecked());
+  EXPECT_EQ(addone.Button("Rabtnadd")->text() + addone.Button("RabtnInsert")->text(),
+            QStringLiteral("AddInsert"));
+  EXPECT_EQ(addone.Group("GroupPlacement")->title(), QStringLiteral("Placement"));
+  EXPECT_EQ(addone.Edit("editx")->text() + addone.Edit("EDITy")->text(), QStringLiteral("00"));
+  EXPECT_EQ(addone.Button("BtnAdd")->text() + addone.Button("BtnCancel")->text(),
+            QStringLiteral("AddCancel"));
 
   // "...": the picture dialog offers every picture format, and its file lands in EditPic.
   const QString path = Picture(8, 4);
@@ -70,19 +79,19 @@ TEST_F(EditDialogTest, AddOneStartsAsDocumentedAndKeepsItsFields) {
       o.FileName = path;
       return true;
     };
-    d->BtnBrowse->click();
+    addone.Button("BtnBrowse")->click();
     TOpenDialog::ExecuteHook = nullptr;
-    d->RabtnInsert->setChecked(true);
-    d->editx->setText(QStringLiteral("12"));
-    d->BtnCancel->click();
+    addone.Button("RabtnInsert")->setChecked(true);
+    addone.Edit("editx")->setText(QStringLiteral("12"));
+    addone.Button("BtnCancel")->click();
   });
   EXPECT_TRUE(filter.contains("*.png") && filter.contains("*.bmp")) << filter.toStdString();
   EXPECT_TRUE(messages.empty());
   // The next opening shows what was left.
   InDialog(d, main->btnAdd, [&] {
-    EXPECT_EQ(d->EditPic->text(), path);
-    EXPECT_TRUE(d->RabtnInsert->isChecked());
-    EXPECT_EQ(d->editx->text(), QStringLiteral("12"));
+    EXPECT_EQ(addone.Edit("EditPic")->text(), path);
+    EXPECT_TRUE(addone.Button("RabtnInsert")->isChecked());
+    EXPECT_EQ(addone.Edit("editx")->text(), QStringLiteral("12"));
   });
 }
 
@@ -90,9 +99,9 @@ TEST_F(EditDialogTest, AddOneWithoutAPictureSaysSoAndStaysOpen) {
   OpenImages(2);
   const QByteArray before = LibraryBytes();
   bool open = false;
-  InDialog(main->Formaddone, main->btnAdd, [&] {
-    main->Formaddone->BtnAdd->click();
-    open = main->Formaddone->isVisible();
+  InDialog(Dialog<TFormaddone>(), main->btnAdd, [&] {
+    addone.Button("BtnAdd")->click();
+    open = Dialog<TFormaddone>()->isVisible();
   });
   EXPECT_TRUE(open);
   ASSERT_EQ(messages.size(), 1u);
@@ -103,7 +112,7 @@ TEST_F(EditDialogTest, AddOneWithoutAPictureSaysSoAndStaysOpen) {
 
 TEST_F(EditDialogTest, AddAppendsInsertPutsBeforeTheImageShownAndTheWindowFollows) {
   OpenImages(3);
-  TFormaddone* d = main->Formaddone;
+  TFormaddone* d = Dialog<TFormaddone>();
   const QString path = Picture(5, 3);
   struct Step {
     bool insert;
@@ -117,11 +126,11 @@ TEST_F(EditDialogTest, AddAppendsInsertPutsBeforeTheImageShownAndTheWindowFollow
     messages.clear();
     if (s.insert) main->btndown->click();  // image 1 shown
     InDialog(d, main->btnAdd, [&] {
-      d->EditPic->setText(path);
-      (s.insert ? d->RabtnInsert : d->Rabtnadd)->setChecked(true);
-      d->editx->setText(s.x);
-      d->EDITy->setText(s.y);
-      d->BtnAdd->click();
+      addone.Edit("EditPic")->setText(path);
+      (s.insert ? addone.Button("RabtnInsert") : addone.Button("Rabtnadd"))->setChecked(true);
+      addone.Edit("editx")->setText(s.x);
+      addone.Edit("EDITy")->setText(s.y);
+      addone.Button("BtnAdd")->click();
       EXPECT_FALSE(d->isVisible());
     });
     ASSERT_EQ(messages.size(), 1u);
@@ -152,12 +161,12 @@ TEST_F(EditDialogTest, AFailedAddIsReportedAsAFailure) {
   TJOV other;
   ASSERT_EQ(other.Open(lib), TOpenResult::Opened);
   ASSERT_TRUE(other.DataStream()->TryLock());
-  for (QRadioButton* mode : {main->Formaddone->Rabtnadd, main->Formaddone->RabtnInsert}) {
+  for (QAbstractButton* mode : {addone.Button("Rabtnadd"), addone.Button("RabtnInsert")}) {
     messages.clear();
-    InDialog(main->Formaddone, main->btnAdd, [&] {
-      main->Formaddone->EditPic->setText(Picture(8, 4));
+    InDialog(Dialog<TFormaddone>(), main->btnAdd, [&] {
+      addone.Edit("EditPic")->setText(Picture(8, 4));
       mode->setChecked(true);
-      main->Formaddone->BtnAdd->click();
+      addone.Button("BtnAdd")->click();
     });
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].icon, QMessageBox::Warning);
@@ -175,13 +184,16 @@ TEST_F(EditDialogTest, AFailedAddIsReportedAsAFailure) {
 
 TEST_F(EditDialogTest, DeleteChecksItsFieldsInOrderAndFocusesTheOffendingOne) {
   OpenImages(6);
-  TFormdel* d = main->Formdel;
+  TFormdel* d = Dialog<TFormdel>();
   EXPECT_EQ(d->windowTitle(), QStringLiteral("Delete Image"));
-  EXPECT_EQ(d->GroupSequence->title() + d->GroupMode->title(), QStringLiteral("SequenceMode"));
-  EXPECT_EQ(d->RabtnDel->text() + d->RabtnNull->text(), QStringLiteral("Delete IdxClear Img"));
-  EXPECT_EQ(d->BtnDelete->text() + d->BtnCancel->text(), QStringLiteral("DeleteCancel"));
-  EXPECT_TRUE(d->RabtnDel->isChecked());
-  EXPECT_TRUE(d->ProgressBar1->isHidden());
+  EXPECT_EQ(del.Group("GroupSequence")->title() + del.Group("GroupMode")->title(),
+            QStringLiteral("SequenceMode"));
+  EXPECT_EQ(del.Button("RabtnDel")->text() + del.Button("RabtnNull")->text(),
+            QStringLiteral("Delete IdxClear Img"));
+  EXPECT_EQ(del.Button("BtnDelete")->text() + del.Button("BtnCancel")->text(),
+            QStringLiteral("DeleteCancel"));
+  EXPECT_TRUE(del.Button("RabtnDel")->isChecked());
+  EXPECT_TRUE(del.Bar()->isHidden());
   const QByteArray before = LibraryBytes();
   struct Row {
     const char *begin, *end;
@@ -196,14 +208,14 @@ TEST_F(EditDialogTest, DeleteChecksItsFieldsInOrderAndFocusesTheOffendingOne) {
     bool open = false;
     QWidget* focus = nullptr;
     InDialog(d, main->btndelete, [&] {
-      d->editBegin->setText(QString::fromUtf8(r.begin));
-      d->EditEnd->setText(QString::fromUtf8(r.end));
-      d->BtnDelete->click();
+      del.Edit("editBegin")->setText(QString::fromUtf8(r.begin));
+      del.Edit("EditEnd")->setText(QString::fromUtf8(r.end));
+      del.Button("BtnDelete")->click();
       open = d->isVisible();
       focus = d->focusWidget();
     });
     EXPECT_TRUE(open);
-    EXPECT_EQ(focus, r.endField ? d->EditEnd : d->editBegin);
+    EXPECT_EQ(focus, r.endField ? del.Edit("EditEnd") : del.Edit("editBegin"));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].icon, QMessageBox::Warning);
     EXPECT_EQ(messages[0].text, QStringLiteral("请输入正确的编号"));
@@ -214,10 +226,10 @@ TEST_F(EditDialogTest, DeleteChecksItsFieldsInOrderAndFocusesTheOffendingOne) {
 TEST_F(EditDialogTest, DeleteRemovesTheRangeAndTheWindowShowsTheLastImageLeft) {
   OpenImages(8);
   for (int i = 0; i < 6; ++i) main->btndown->click();  // image 6
-  InDialog(main->Formdel, main->btndelete, [&] {
-    main->Formdel->editBegin->setText(QStringLiteral("2"));
-    main->Formdel->EditEnd->setText(QStringLiteral("4"));
-    main->Formdel->BtnDelete->click();
+  InDialog(Dialog<TFormdel>(), main->btndelete, [&] {
+    del.Edit("editBegin")->setText(QStringLiteral("2"));
+    del.Edit("EditEnd")->setText(QStringLiteral("4"));
+    del.Button("BtnDelete")->click();
   });
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].icon, QMessageBox::Information);
@@ -229,32 +241,32 @@ TEST_F(EditDialogTest, DeleteRemovesTheRangeAndTheWindowShowsTheLastImageLeft) {
   main->Jov().ImageAt(2);
   EXPECT_EQ(main->Jov().px(), 5);  // old image 5
   // The fields keep what was typed.
-  InDialog(main->Formdel, main->btndelete, [&] {
-    EXPECT_EQ(main->Formdel->editBegin->text(), QStringLiteral("2"));
-    EXPECT_EQ(main->Formdel->EditEnd->text(), QStringLiteral("4"));
+  InDialog(Dialog<TFormdel>(), main->btndelete, [&] {
+    EXPECT_EQ(del.Edit("editBegin")->text(), QStringLiteral("2"));
+    EXPECT_EQ(del.Edit("EditEnd")->text(), QStringLiteral("4"));
   });
 }
 
 TEST_F(EditDialogTest, ClearBlanksTheRangeWithItsProgressBarAndKeepsPlacements) {
   OpenImages(4);
-  TFormdel* d = main->Formdel;
+  TFormdel* d = Dialog<TFormdel>();
   int shownMax = -1;
   bool shownDuring = false;
   InDialog(d, main->btndelete, [&] {
-    d->editBegin->setText(QStringLiteral("1"));
-    d->EditEnd->setText(QStringLiteral("2"));
-    d->RabtnNull->setChecked(true);
+    del.Edit("editBegin")->setText(QStringLiteral("1"));
+    del.Edit("EditEnd")->setText(QStringLiteral("2"));
+    del.Button("RabtnNull")->setChecked(true);
     // The bar is seen from a paint of the window during the run.
-    QObject::connect(d->ProgressBar1, &QProgressBar::valueChanged, [&] {
-      shownDuring = shownDuring || d->ProgressBar1->isVisible();
-      shownMax = d->ProgressBar1->maximum();
+    QObject::connect(del.Bar(), &QProgressBar::valueChanged, [&] {
+      shownDuring = shownDuring || del.Bar()->isVisible();
+      shownMax = del.Bar()->maximum();
     });
-    d->BtnDelete->click();
-    d->ProgressBar1->disconnect();
+    del.Button("BtnDelete")->click();
+    del.Bar()->disconnect();
   });
   EXPECT_TRUE(shownDuring);
   EXPECT_EQ(shownMax, 2);
-  EXPECT_TRUE(d->ProgressBar1->isHidden());
+  EXPECT_TRUE(del.Bar()->isHidden());
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].text, QStringLiteral("删除成功"));
   ASSERT_EQ(main->Jov().ImageCount(), 4);
@@ -274,16 +286,20 @@ TEST_F(EditDialogTest, AFailedDeleteOrClearSaysSoAndLeavesTheLibrary) {
   TJOV other;
   ASSERT_EQ(other.Open(lib), TOpenResult::Opened);
   ASSERT_TRUE(other.DataStream()->TryLock());
-  for (QRadioButton* mode : {main->Formdel->RabtnDel, main->Formdel->RabtnNull}) {
+  for (QAbstractButton* mode : {del.Button("RabtnDel"), del.Button("RabtnNull")}) {
     messages.clear();
-    InDialog(main->Formdel, main->btndelete, [&] {
-      main->Formdel->editBegin->setText(QStringLiteral("0"));
-      main->Formdel->EditEnd->setText(QStringLiteral("1"));
+    InDialog(Dialog<TFormdel>(), main->btndelete, [&] {
+      del.Edit("editBegin")->setText(QStringLiteral("0"));
+      del.Edit("EditEnd")->setText(QStringLiteral("1"));
       mode->setChecked(true);
-      main->Formdel->BtnDelete->click();
+      del.Button("BtnDelete")->click();
     });
+    // The information box, with the reason below the failure.
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, QStringLiteral("删除失败"));
+    EXPECT_EQ(messages[0].icon, QMessageBox::Information);
+    EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("删除失败\n")))
+        << messages[0].text.toStdString();
+    EXPECT_TRUE(messages[0].text.contains(lib));
   }
   other.DataStream()->Unlock();
   EXPECT_EQ(LibraryBytes(), before);

@@ -33,12 +33,14 @@ class ImportAllTest : public ViewerTest {
  protected:
   QString in;
   TFormadd* d = nullptr;
+  Controls ui;
 
   void SetUp() override {
     ViewerTest::SetUp();
     in = dir.filePath(QStringLiteral("in")) + "/";
     ASSERT_TRUE(QDir().mkpath(in + "Placements"));
-    d = main->Formadd;
+    d = Dialog<TFormadd>();
+    ui.window = d;
   }
   void OpenImages(int n) {
     LibraryBuilder b(0);
@@ -71,49 +73,56 @@ TEST_F(ImportAllTest, LayoutAndTheEnablingRulesOfTheRadioButtons) {
   OpenImages(3);
   EXPECT_EQ(d->windowTitle(), QStringLiteral("Import From Folder"));
   EXPECT_EQ(d->Caption(), QStringLiteral("批量导入图片"));
-  EXPECT_EQ(d->Label1->text(), QStringLiteral("Folder To Import:"));
-  EXPECT_TRUE(d->EditPicPath->isReadOnly());
-  EXPECT_EQ(QStringList({d->GroupMode->title(), d->GroupModes->title(), d->GroupRange->title(),
-                         d->GroupBoxxy->title(), d->RabtnFile->text(), d->RabtnNewLike->text(),
-                         d->BtnImport->text(), d->BtnCancel->text()}),
+  EXPECT_EQ(ui.Label("Label1")->text(), QStringLiteral("Folder To Import:"));
+  EXPECT_TRUE(ui.Edit("EditPicPath")->isReadOnly());
+  EXPECT_EQ(QStringList({ui.Group("GroupMode")->title(), ui.Group("GroupModes")->title(),
+                         ui.Group("GroupRange")->title(), ui.Group("GroupBoxxy")->title(),
+                         ui.Button("RabtnFile")->text(), ui.Button("RabtnNewLike")->text(),
+                         ui.Button("BtnImport")->text(), ui.Button("BtnCancel")->text()}),
             QStringList({"Mode", "Modes", "Begin/End", "Placement Uses", "From Folder",
                          "New Like:", "Import", "Cancel"}));
-  EXPECT_TRUE(d->RabtnAll->isChecked() && d->RabtnAdd->isChecked() && d->RabtnFile->isChecked());
-  EXPECT_FALSE(d->GroupRange->isEnabled());
-  EXPECT_EQ(QStringList({d->editBegin->text(), d->EditEnd->text(), d->editxy->text()}),
+  EXPECT_TRUE(ui.Button("RabtnAll")->isChecked() && ui.Button("RabtnAdd")->isChecked() &&
+              ui.Button("RabtnFile")->isChecked());
+  EXPECT_FALSE(ui.Group("GroupRange")->isEnabled());
+  EXPECT_EQ(QStringList({ui.Edit("editBegin")->text(), ui.Edit("EditEnd")->text(),
+                         ui.Edit("editxy")->text()}),
             QStringList({"0", "0", "0,0"}));
 
   ImportAll([&] {
     auto enabled = [](QWidget* w) { return w->isEnabledTo(w->window()); };
-    d->RabtnInsert->click();
-    EXPECT_TRUE(enabled(d->GroupRange) && enabled(d->editBegin) && !enabled(d->EditEnd));
-    d->RabtnReplace->click();
-    EXPECT_TRUE(enabled(d->EditEnd));
-    d->RabtnAdd->click();
-    EXPECT_FALSE(enabled(d->GroupRange));
+    ui.Button("RabtnInsert")->click();
+    EXPECT_TRUE(enabled(ui.Group("GroupRange")) && enabled(ui.Edit("editBegin")) &&
+                !enabled(ui.Edit("EditEnd")));
+    ui.Button("RabtnReplace")->click();
+    EXPECT_TRUE(enabled(ui.Edit("EditEnd")));
+    ui.Button("RabtnAdd")->click();
+    EXPECT_FALSE(enabled(ui.Group("GroupRange")));
 
-    d->RabtnPic->click();
-    EXPECT_TRUE(d->RabtnReplace->isChecked() && enabled(d->GroupRange) && enabled(d->EditEnd));
-    EXPECT_FALSE(enabled(d->RabtnAdd) || enabled(d->RabtnInsert) || enabled(d->GroupBoxxy));
-    EXPECT_EQ(d->Label1->text(), QStringLiteral("图片所在文件夹："));
-    d->Rabtnxy->click();
-    EXPECT_TRUE(enabled(d->GroupBoxxy) && enabled(d->RabtnReplace));
-    EXPECT_EQ(d->Label1->text(), QStringLiteral("坐标所在文件夹："));
-    d->RabtnAll->click();
-    EXPECT_TRUE(enabled(d->RabtnAdd) && enabled(d->RabtnInsert) && enabled(d->GroupBoxxy) &&
-                enabled(d->BtnBrowse) && enabled(d->EditPicPath));
-    EXPECT_EQ(d->Label1->text(), QStringLiteral("图片所在文件夹："));
+    ui.Button("RabtnPic")->click();
+    EXPECT_TRUE(ui.Button("RabtnReplace")->isChecked() && enabled(ui.Group("GroupRange")) &&
+                enabled(ui.Edit("EditEnd")));
+    EXPECT_FALSE(enabled(ui.Button("RabtnAdd")) || enabled(ui.Button("RabtnInsert")) ||
+                 enabled(ui.Group("GroupBoxxy")));
+    EXPECT_EQ(ui.Label("Label1")->text(), QStringLiteral("图片所在文件夹："));
+    ui.Button("Rabtnxy")->click();
+    EXPECT_TRUE(enabled(ui.Group("GroupBoxxy")) && enabled(ui.Button("RabtnReplace")));
+    EXPECT_EQ(ui.Label("Label1")->text(), QStringLiteral("坐标所在文件夹："));
+    ui.Button("RabtnAll")->click();
+    EXPECT_TRUE(enabled(ui.Button("RabtnAdd")) && enabled(ui.Button("RabtnInsert")) &&
+                enabled(ui.Group("GroupBoxxy")) && enabled(ui.Button("BtnBrowse")) &&
+                enabled(ui.Edit("EditPicPath")));
+    EXPECT_EQ(ui.Label("Label1")->text(), QStringLiteral("图片所在文件夹："));
     // Typed values stay for the next opening.
-    d->editBegin->setText("2");
-    d->editxy->setText("5,6");
-    d->EditEnd->setText("1");
-    d->EditPicPath->setText(in);
+    ui.Edit("editBegin")->setText("2");
+    ui.Edit("editxy")->setText("5,6");
+    ui.Edit("EditEnd")->setText("1");
+    ui.Edit("EditPicPath")->setText(in);
   });
   ImportAll([&] {
-    EXPECT_EQ(QStringList({d->editBegin->text(), d->EditEnd->text(), d->editxy->text(),
-                           d->EditPicPath->text()}),
+    EXPECT_EQ(QStringList({ui.Edit("editBegin")->text(), ui.Edit("EditEnd")->text(),
+                           ui.Edit("editxy")->text(), ui.Edit("EditPicPath")->text()}),
               QStringList({"2", "2", "5,6", ""}));
-    EXPECT_TRUE(d->RabtnAll->isChecked() && d->RabtnReplace->isChecked());
+    EXPECT_TRUE(ui.Button("RabtnAll")->isChecked() && ui.Button("RabtnReplace")->isChecked());
   });
 }
 
@@ -123,26 +132,26 @@ TEST_F(ImportAllTest, BreachedRulesReportFailureAndWriteNothing) {
   OpenImages(4);
   Pictures(2);
   const QByteArray before = Library();
-  auto all = [&](QRadioButton* mode) {
+  auto all = [&](QAbstractButton* mode) {
     return [this, mode] {
-      d->RabtnAll->click();
+      ui.Button("RabtnAll")->click();
       mode->click();
     };
   };
-  auto pic = [&] { d->RabtnPic->click(); };
+  auto pic = [&] { ui.Button("RabtnPic")->click(); };
   auto xy = [&](bool fromFolder) {
     return [this, fromFolder] {
-      d->Rabtnxy->click();
-      (fromFolder ? d->RabtnFile : d->RabtnNewLike)->click();
+      ui.Button("Rabtnxy")->click();
+      (fromFolder ? ui.Button("RabtnFile") : ui.Button("RabtnNewLike"))->click();
     };
   };
   const std::vector<std::tuple<std::function<void()>, QString, QString, QString, QString>> cases = {
-      {all(d->RabtnAdd), "0", "0", "", "请输入图片所在路径!"},
-      {all(d->RabtnInsert), "x", "3", in, "请输入正确的编号"},
-      {all(d->RabtnInsert), "4", "3", in, "请输入正确的编号"},
-      {all(d->RabtnInsert), "2", "1", in, "请输入正确的编号"},  // End is checked too
-      {all(d->RabtnReplace), "0", "3", in, "图片数目不够！"},
-      {all(d->RabtnReplace), "-1", "1", in, "请输入正确的编号"},
+      {all(ui.Button("RabtnAdd")), "0", "0", "", "请输入图片所在路径!"},
+      {all(ui.Button("RabtnInsert")), "x", "3", in, "请输入正确的编号"},
+      {all(ui.Button("RabtnInsert")), "4", "3", in, "请输入正确的编号"},
+      {all(ui.Button("RabtnInsert")), "2", "1", in, "请输入正确的编号"},  // End is checked too
+      {all(ui.Button("RabtnReplace")), "0", "3", in, "图片数目不够！"},
+      {all(ui.Button("RabtnReplace")), "-1", "1", in, "请输入正确的编号"},
       {pic, "0", "0", "", "请输入图片所在路径!"},
       {pic, "2", "1", in, "请输入正确的编号"},
       {pic, "0", "2", in, "图片数目不够！"},
@@ -154,14 +163,14 @@ TEST_F(ImportAllTest, BreachedRulesReportFailureAndWriteNothing) {
     messages.clear();
     ImportAll([&] {
       choose();
-      d->editBegin->setText(begin);
-      d->EditEnd->setText(end);
-      d->EditPicPath->setText(folder);
-      d->BtnImport->click();
+      ui.Edit("editBegin")->setText(begin);
+      ui.Edit("EditEnd")->setText(end);
+      ui.Edit("EditPicPath")->setText(folder);
+      ui.Button("BtnImport")->click();
     });
     EXPECT_EQ(Texts(), QStringList({"错误！" + message, kFailed})) << message.toStdString();
     EXPECT_FALSE(d->isVisible());
-    EXPECT_TRUE(d->EditPicPath->text().isEmpty());
+    EXPECT_TRUE(ui.Edit("EditPicPath")->text().isEmpty());
   }
   EXPECT_EQ(Library(), before);
 }
@@ -172,28 +181,32 @@ TEST_F(ImportAllTest, AnAddRunDisablesTheDialogAndShowsTheNewImages) {
   WriteFileBytes(in + "Placements/000003.txt", "7\r\n-8\r\n");
   int pokes = 0;
   ImportAll([&] {
-    d->RabtnAll->click();
-    d->RabtnAdd->click();
-    d->RabtnFile->click();
-    d->EditPicPath->setText(in);
-    // Pressed during the run: the controls are disabled, and no second run starts.
-    QTimer poke;
-    QObject::connect(&poke, &QTimer::timeout, [&] {
+    ui.Button("RabtnAll")->click();
+    ui.Button("RabtnAdd")->click();
+    ui.Button("RabtnFile")->click();
+    ui.Edit("EditPicPath")->setText(in);
+    // At every step of the run the bar is up and the controls are disabled: a press
+    // starts no second run.  No window message is handled while the library changes.
+    bool pumped = false;
+    QTimer::singleShot(0, [&] { pumped = true; });
+    const auto seen = QObject::connect(ui.Bar(), &QProgressBar::valueChanged, [&] {
       if (!d->Running()) return;
-      EXPECT_FALSE(d->BtnImport->isEnabled());
-      EXPECT_FALSE(d->RabtnPic->isEnabled());
-      d->BtnImport->click();
+      EXPECT_FALSE(pumped);
+      EXPECT_TRUE(ui.Bar()->isVisible());
+      EXPECT_FALSE(ui.Button("BtnImport")->isEnabled());
+      EXPECT_FALSE(ui.Button("RabtnPic")->isEnabled());
+      ui.Button("BtnImport")->click();
       ++pokes;
     });
-    poke.start(0);
-    d->BtnImport->click();
+    ui.Button("BtnImport")->click();
+    QObject::disconnect(seen);
   });
   EXPECT_GT(pokes, 0);
   EXPECT_EQ(Texts(), QStringList{kDone});
   EXPECT_FALSE(d->isVisible());
-  EXPECT_FALSE(d->ProgressBar1->isVisibleTo(d));
-  EXPECT_EQ(d->ProgressBar1->value(), 0);
-  EXPECT_TRUE(d->BtnImport->isEnabled());
+  EXPECT_FALSE(ui.Bar()->isVisibleTo(d));
+  EXPECT_EQ(ui.Bar()->value(), 0);
+  EXPECT_TRUE(ui.Button("BtnImport")->isEnabled());
   TJOV& jov = main->Jov();
   EXPECT_EQ(jov.ImageCount(), 13);
   EXPECT_EQ(main->DrawGrid1->RowCount(), 13 / 6 + 1);
@@ -209,19 +222,19 @@ TEST_F(ImportAllTest, ModesWriteTheirImagesAndXyTakesTheTypedPair) {
   auto run = [&](std::function<void()> choose, const QString& begin, const QString& end) {
     ImportAll([&] {
       choose();
-      d->editBegin->setText(begin);
-      d->EditEnd->setText(end);
-      d->EditPicPath->setText(in);
-      d->BtnImport->click();
+      ui.Edit("editBegin")->setText(begin);
+      ui.Edit("EditEnd")->setText(end);
+      ui.Edit("EditPicPath")->setText(in);
+      ui.Button("BtnImport")->click();
     });
   };
   TJOV& jov = main->Jov();
   run(
       [&] {
-        d->RabtnAll->click();
-        d->RabtnInsert->click();
-        d->RabtnNewLike->click();
-        d->editxy->setText("-3,7");
+        ui.Button("RabtnAll")->click();
+        ui.Button("RabtnInsert")->click();
+        ui.Button("RabtnNewLike")->click();
+        ui.Edit("editxy")->setText("-3,7");
       },
       "1", "5");
   EXPECT_EQ(jov.ImageCount(), 9);
@@ -232,15 +245,15 @@ TEST_F(ImportAllTest, ModesWriteTheirImagesAndXyTakesTheTypedPair) {
 
   run(
       [&] {
-        d->RabtnAll->click();
-        d->RabtnReplace->click();
+        ui.Button("RabtnAll")->click();
+        ui.Button("RabtnReplace")->click();
       },
       "7", "8");
   EXPECT_EQ(jov.ImageCount(), 9);
   jov.ImageAt(8);
   EXPECT_EQ(QList<int>({jov.Width(), jov.px(), jov.py()}), QList<int>({8, -3, 7}));
 
-  run([&] { d->RabtnPic->click(); }, "0", "2");
+  run([&] { ui.Button("RabtnPic")->click(); }, "0", "2");
   jov.ImageAt(2);
   EXPECT_EQ(QList<int>({jov.Width(), jov.px(), jov.py()}), QList<int>({8, -3, 7}));
   jov.ImageAt(0);
@@ -248,14 +261,37 @@ TEST_F(ImportAllTest, ModesWriteTheirImagesAndXyTakesTheTypedPair) {
 
   run(
       [&] {
-        d->Rabtnxy->click();
-        d->RabtnNewLike->click();
-        d->editxy->setText("12");
+        ui.Button("Rabtnxy")->click();
+        ui.Button("RabtnNewLike")->click();
+        ui.Edit("editxy")->setText("12");
       },
       "3", "4");
   jov.ImageAt(4);
   EXPECT_EQ(QList<int>({jov.px(), jov.py()}), QList<int>({0, 12}));
   EXPECT_EQ(Texts(), QStringList(4, kDone));
+}
+
+// A run that fails, here because another program holds the library, reports the
+// failure with its reason and closes; the library is as it was.
+TEST_F(ImportAllTest, AFailedRunGivesTheReason) {
+  OpenImages(2);
+  Pictures(2);
+  const QByteArray before = Library();
+  TJOV other;
+  ASSERT_EQ(other.Open(dir.filePath("lib.jov")), TOpenResult::Opened);
+  ASSERT_TRUE(other.DataStream()->TryLock());
+  ImportAll([&] {
+    ui.Button("RabtnAll")->click();
+    ui.Button("RabtnAdd")->click();
+    ui.Edit("EditPicPath")->setText(in);
+    ui.Button("BtnImport")->click();
+  });
+  other.DataStream()->Unlock();
+  ASSERT_EQ(Texts().size(), 1);
+  EXPECT_TRUE(Texts()[0].startsWith(kFailed + "\n")) << Texts()[0].toStdString();
+  EXPECT_TRUE(Texts()[0].contains("lib.jov"));
+  EXPECT_FALSE(d->isVisible());
+  EXPECT_EQ(Library(), before);
 }
 
 // A placement file of one line in an X/Y run: the error box shows the reason, the dialog
@@ -266,16 +302,16 @@ TEST_F(ImportAllTest, AnUnreadablePlacementFileLeavesEveryPlacement) {
   WriteFileBytes(in + "000002.txt", "5");
   const QByteArray before = Library();
   ImportAll([&] {
-    d->Rabtnxy->click();
-    d->RabtnFile->click();
-    d->editBegin->setText("0");
-    d->EditEnd->setText("3");
-    d->EditPicPath->setText(in);
-    d->BtnImport->click();
+    ui.Button("Rabtnxy")->click();
+    ui.Button("RabtnFile")->click();
+    ui.Edit("editBegin")->setText("0");
+    ui.Edit("EditEnd")->setText("3");
+    ui.Edit("EditPicPath")->setText(in);
+    ui.Button("BtnImport")->click();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].title, QStringLiteral("错误！"));
     EXPECT_TRUE(messages[0].text.contains("000002.txt"));
-    EXPECT_TRUE(d->isVisible() && d->BtnImport->isEnabled() && !d->Running());
+    EXPECT_TRUE(d->isVisible() && ui.Button("BtnImport")->isEnabled() && !d->Running());
   });
   EXPECT_EQ(Library(), before);
 }

@@ -33,11 +33,13 @@ QByteArray Grey(int w, int h, uint8_t index) {
 class CreateDialogTest : public ViewerTest {
  protected:
   TFormnew* d = nullptr;
+  Controls ui;
   QString pics, lib;
 
   void SetUp() override {
     ViewerTest::SetUp();
-    d = main->Formnew;
+    d = Dialog<TFormnew>();
+    ui.window = d;
     pics = dir.filePath(QStringLiteral("pics"));
     ASSERT_TRUE(QDir().mkpath(pics + "/Placements"));
     WriteFileBytes(pics + "/000000.bmp", Grey(8, 4, 200));
@@ -89,30 +91,31 @@ TEST_F(CreateDialogTest, LooksAsDocumentedAndChecksFolderFirst) {
   InDialog([&] {
     EXPECT_EQ(d->windowTitle(), QStringLiteral("Create New File"));
     EXPECT_EQ(d->Caption(), QStringLiteral("创建新的数据文件"));
-    EXPECT_TRUE(d->EditPicPath->isReadOnly());
-    EXPECT_TRUE(d->EditFileName->isReadOnly());
-    EXPECT_EQ(d->GroupPlacement->title(), QStringLiteral("Placement"));
-    EXPECT_EQ(d->GroupImages->title(), QStringLiteral("Images"));
-    EXPECT_EQ(QStringList({d->RbFromFile->text(), d->RbUseNew->text(), d->RbBoardSys->text(),
-                           d->RbBoardBmp->text(), d->editxy->text()}),
+    EXPECT_TRUE(ui.Edit("EditPicPath")->isReadOnly());
+    EXPECT_TRUE(ui.Edit("EditFileName")->isReadOnly());
+    EXPECT_EQ(ui.Group("GroupPlacement")->title(), QStringLiteral("Placement"));
+    EXPECT_EQ(ui.Group("GroupImages")->title(), QStringLiteral("Images"));
+    EXPECT_EQ(QStringList({ui.Button("RbFromFile")->text(), ui.Button("RbUseNew")->text(),
+                           ui.Button("RbBoardSys")->text(), ui.Button("RbBoardBmp")->text(),
+                           ui.Edit("editxy")->text()}),
               QStringList({"From File", "Use New:", "System?", "Bmp??", "0,0"}));
-    EXPECT_TRUE(d->RbFromFile->isChecked() && d->RbBoardSys->isChecked());
+    EXPECT_TRUE(ui.Button("RbFromFile")->isChecked() && ui.Button("RbBoardSys")->isChecked());
     // The groups are independent.
-    d->RbUseNew->setChecked(true);
-    EXPECT_TRUE(d->RbBoardSys->isChecked());
-    d->RbBoardBmp->setChecked(true);
-    EXPECT_TRUE(d->RbUseNew->isChecked());
-    d->RbFromFile->setChecked(true);
-    d->RbBoardSys->setChecked(true);
+    ui.Button("RbUseNew")->setChecked(true);
+    EXPECT_TRUE(ui.Button("RbBoardSys")->isChecked());
+    ui.Button("RbBoardBmp")->setChecked(true);
+    EXPECT_TRUE(ui.Button("RbUseNew")->isChecked());
+    ui.Button("RbFromFile")->setChecked(true);
+    ui.Button("RbBoardSys")->setChecked(true);
 
-    d->BtnCreate->click();
-    d->BtnPicPath->click();
-    d->BtnCreate->click();
+    ui.Button("BtnCreate")->click();
+    ui.Button("BtnPicPath")->click();
+    ui.Button("BtnCreate")->click();
     EXPECT_TRUE(d->isVisible());
     EXPECT_FALSE(QFile::exists(lib));
-    d->BtnFileName->click();
-    EXPECT_EQ(d->EditPicPath->text(), pics);
-    EXPECT_EQ(d->EditFileName->text(), lib);
+    ui.Button("BtnFileName")->click();
+    EXPECT_EQ(ui.Edit("EditPicPath")->text(), pics);
+    EXPECT_EQ(ui.Edit("EditFileName")->text(), lib);
   });
   EXPECT_EQ(prompt, QStringLiteral("Set Folder:"));
   EXPECT_EQ(seen.Title, QStringLiteral("Save As File"));
@@ -139,16 +142,16 @@ TEST_F(CreateDialogTest, CreatesReplacesWholeAndKeepsItsFields) {
     SCOPED_TRACE(run.xy.toStdString());
     messages.clear();
     InDialog([&] {
-      d->EditPicPath->setText(pics);
-      d->EditFileName->setText(lib);
-      (run.useNew ? d->RbUseNew : d->RbFromFile)->setChecked(true);
-      d->RbBoardBmp->setChecked(true);
-      d->editxy->setText(run.xy);
-      d->BtnCreate->click();
+      ui.Edit("EditPicPath")->setText(pics);
+      ui.Edit("EditFileName")->setText(lib);
+      (run.useNew ? ui.Button("RbUseNew") : ui.Button("RbFromFile"))->setChecked(true);
+      ui.Button("RbBoardBmp")->setChecked(true);
+      ui.Edit("editxy")->setText(run.xy);
+      ui.Button("BtnCreate")->click();
     });
     EXPECT_EQ(Texts(), QStringList{QStringLiteral("消息！建立新文件成功!")});
     EXPECT_FALSE(d->isVisible());
-    EXPECT_FALSE(d->ProgressBar1->isVisibleTo(d));
+    EXPECT_FALSE(ui.Bar()->isVisibleTo(d));
     EXPECT_EQ(Placements(), run.placements);
     EXPECT_EQ(FileBytes(dir.filePath("made.JOX")).size(), 48 + 2 * 4);
     EXPECT_EQ(FileBytes(lib).size(), 1080 + (8 + 32) + (8 + 16));
@@ -157,11 +160,11 @@ TEST_F(CreateDialogTest, CreatesReplacesWholeAndKeepsItsFields) {
   EXPECT_EQ(FileBytes(lib).mid(56 + 4 * 200, 4), QByteArray("\xC8\xC8\xC8\0", 4));
   // The fields stay for the next opening.
   InDialog([&] {
-    EXPECT_EQ(d->EditPicPath->text(), pics);
-    EXPECT_EQ(d->EditFileName->text(), lib);
-    EXPECT_TRUE(d->RbUseNew->isChecked());
-    EXPECT_TRUE(d->RbBoardBmp->isChecked());
-    EXPECT_EQ(d->editxy->text(), QStringLiteral(",5"));
+    EXPECT_EQ(ui.Edit("EditPicPath")->text(), pics);
+    EXPECT_EQ(ui.Edit("EditFileName")->text(), lib);
+    EXPECT_TRUE(ui.Button("RbUseNew")->isChecked());
+    EXPECT_TRUE(ui.Button("RbBoardBmp")->isChecked());
+    EXPECT_EQ(ui.Edit("editxy")->text(), QStringLiteral(",5"));
   });
 }
 
@@ -174,10 +177,10 @@ TEST_F(CreateDialogTest, AFailedRunSaysSoAndLeavesTheOldLibrary) {
   ChooseFile(lib);
   WriteFileBytes(pics + "/Placements/000000.txt", "5\r\n");  // one line
   InDialog([&] {
-    d->EditPicPath->setText(pics);
-    d->EditFileName->setText(lib);
-    d->RbFromFile->setChecked(true);
-    d->BtnCreate->click();
+    ui.Edit("EditPicPath")->setText(pics);
+    ui.Edit("EditFileName")->setText(lib);
+    ui.Button("RbFromFile")->setChecked(true);
+    ui.Button("BtnCreate")->click();
   });
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].title, QStringLiteral("错误！"));
@@ -188,7 +191,7 @@ TEST_F(CreateDialogTest, AFailedRunSaysSoAndLeavesTheOldLibrary) {
 
   // Once it succeeds, the viewer shows the new library.
   QFile::remove(pics + "/Placements/000000.txt");
-  InDialog([&] { d->BtnCreate->click(); });
+  InDialog([&] { ui.Button("BtnCreate")->click(); });
   EXPECT_EQ(main->Jov().ImageCount(), 2);
 }
 

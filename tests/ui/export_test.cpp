@@ -21,12 +21,14 @@ class ExportTest : public ViewerTest {
  protected:
   QString out;
   TFormout* d = nullptr;
+  Controls ui;
 
   void SetUp() override {
     ViewerTest::SetUp();
     out = dir.filePath(QStringLiteral("out"));
     ASSERT_TRUE(QDir().mkpath(out));
-    d = main->Formout;
+    d = Dialog<TFormout>();
+    ui.window = d;
   }
   void TearDown() override {
     TSaveDialog::ExecuteHook = nullptr;
@@ -50,10 +52,10 @@ class ExportTest : public ViewerTest {
         d, [this] { main->btnallOut->click(); }, action);
   }
   void Run(const QString& folder, const QString& begin, const QString& end) {
-    d->EditPicPath->setText(folder);
-    d->editBegin->setText(begin);
-    d->EditEnd->setText(end);
-    d->BtnExport->click();
+    ui.Edit("EditPicPath")->setText(folder);
+    ui.Edit("editBegin")->setText(begin);
+    ui.Edit("EditEnd")->setText(end);
+    ui.Button("BtnExport")->click();
   }
   QStringList Files(const QString& sub = QString()) const {
     return QDir(out + sub).entryList(QDir::Files, QDir::Name);
@@ -72,7 +74,7 @@ TEST_F(ExportTest, ExportAllWritesTheClampedRangeBesideOtherFiles) {
   ASSERT_TRUE(QDir(out).mkdir(QStringLiteral("Placements")));
   WriteFileBytes(out + "/Placements/000001.txt", "1\r\n2\r\n3\r\n");
   WriteFileBytes(out + "/Placements/keep.txt", "mine");
-  d->EditPicPath->setText(QStringLiteral("/old"));
+  ui.Edit("EditPicPath")->setText(QStringLiteral("/old"));
   QString prompt;
   int pokes = 0;
   TFolderPicker::ExecuteHook = [&](TFolderPicker& p) {
@@ -81,19 +83,20 @@ TEST_F(ExportTest, ExportAllWritesTheClampedRangeBesideOtherFiles) {
     return true;
   };
   ExportAll([&] {
-    EXPECT_EQ(QStringList({d->EditPicPath->text(), d->editBegin->text(), d->EditEnd->text()}),
+    EXPECT_EQ(QStringList({ui.Edit("EditPicPath")->text(), ui.Edit("editBegin")->text(),
+                           ui.Edit("EditEnd")->text()}),
               QStringList({"", "0", "2"}));
-    d->BtnBrowse->click();
+    ui.Button("BtnBrowse")->click();
     // Pressed during the run: no second run starts, and the dialog closes at the end.
     QTimer poke;
     QObject::connect(&poke, &QTimer::timeout, [&] {
       if (!d->Running()) return;
-      EXPECT_FALSE(d->BtnExport->isEnabled());
-      d->BtnCancel->click();
+      EXPECT_FALSE(ui.Button("BtnExport")->isEnabled());
+      ui.Button("BtnCancel")->click();
       pokes += d->isVisible();
     });
     poke.start(0);
-    Run(d->EditPicPath->text(), QStringLiteral("-3"), QStringLiteral("99"));
+    Run(ui.Edit("EditPicPath")->text(), QStringLiteral("-3"), QStringLiteral("99"));
   });
   EXPECT_GT(pokes, 0);
   EXPECT_EQ(prompt, QStringLiteral("Save Images:"));
@@ -105,8 +108,8 @@ TEST_F(ExportTest, ExportAllWritesTheClampedRangeBesideOtherFiles) {
   EXPECT_EQ(FileBytes(out + "/Placements/000000.txt"), "-5\r\n0\r\n");
   EXPECT_EQ(FileBytes(out + "/Placements/000001.txt"), "-4\r\n2\r\n");
   EXPECT_EQ(QImage(out + "/000002.bmp").pixel(0, 0), main->Jov().ImageAt(2)->pixel(0, 0));
-  EXPECT_FALSE(d->ProgressBar1->isVisibleTo(d));
-  EXPECT_EQ(d->ProgressBar1->value(), 3);
+  EXPECT_FALSE(ui.Bar()->isVisibleTo(d));
+  EXPECT_EQ(ui.Bar()->value(), 3);
 }
 
 TEST_F(ExportTest, EmptyRangesCreateOnlyTheSubFolder) {
@@ -116,7 +119,7 @@ TEST_F(ExportTest, EmptyRangesCreateOnlyTheSubFolder) {
   ASSERT_TRUE(QDir(out + "/Placements").removeRecursively());
   Open(LibraryBuilder(0), QStringLiteral("empty"));
   ExportAll([this] {
-    EXPECT_EQ(d->EditEnd->text(), QStringLiteral("-1"));
+    EXPECT_EQ(ui.Edit("EditEnd")->text(), QStringLiteral("-1"));
     Run(out, QStringLiteral("0"), QStringLiteral("-1"));
   });
   EXPECT_TRUE(QFileInfo(out + "/Placements").isDir());
@@ -135,11 +138,12 @@ TEST_F(ExportTest, ChecksInOrderKeepTheDialogOpenAndWriteNothing) {
   ExportAll([&] {
     for (const auto& [begin, end, folder, message, onBegin] : cases) {
       messages.clear();
-      (onBegin ? d->EditEnd : d->editBegin)->setFocus();
+      (onBegin ? ui.Edit("EditEnd") : ui.Edit("editBegin"))->setFocus();
       Run(folder.isEmpty() ? QString() : out, begin, end);
       EXPECT_EQ(Texts(), QStringList{"错误！" + message}) << begin.toStdString();
       if (message.endsWith(QStringLiteral("编号"))) {
-        EXPECT_EQ(d->focusWidget(), onBegin ? d->editBegin : d->EditEnd) << begin.toStdString();
+        EXPECT_EQ(d->focusWidget(), onBegin ? ui.Edit("editBegin") : ui.Edit("EditEnd"))
+            << begin.toStdString();
       }
       EXPECT_TRUE(d->isVisible());
     }
@@ -165,7 +169,7 @@ TEST_F(ExportTest, FileSystemFailuresReachTheGuardAndKeepWhatWasWritten) {
     EXPECT_EQ(messages[1].title, QStringLiteral("错误！"));
     EXPECT_EQ(Files() + Files("/Placements"),
               QStringList({"000000.bmp", "000001.bmp", "000000.txt", "000001.txt"}));
-    EXPECT_TRUE(d->isVisible() && d->ProgressBar1->isVisible() && d->BtnExport->isEnabled());
+    EXPECT_TRUE(d->isVisible() && ui.Bar()->isVisible() && ui.Button("BtnExport")->isEnabled());
   });
   // "Export At" the same way.
   TSaveDialog::ExecuteHook = [&](TSaveDialog& s) {

@@ -76,4 +76,24 @@ TEST_F(ImportAtTest, CancelledOrUnreadableWritesNothing) {
   EXPECT_EQ(LibraryBytes(), before);
 }
 
+// A write that fails is reported in the information box too, with its reason.
+TEST_F(ImportAtTest, AFailedWriteGivesTheReasonInTheInformationBox) {
+  QImage picture(4, 4, QImage::Format_RGB32);
+  picture.fill(Qt::black);
+  const QString path = dir.filePath("p.png");
+  ASSERT_TRUE(picture.save(path));
+  const QByteArray before = LibraryBytes();
+  TJOV other;
+  ASSERT_EQ(other.Open(lib), TOpenResult::Opened);
+  ASSERT_TRUE(other.DataStream()->TryLock());
+  ImportAt(path);
+  other.DataStream()->Unlock();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].icon, QMessageBox::Information);
+  EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("导入图片失败！\n")))
+      << messages[0].text.toStdString();
+  EXPECT_TRUE(messages[0].text.contains(lib));
+  EXPECT_EQ(LibraryBytes(), before);
+}
+
 }  // namespace

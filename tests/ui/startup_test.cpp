@@ -11,7 +11,6 @@
 #include <QScrollArea>
 #include <QToolButton>
 
-#include "app/guard.h"
 #include "common/errors.h"
 #include "common/fileio.h"
 #include "dialogs/addone.h"
@@ -19,6 +18,7 @@
 #include "uitest.h"
 #include "viewer/collapsepanel.h"
 #include "viewer/ffpbox.h"
+#include "widgets/guard.h"
 
 namespace {
 
@@ -38,8 +38,8 @@ TEST_F(StartupTest, MainWindowThenTheFiveDialogsInOrder) {
     EXPECT_EQ(dialogs[i]->windowTitle(), titles[i]);
     EXPECT_FALSE(dialogs[i]->isVisible());
   }
-  EXPECT_EQ(static_cast<QObject*>(dialogs[0]), static_cast<QObject*>(main->Formout));
-  EXPECT_EQ(static_cast<QObject*>(dialogs[4]), static_cast<QObject*>(main->Formaddone));
+  EXPECT_NE(qobject_cast<TFormout*>(dialogs[0]), nullptr);
+  EXPECT_NE(qobject_cast<TFormaddone*>(dialogs[4]), nullptr);
 }
 
 TEST_F(StartupTest, StartStateOfTheControls) {

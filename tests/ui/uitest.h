@@ -5,13 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -19,8 +24,30 @@
 #include "app/jovver3.h"
 #include "support/libbuilder.h"
 #include "viewer/collapsepanel.h"
-#include "viewer/inputdialog.h"
 #include "viewer/mail.h"
+#include "widgets/inputdialog.h"
+
+// The control of a window by its object name, the documented name of the control; the
+// tests stop at once when there is none.
+template <class W>
+W* Child(const QObject* window, const char* name) {
+  W* w = window->findChild<W*>(QLatin1String(name));
+  if (w == nullptr) {
+    std::fprintf(stderr, "no control %s in %s\n", name, window->metaObject()->className());
+    std::abort();
+  }
+  return w;
+}
+
+// The controls of a dialog, by their names.
+struct Controls {
+  const QObject* window = nullptr;
+  QLineEdit* Edit(const char* name) const { return Child<QLineEdit>(window, name); }
+  QAbstractButton* Button(const char* name) const { return Child<QAbstractButton>(window, name); }
+  QGroupBox* Group(const char* name) const { return Child<QGroupBox>(window, name); }
+  QLabel* Label(const char* name) const { return Child<QLabel>(window, name); }
+  QProgressBar* Bar() const { return Child<QProgressBar>(window, "ProgressBar1"); }
+};
 
 struct RecordedMessage {
   QString title;
@@ -119,6 +146,12 @@ class ViewerTest : public ::testing::Test {
   void ExpandGrid() {
     main->GridPanel->SetExpanded(true);
     Settle();
+  }
+
+  // The editing dialog of that class, one of the main window's children.
+  template <class D>
+  D* Dialog() const {
+    return main->findChild<D*>();
   }
 
   QString Index() const { return main->LabelIndex->text(); }

@@ -1,4 +1,4 @@
-#include "viewer/inputdialog.h"
+#include "widgets/inputdialog.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "viewer/filedialog.h"
+#include "widgets/filedialog.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "app/guard.h"
+#include "widgets/guard.h"
 
 #include <cstdio>
 
