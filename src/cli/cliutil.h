@@ -9,12 +9,8 @@
 #include <map>
 
 #include "common/operation.h"
-
-class TJOV;
-struct TOutcome;
-struct TPlacement;
-struct TRefusal;
-enum class TPictureFileFormat;
+#include "editing/requests.h"
+#include "library/myjov.h"
 
 // A command line that does not fit its command: exit status 2 with the usage text.
 struct UsageError {
@@ -64,6 +60,11 @@ void OpenLibrary(TJOV& jov, const QString& path);
 // with the text and the reason on the jovtool: line.
 int Finish(const TOutcome& outcome, const Args& args);
 
+// Opens LIB (the first positional), checks the request and runs it with the progress bar:
+// the command's exit status.
+template <class Request>
+int RunRequest(const Args& args, Request& request);
+
 // A progress bar on stderr, drawn only when stderr is a terminal and not quiet.
 class TProgressBar : public TOperationDelegate {
  public:
@@ -78,3 +79,15 @@ class TProgressBar : public TOperationDelegate {
   bool active_;
   int lastWidth_ = -1;
 };
+
+template <class Request>
+int RunRequest(const Args& args, Request& request) {
+  TJOV jov;
+  OpenLibrary(jov, args.positional[0]);
+  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
+  TProgressBar bar(args.Quiet());
+  if constexpr (requires { request.Run(jov, &bar); })
+    return Finish(request.Run(jov, &bar), args);
+  else
+    return Finish(request.Run(jov), args);
+}

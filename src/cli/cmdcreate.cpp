@@ -34,10 +34,6 @@ int CmdCreate(const QStringList& raw) {
 int CmdCompact(const QStringList& raw) {
   const Args args = SplitArgs(raw, {});
   if (args.positional.size() != 1) throw UsageError{QStringLiteral("compact takes LIB")};
-  TJOV jov;
-  OpenLibrary(jov, args.positional[0]);
   TCompactRequest request;
-  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
-  TProgressBar bar(args.Quiet());
-  return Finish(request.Run(jov, &bar), args);
+  return RunRequest(args, request);
 }

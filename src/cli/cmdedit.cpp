@@ -22,11 +22,7 @@ int RunRange(const QStringList& raw, bool clear) {
   request.endText = args.positional[2];
   ParseNumber(request.beginText, QStringLiteral("S"));
   ParseNumber(request.endText, QStringLiteral("E"));
-  TJOV jov;
-  OpenLibrary(jov, args.positional[0]);
-  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
-  TProgressBar bar(args.Quiet());
-  return Finish(request.Run(jov, &bar), args);
+  return RunRequest(args, request);
 }
 
 }  // namespace
@@ -82,10 +78,7 @@ int CmdSetPlacement(const QStringList& raw) {
   ParseNumber(args.positional[3], QStringLiteral("Y"));
   request.xText = args.positional[2];
   request.yText = args.positional[3];
-  TJOV jov;
-  OpenLibrary(jov, args.positional[0]);
-  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
-  return Finish(request.Run(jov), args);
+  return RunRequest(args, request);
 }
 
 int CmdDelete(const QStringList& raw) {

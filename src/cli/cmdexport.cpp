@@ -14,10 +14,7 @@ int CmdExportOne(const QStringList& raw) {
     throw UsageError{QStringLiteral("export-one takes LIB INDEX FILE")};
   request.index = ParseNumber(args.positional[1], QStringLiteral("INDEX"));
   request.path = args.positional[2];
-  TJOV jov;
-  OpenLibrary(jov, args.positional[0]);
-  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
-  return Finish(request.Run(jov), args);
+  return RunRequest(args, request);
 }
 
 int CmdExport(const QStringList& raw) {
@@ -34,9 +31,5 @@ int CmdExport(const QStringList& raw) {
   request.endText = to == args.options.end() ? QString::number(INT32_MAX) : to->second;
   ParseNumber(request.beginText, QStringLiteral("--from"));
   ParseNumber(request.endText, QStringLiteral("--to"));
-  TJOV jov;
-  OpenLibrary(jov, args.positional[0]);
-  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
-  TProgressBar bar(args.Quiet());
-  return Finish(request.Run(jov, &bar), args);
+  return RunRequest(args, request);
 }

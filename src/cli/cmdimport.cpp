@@ -74,9 +74,5 @@ int CmdImport(const QStringList& raw) {
     request.pair = ParsePlacementOption(placementOption->second);
   }
 
-  TJOV jov;
-  OpenLibrary(jov, args.positional[0]);
-  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
-  TProgressBar bar(args.Quiet());
-  return Finish(request.Run(jov, &bar), args);
+  return RunRequest(args, request);
 }

@@ -29,15 +29,6 @@ void RangeOptions(const Args& args, TSharePictureRequest& request) {
   request.endText = QString::number(to);
 }
 
-// Runs the request on the library at lib.
-int RunShare(const Args& args, TSharePictureRequest& request) {
-  TJOV jov;
-  OpenLibrary(jov, args.positional[0]);
-  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
-  TProgressBar bar(args.Quiet());
-  return Finish(request.Run(jov, &bar), args);
-}
-
 }  // namespace
 
 int CmdSheet(const QStringList& raw) {
@@ -51,7 +42,7 @@ int CmdSheet(const QStringList& raw) {
   request.columns = NumberOption(args, QStringLiteral("--columns"), 8, 1, INT32_MAX);
   request.scale = NumberOption(args, QStringLiteral("--scale"), 1, 1, 16);
   RangeOptions(args, request);
-  return RunShare(args, request);
+  return RunRequest(args, request);
 }
 
 int CmdGif(const QStringList& raw) {
@@ -66,5 +57,5 @@ int CmdGif(const QStringList& raw) {
   request.plays = NumberOption(args, QStringLiteral("--loop"), 0, 0, 65536);
   request.placement = !args.Has(QStringLiteral("--no-placement"));
   RangeOptions(args, request);
-  return RunShare(args, request);
+  return RunRequest(args, request);
 }

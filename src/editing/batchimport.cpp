@@ -235,6 +235,14 @@ void WriteFiles(TStretchWriter& out, const TJOV& jov, const QString& folder,
   Step(delegate, count, count);
 }
 
+// Whether a run over files has nothing to do; it then reports its end.
+bool NothingToImport(const QStringList& files, TOperationDelegate* delegate) {
+  if (!files.isEmpty()) return false;
+  // The files stay as they are.
+  Step(delegate, 0, 0);
+  return true;
+}
+
 void CheckImageCount(int64_t count) {
   if (count > std::numeric_limits<int32_t>::max()) throw EJovError(std::string("Too many images."));
 }
@@ -246,11 +254,7 @@ void ImportAdd(TJOV& jov, const QString& folder, const QStringList& files,
   CheckWritable(jov);
   const QString f = WithTrailingSeparator(folder);
   const int n = int(files.size());
-  if (n == 0) {
-    // Nothing to add: the files stay as they are.
-    Step(delegate, 0, 0);
-    return;
-  }
+  if (NothingToImport(files, delegate)) return;
   jov.Change(
       [&](TJovTransaction& t) {
         const int count = jov.ImageCount();
@@ -282,11 +286,7 @@ void ImportInsert(TJOV& jov, const QString& folder, const QStringList& files,
   const QString f = WithTrailingSeparator(folder);
   const int n = int(files.size());
   CheckImageRange(jov, begin, begin);
-  if (n == 0) {
-    // Nothing to insert: the files stay as they are.
-    Step(delegate, 0, 0);
-    return;
-  }
+  if (NothingToImport(files, delegate)) return;
   jov.Change(
       [&](TJovTransaction& t) {
         const int count = jov.ImageCount();

@@ -353,26 +353,6 @@ void TFormMain::ShowBox(const QString& title, QMessageBox::Icon icon, const QStr
   box.exec();
 }
 
-void TFormMain::Extractrec(const QString& resType, const QString& resName,
-                           const QString& fileName) {
-  // Resources sit under ":/TYPE/NAME"; both parts are matched without regard to case.
-  QString found;
-  const QDir root(QStringLiteral(":/"));
-  for (const QString& type : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-    if (type.compare(resType, Qt::CaseInsensitive) != 0) continue;
-    const QDir dir(root.filePath(type));
-    for (const QString& name : dir.entryList(QDir::Files))
-      if (name.compare(resName, Qt::CaseInsensitive) == 0) found = dir.filePath(name);
-  }
-  QFile resource(found);
-  if (found.isEmpty() || !resource.open(QIODevice::ReadOnly))
-    throw EFOpenError(QStringLiteral("Resource %1 not found").arg(resName));
-  const QByteArray bytes = resource.readAll();
-  std::unique_ptr<TFile> file = TFile::Open(fileName, TFile::Mode::Create);
-  file->WriteAt(0, bytes.constData(), bytes.size());
-  file->Flush();
-}
-
 // ---------------------------------------------------------------------------------------
 // Opening
 

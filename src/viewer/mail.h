@@ -80,7 +80,7 @@ class TFormMain : public QMainWindow, public TDialogHost {
   TFlickerFreePaintBox* PaintBox1;
   TCollapsePanel* GridPanel;
   TDrawGrid* DrawGrid1;
-  QLabel* Image1;  // picture holder for the import commands; never shown
+  QLabel* Image1;                // picture holder for the import commands; never shown
   TPictureLoader PictureLoader;  // reads the picture files of the import commands
   TOpenDialog OpenDialog1;
   TOpenDialog OpenPictureDialog1;  // "Import At": every picture format the loader reads
@@ -105,10 +105,6 @@ class TFormMain : public QMainWindow, public TDialogHost {
   // When set, the boxes call it instead of showing themselves (tests record the call).
   static std::function<void(const QString& title, QMessageBox::Icon icon, const QString& text)>
       MessageHook;
-  // Saves the embedded resource of that type and name (both matched without regard to
-  // case) as fileName, replacing the file's whole content.  Throws when the resource
-  // does not exist or the file cannot be written.
-  void Extractrec(const QString& resType, const QString& resName, const QString& fileName);
 
   // ---- Operations.
   // Makes image v current and refreshes labels, preview, buttons and grid selection.

@@ -131,30 +131,6 @@ TEST_F(StartupTest, MessageBoxesSetTitleIconAndTextEveryTime) {
   EXPECT_EQ(seen[1].buttons, QStringList{QStringLiteral("OK")});
 }
 
-TEST_F(StartupTest, ExtractrecFindsTheTemplatesWithoutRegardToCase) {
-  QFile jovTemplate(QStringLiteral(":/EXEFILE/JOV"));
-  ASSERT_TRUE(jovTemplate.open(QIODevice::ReadOnly));
-  const QByteArray expected = jovTemplate.readAll();
-  ASSERT_EQ(expected.size(), 1080);
-
-  // An existing longer file ends up exactly as long as the resource.
-  const QString path = dir.filePath(QStringLiteral("new.jov"));
-  WriteFileBytes(path, QByteArray(5000, 'x'));
-  main->Extractrec(QStringLiteral("exefile"), QStringLiteral("jov"), path);
-  EXPECT_EQ(ReadWholeFile(path), expected);
-
-  const QString index = dir.filePath(QStringLiteral("new.JOX"));
-  main->Extractrec(QStringLiteral("ExeFile"), QStringLiteral("Jox"), index);
-  EXPECT_EQ(ReadWholeFile(index).size(), 48);
-
-  EXPECT_THROW(main->Extractrec(QStringLiteral("exefile"), QStringLiteral("nope"), path),
-               EJovError);
-  EXPECT_THROW(main->Extractrec(QStringLiteral("exefile"), QStringLiteral("jov"),
-                                dir.filePath(QStringLiteral("no/such/folder/x.jov"))),
-               EJovError);
-  EXPECT_EQ(ReadWholeFile(path), expected);
-}
-
 TEST_F(StartupTest, AnErrorInAHandlerIsShownAndTheWindowGoesOn) {
   LibraryBuilder b(0);
   b.Add8(8, 8, 0, 0, Solid(8, 8, 3));
