@@ -1,7 +1,9 @@
 #include "cli/cliutil.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <limits>
 
@@ -71,6 +73,10 @@ int Finish(const TOutcome& outcome, const Args& args) {
       return 0;
     case TOutcome::Kind::Refused:
       Refuse(TRefusal{outcome.message, outcome.field, outcome.reason});
+    case TOutcome::Kind::Cancelled:
+      PrintErr(QStringLiteral("jovtool: %1\n")
+                   .arg(outcome.Text().replace(QLatin1Char('\n'), QLatin1Char(' '))));
+      return TCancelSignals::Received() != 0 ? 128 + TCancelSignals::Received() : 1;
     default:
       throw Failure{outcome.Text().replace(QLatin1Char('\n'), QLatin1Char(' '))};
   }
@@ -87,27 +93,82 @@ void OpenLibrary(TJOV& jov, const QString& path) {
   }
 }
 
+namespace {
+
+volatile sig_atomic_t receivedSignal = 0;
+
+void OnCancelSignal(int signal) {
+  if (receivedSignal != 0) {
+    static const char kIgnored[] =
+        "\njovtool: still undoing the change; the signal is ignored until it is done\n";
+    (void)!::write(STDERR_FILENO, kIgnored, sizeof kIgnored - 1);
+    return;
+  }
+  receivedSignal = signal;
+}
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// A count of bytes in KiB or MiB, or a count of images, as the bar shows it.
+QString Amount(double n, bool bytes) {
+  if (!bytes) return QString::number(int64_t(n));
+  if (n >= 10 << 20) return QStringLiteral("%1 MiB").arg(n / (1 << 20), 0, 'f', 1);
+  return QStringLiteral("%1 KiB").arg(n / 1024, 0, 'f', 0);
+}
+
+}  // namespace
+
+TCancelSignals::TCancelSignals() {
+  struct sigaction on = {};
+  on.sa_handler = OnCancelSignal;
+  sigemptyset(&on.sa_mask);
+  on.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &on, nullptr);
+  ::sigaction(SIGTERM, &on, nullptr);
+}
+
+TCancelSignals::~TCancelSignals() = default;
+
+int TCancelSignals::Received() {
+  return receivedSignal;
+}
+
 TProgressBar::TProgressBar(bool quiet) : active_(!quiet && ::isatty(STDERR_FILENO)) {}
 
 TProgressBar::~TProgressBar() {
   if (active_ && lastWidth_ >= 0) std::fputs("\n", stderr);
 }
 
-void TProgressBar::Update(int done, int total) {
+void TProgressBar::Draw(int64_t done, int64_t total, bool bytes) {
   if (!active_ || total <= 0) return;
-  constexpr int kWidth = 40;
-  const int filled = int(int64_t(done) * kWidth / total);
-  if (filled == lastWidth_ && done != total) return;
-  lastWidth_ = filled;
-  std::fprintf(stderr, "\r[%s%s] %d/%d", std::string(size_t(filled), '#').c_str(),
-               std::string(size_t(kWidth - filled), ' ').c_str(), done, total);
-  std::fflush(stderr);
-}
-
-void TProgressBar::Update(int64_t done, int64_t total) {
-  if (total > std::numeric_limits<int>::max() / 2) {
-    done /= 1024;
-    total /= 1024;
+  const int64_t now = NowMs();
+  if (total != total_) {
+    total_ = total;
+    startedMs_ = now;
   }
-  Update(int(done), int(total));
+  constexpr int kWidth = 40;
+  const int filled = int(done * kWidth / total);
+  if (filled == lastWidth_ && done != total && now - drawnMs_ < 250) return;
+  lastWidth_ = filled;
+  drawnMs_ = now;
+  QString line =
+      QStringLiteral("\r[%1%2] %3/%4")
+          .arg(QString(filled, QLatin1Char('#')), QString(kWidth - filled, QLatin1Char(' ')),
+               Amount(double(done), bytes), Amount(double(total), bytes));
+  const double seconds = (now - startedMs_) / 1000.0;
+  if (seconds >= 1 && done > 0) {
+    const double rate = done / seconds;
+    const int64_t left = int64_t((total - done) / rate + 0.5);
+    line += QStringLiteral("  %1/s, %2:%3 left")
+                .arg(Amount(rate, bytes))
+                .arg(left / 60)
+                .arg(left % 60, 2, 10, QLatin1Char('0'));
+  }
+  const QByteArray text = (line + QStringLiteral("   ")).toUtf8();
+  std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+  std::fflush(stderr);
 }

@@ -65,19 +65,38 @@ int Finish(const TOutcome& outcome, const Args& args);
 template <class Request>
 int RunRequest(const Args& args, Request& request);
 
-// A progress bar on stderr, drawn only when stderr is a terminal and not quiet.
+// From the making of one of these until the command ends, Ctrl+C (SIGINT) and SIGTERM
+// cancel the change under way: the change rolls back and the command exits 128 + the
+// signal.  A signal after a change's commit point lets it finish, and the command exits
+// 0.  A second one while rolling back is ignored with a line saying so.
+class TCancelSignals {
+ public:
+  TCancelSignals();
+  ~TCancelSignals();
+  TCancelSignals(const TCancelSignals&) = delete;
+  TCancelSignals& operator=(const TCancelSignals&) = delete;
+  // The signal received, or 0.
+  static int Received();
+};
+
+// A progress bar on stderr, drawn only when stderr is a terminal and not quiet; a run that
+// takes longer than a second shows its rate and the time left.  It asks for a cancel when
+// a signal came.
 class TProgressBar : public TOperationDelegate {
  public:
   explicit TProgressBar(bool quiet);
   ~TProgressBar() override;
-  void Progress(int64_t done, int64_t total) override { Update(done, total); }
-  void Update(int done, int total);
-  // Large counts (bytes) are shown in KiB.
-  void Update(int64_t done, int64_t total);
+  void Progress(int64_t done, int64_t total) override { Draw(done, total, false); }
+  void ProgressInBytes(int64_t done, int64_t total) override { Draw(done, total, true); }
+  bool CancelRequested() override { return TCancelSignals::Received() != 0; }
 
  private:
+  void Draw(int64_t done, int64_t total, bool bytes);
   bool active_;
   int lastWidth_ = -1;
+  int64_t total_ = -1;  // the total the run's clock started for
+  int64_t startedMs_ = 0;
+  int64_t drawnMs_ = 0;
 };
 
 template <class Request>
@@ -85,6 +104,7 @@ int RunRequest(const Args& args, Request& request) {
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
   if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
+  TCancelSignals cancelOnSignal;
   TProgressBar bar(args.Quiet());
   if constexpr (requires { request.Run(jov, &bar); })
     return Finish(request.Run(jov, &bar), args);

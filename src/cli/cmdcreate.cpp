@@ -27,6 +27,7 @@ int CmdCreate(const QStringList& raw) {
       placement != args.options.end())
     request.placement = ParsePlacementOption(placement->second);
   if (const TValidation refusal = request.Validate()) Refuse(*refusal);
+  TCancelSignals cancelOnSignal;
   TProgressBar bar(args.Quiet());
   return Finish(request.Run(&bar), args);
 }

@@ -38,7 +38,10 @@ int CmdReplace(const QStringList& raw) {
   OpenLibrary(jov, args.positional[0]);
   if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
   TPictureLoader loader;
-  return Finish(request.Run(jov, loader.Load(request.picturePath)), args);
+  const TPicture& picture = loader.Load(request.picturePath);
+  TCancelSignals cancelOnSignal;
+  TProgressBar bar(args.Quiet());
+  return Finish(request.Run(jov, picture, &bar), args);
 }
 
 int CmdAdd(const QStringList& raw) {
@@ -64,6 +67,7 @@ int CmdAdd(const QStringList& raw) {
   if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
   TPictureLoader loader;
   const TPicture& picture = loader.Load(request.picturePath);
+  TCancelSignals cancelOnSignal;
   TProgressBar bar(args.Quiet() || !request.insert);
   return Finish(request.Run(jov, picture, &bar), args);
 }

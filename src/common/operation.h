@@ -22,6 +22,8 @@ class TOperationDelegate {
     (void)done;
     (void)total;
   }
+  // The same, counted in bytes (records moved) rather than images.
+  virtual void ProgressInBytes(int64_t done, int64_t total) { Progress(done, total); }
   // Asked between steps.  True stops the operation at that step with ECancelled; a change
   // then rolls back.  Once a change has reached its commit point it is no longer asked.
   virtual bool CancelRequested() { return false; }
@@ -49,5 +51,14 @@ inline void CheckCancel(TOperationDelegate* delegate) {
 inline void Step(TOperationDelegate* delegate, int64_t done, int64_t total) {
   if (delegate == nullptr) return;
   delegate->Progress(done, total);
+  CheckCancel(delegate);
+}
+// Reports progress without asking for a cancel: after a change's commit point.
+inline void Report(TOperationDelegate* delegate, int64_t done, int64_t total) {
+  if (delegate != nullptr) delegate->Progress(done, total);
+}
+inline void StepInBytes(TOperationDelegate* delegate, int64_t done, int64_t total) {
+  if (delegate == nullptr) return;
+  delegate->ProgressInBytes(done, total);
   CheckCancel(delegate);
 }

@@ -159,7 +159,7 @@ int CreateLibrary(const TCreateOptions& options, TOperationDelegate* delegate) {
     t.Commit();
   }
   CloseLibraryFiles(files);
-  Step(delegate, names.size(), names.size());
+  Report(delegate, names.size(), names.size());
   return int(names.size());
 }
 
@@ -231,7 +231,7 @@ int64_t CompactLibrary(TJOV& jov, TOperationDelegate* delegate) {
           t.Commit();
           freed = t.OldSize(TLibFile::Data) + t.OldSize(TLibFile::Index) - newSize -
                   (indexHeader.size() + int64_t(entries.size()) * 4);
-          Step(delegate, jov.ImageCount(), jov.ImageCount());
+          Report(delegate, jov.ImageCount(), jov.ImageCount());
         },
         TChangeKind::Rewrite, delegate);
   } catch (...) {

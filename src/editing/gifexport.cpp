@@ -1,4 +1,3 @@
-#include "common/operation.h"
 #include "editing/gifexport.h"
 
 #include <gif_lib.h>
@@ -11,6 +10,7 @@
 #include "bitmap/bmpformat.h"
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/operation.h"
 #include "editing/rangepictures.h"
 
 namespace {
@@ -101,9 +101,7 @@ class TAnimation {
   }
 
  private:
-  void Step(int done) {
-    ::Step(delegate_, done, steps_);
-  }
+  void Step(int done) { ::Step(delegate_, done, steps_); }
 
   // The record headers: the frames' sizes, and where each sits on the logical screen.
   void ReadFrames() {

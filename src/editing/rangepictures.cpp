@@ -6,7 +6,8 @@
 #include "library/jovformat.h"
 #include "library/myjov.h"
 
-TRangePictures::TRangePictures(TJOV& jov) : jov_(jov), sixteenBit_(jov.FileType() == TFileType::RunCoded) {
+TRangePictures::TRangePictures(TJOV& jov)
+    : jov_(jov), sixteenBit_(jov.FileType() == TFileType::RunCoded) {
   for (int i = 0; i < 256; ++i)
     colours_[size_t(i)] =
         0xFF000000u | qRgb(jov.Palette()[size_t(i) * 4 + 2], jov.Palette()[size_t(i) * 4 + 1],

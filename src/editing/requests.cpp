@@ -217,10 +217,11 @@ TValidation TImportAtRequest::Validate(const TJOV& jov) const {
   return ImageOf(jov, index, msg::kImportFailed);
 }
 
-TOutcome TImportAtRequest::Run(TJOV& jov, const TPicture& picture) const {
+TOutcome TImportAtRequest::Run(TJOV& jov, const TPicture& picture,
+                               TOperationDelegate* delegate) const {
   if (const TValidation refusal = Validate(jov)) return Refused(*refusal);
   return Running(msg::kImported, msg::kImportFailed, [&] {
-    if (!jov.ReplaceImage(index, picture))
+    if (!jov.ReplaceImage(index, picture, delegate))
       throw EJovError(QStringLiteral("image %1 has no record to replace").arg(index));
   });
 }

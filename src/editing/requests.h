@@ -85,7 +85,7 @@ struct TImportAtRequest {
   int index = 0;
   QString picturePath;
   TValidation Validate(const TJOV& jov) const;
-  TOutcome Run(TJOV& jov, const TPicture& picture) const;
+  TOutcome Run(TJOV& jov, const TPicture& picture, TOperationDelegate* delegate = nullptr) const;
 };
 
 // The add-one dialog and jovtool add: a picture appended, or inserted before index.

@@ -1,4 +1,3 @@
-#include "common/operation.h"
 #include "editing/sheet.h"
 
 #include <QtEndian>
@@ -10,6 +9,7 @@
 #include "bitmap/bmpformat.h"
 #include "common/errors.h"
 #include "common/fileio.h"
+#include "common/operation.h"
 #include "editing/pngstream.h"
 #include "editing/rangepictures.h"
 

@@ -144,35 +144,39 @@ bool TJOV::AppendBlankImage() {
 // ---------------------------------------------------------------------------------------
 // Replacing
 
-bool TJOV::ReplaceRecord(int index, int width, int height, const uint8_t* pixels) {
+bool TJOV::ReplaceRecord(int index, int width, int height, const uint8_t* pixels,
+                         TOperationDelegate* delegate) {
   if (!IsOpen()) return false;
   CheckRecordSize(width, height);
   bool replaced = false;
-  Change([&](TJovTransaction& t) {
-    CheckWritable(*this);
-    // A library without that image has no record to replace.
-    if (index < 0 || index >= imageCount_ || !EntryOf(index)) return;
-    // The new size; the placement and its copy stay as they were.
-    RewriteRecords(
-        t, *this, {index}, std::pair(width, height),
-        [&](int, const uint8_t* old) {
-          return TRecordContent{width, height, old + 4, pixels};
-        },
-        nullptr);
-    t.Commit();
-    RefreshFromFiles();
-    replaced = true;
-  });
+  Change(
+      [&](TJovTransaction& t) {
+        CheckWritable(*this);
+        // A library without that image has no record to replace.
+        if (index < 0 || index >= imageCount_ || !EntryOf(index)) return;
+        // The new size; the placement and its copy stay as they were.
+        RewriteRecords(
+            t, *this, {index}, std::pair(width, height),
+            [&](int, const uint8_t* old) {
+              return TRecordContent{width, height, old + 4, pixels};
+            },
+            delegate);
+        t.Commit();
+        RefreshFromFiles();
+        replaced = true;
+      },
+      TChangeKind::Edit, delegate);
   return replaced;
 }
 
 // ---------------------------------------------------------------------------------------
 // Pictures
 
-bool TJOV::ReplaceImage(int index, const TPicture& picture) {
+bool TJOV::ReplaceImage(int index, const TPicture& picture, TOperationDelegate* delegate) {
   ToLibraryBitmap(workDIB_, palette_, picture);
   if (!IsOpen()) return false;
-  return ReplaceRecord(index, workDIB_.PixelWidth(), workDIB_.PixelHeight(), workDIB_.PixelData());
+  return ReplaceRecord(index, workDIB_.PixelWidth(), workDIB_.PixelHeight(), workDIB_.PixelData(),
+                       delegate);
 }
 
 bool TJOV::AppendImage(const TPicture& picture, int16_t x, int16_t y, QString* error) {

@@ -4,11 +4,14 @@
 // journal, the new pair and its switch record.  Each name is built here and nowhere else.
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "common/fileio.h"
 
 enum class TLibFile { Data = 0, Index = 1 };
+
+class TOldView;
 
 // The file name without folder and extension: the name cut just before the first
 // occurrence of its extension (dot included).  "a.jov.jov" gives "a".
@@ -60,10 +63,12 @@ class TLibraryPaths {
 
 // The files of an open library: the data file readers read and a change locks (none
 // yet for a library being created), and the journal kept between the changes of the
-// open library.
+// open library.  onBegun, when set, is given the old bytes of every change made in place,
+// once its journal is on the disk and before the first byte changes.
 struct TLibraryFiles {
   TLibraryPaths paths;
   std::unique_ptr<TFile> data;
   std::unique_ptr<TFile> journal;
   bool writable = false;
+  std::function<void(std::shared_ptr<const TOldView>)> onBegun;
 };

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "bitmap/bmpformat.h"
 #include "common/byteio.h"
 #include "common/errors.h"
 #include "library/jovformat.h"
+#include "library/oldview.h"
 #include "library/pairswitch.h"
 #include "library/runcode16.h"
 
@@ -67,6 +69,7 @@ TOpenResult TJOV::Open(QString path) {
   if (path.isEmpty()) throw EJovError(std::string("FileName not assigned.."));
   fileName_ = std::move(path);
   OutputBitmap();  // settle rows handed out by StoredRows8 before the palette changes
+  DropView();
   indexEntries_.clear();
   offSet_ = 0;
   fileType_ = TFileType::Indexed;
@@ -114,6 +117,7 @@ void TJOV::GrowTables() {
 
 void TJOV::Close() {
   OutputBitmap();  // settle rows handed out by StoredRows8 while their palette is here
+  DropView();
   CloseLibraryFiles(files_);
   indexEntries_.clear();
   offSet_ = 0;
@@ -229,10 +233,33 @@ void TJOV::MakeOutputOnePixel() {
 
 const QImage* TJOV::ImageAt(int index) {
   if (libType_ != ltLoadBmp) return nullptr;
+  std::shared_lock reading(viewMutex_);
   return &FetchImage(index);
 }
 
+void TJOV::SetOnChangeBegun(std::function<void(std::shared_ptr<const TOldView>)> onBegun) {
+  files_.onBegun = std::move(onBegun);
+}
+
+void TJOV::ShowAsBefore(std::shared_ptr<const TOldView> view) {
+  // Waits for a fetch under way: none may read half from before and half from after.
+  std::unique_lock putting(viewMutex_);
+  // The view holds the bytes before this change, not before one this object has not yet
+  // taken up by opening again: such a change is refused (it rolls back).
+  if (viewFile_)
+    throw EJovError(std::string(
+        "The window still shows the library as it was before the last change; it must take "
+        "that change up before another one."));
+  if (IsOpen()) viewFile_ = std::make_unique<TOldViewFile>(*files_.data, std::move(view));
+}
+
+void TJOV::DropView() {
+  std::unique_lock dropping(viewMutex_);
+  viewFile_.reset();
+}
+
 const uint8_t* TJOV::StoredRows8(int index) {
+  std::shared_lock reading(viewMutex_);
   if (libType_ != ltLoadBmp || fileType_ == TFileType::RunCoded || !IsOpen() || index < 0 ||
       index >= imageCount_)
     return nullptr;
@@ -242,7 +269,7 @@ const uint8_t* TJOV::StoredRows8(int index) {
   int w, h;
   const int64_t have = ReadRecordSize(*entry, headerSize, index, w, h);
   if (have < 0 || w % 4 != 0 || w > jov::kMaxImageSide8 || h > jov::kMaxImageSide8) return nullptr;
-  if (!reader_.ReadRest(*files_.data, *entry, have, headerSize + int64_t(w) * h)) return nullptr;
+  if (!reader_.ReadRest(Source(), *entry, have, headerSize + int64_t(w) * h)) return nullptr;
   width_ = w;
   height_ = h;
   px_ = PxTable(index);
@@ -280,7 +307,7 @@ const QImage& TJOV::FetchImage(int index) {
 }
 
 int64_t TJOV::ReadRecordSize(int64_t offset, int64_t headerSize, int index, int& w, int& h) {
-  const int64_t have = reader_.ReadHead(*files_.data, offset, headerSize);
+  const int64_t have = reader_.ReadHead(Source(), offset, headerSize);
   if (have < 0) {
     MakeOutputEmpty();
     return -1;
@@ -303,7 +330,7 @@ void TJOV::ReadImage8(int64_t offset, int index) {
   if (have < 0) return;
   // Too large to show: the previous picture stays.
   if (w > jov::kMaxImageSide8 || h > jov::kMaxImageSide8) return;
-  if (!reader_.ReadRest(*files_.data, offset, have, headerSize + int64_t(w) * h)) {
+  if (!reader_.ReadRest(Source(), offset, have, headerSize + int64_t(w) * h)) {
     MakeOutputEmpty();
     return;
   }
@@ -332,7 +359,7 @@ void TJOV::ReadImage16(int64_t offset, int index) {
   if (w > jov::kMaxImageSide16 || h > jov::kMaxImageSide16) return;
   // The words must all be in the file; a record cut short shows as an empty picture.
   if (wordCount < 0 ||
-      !reader_.ReadRest(*files_.data, offset, have, jov::kImageHeader16Size + wordCount * 2)) {
+      !reader_.ReadRest(Source(), offset, have, jov::kImageHeader16Size + wordCount * 2)) {
     MakeOutputEmpty();
     return;
   }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <shared_mutex>
 #include <vector>
 
 #include "bitmap/dib.h"
@@ -19,6 +20,7 @@
 #include "library/recordreader.h"
 #include "library/transaction.h"
 
+class TOldView;
 class TOperationDelegate;
 
 enum TLibType { ltLoadBmp, ltLoadMemory, ltLoadMunual, ltUseCache };
@@ -113,7 +115,7 @@ class TJOV {
   // Replaces the pixels and size of image index by the picture (converted into the
   // library palette with ToLibraryBitmap); the placement stays.  False when no library
   // is open or the image has no record; file errors propagate.
-  bool ReplaceImage(int index, const TPicture& picture);
+  bool ReplaceImage(int index, const TPicture& picture, TOperationDelegate* delegate = nullptr);
   // Appends the picture as the new last image; a picture 1 pixel wide or high becomes
   // the placeholder record.  True also when no library is open (nothing is written);
   // false when an error was caught (its message then goes to error, when given).
@@ -123,7 +125,8 @@ class TJOV {
   // The writers after conversion: pixels is the record's pixel block, width x height
   // bytes, bottom row first.  ReplaceRecord is ReplaceImage's write: false when no
   // library is open or the image has no record.  AppendRecord throws on failure.
-  bool ReplaceRecord(int index, int width, int height, const uint8_t* pixels);
+  bool ReplaceRecord(int index, int width, int height, const uint8_t* pixels,
+                     TOperationDelegate* delegate = nullptr);
   void AppendRecord(int width, int height, int x, int y, const uint8_t* pixels);
 
   // Runs one change of the files of the open library: takes the writer's lock (rolling
@@ -148,6 +151,15 @@ class TJOV {
   }
   // Re-reads the image count and the index entries from the files.
   void RefreshFromFiles();
+
+  // ---- Another object of this program changing the library while this one shows it (a
+  // window painting while a worker thread writes): the changer hands every change made in
+  // place to onBegun once its old bytes are safe, and this object, given them by
+  // ShowAsBefore, reads the library as it was until it is opened again (a second change
+  // before that is refused: it throws, and the change rolls back).  Both may be called
+  // from another thread than the one fetching.
+  void SetOnChangeBegun(std::function<void(std::shared_ptr<const TOldView>)> onBegun);
+  void ShowAsBefore(std::shared_ptr<const TOldView> view);
 
   // The text shown when the data file is missing.
   static QString MissingFileMessage(const QString& fileName);
@@ -196,6 +208,12 @@ class TJOV {
   std::array<uint8_t, 24> indexHeader16_{};
   std::array<uint8_t, 48> indexHeader_{};
   QList<QRgb> colorTable_;  // the palette as QRgb, the colour table of 8-bit output
+  // What fetches read: the data file, or the view of it as it was (ShowAsBefore).
+  TFile& Source() { return viewFile_ ? *viewFile_ : *files_.data; }
+  void DropView();
+  std::unique_ptr<TFile> viewFile_;
+  std::shared_mutex viewMutex_;  // fetches read under it; a view is put in place under it alone
+
   TRecordReader reader_;
   TByteBuffer storedRows_;     // the record StoredRows8 handed out last
   int64_t storedRowsAt_ = -1;  // where its rows start, until laid into the output bitmap

@@ -128,14 +128,14 @@ void MoveTail(TJovTransaction& t, int64_t from, int64_t to, int64_t length,
               TOperationDelegate* delegate) {
   if (length <= 0 || from == to) return;
   CheckDataEnd(to + length);
-  Step(delegate, 0, length);
+  StepInBytes(delegate, 0, length);
   const int64_t chunk = TJovTransaction::kChunk;
   for (int64_t done = 0; done < length;) {
     const int64_t n = std::min(chunk, length - done);
     const int64_t at = to > from ? length - done - n : done;
     t.Move(TLibFile::Data, from + at, to + at, n);
     done += n;
-    Step(delegate, done, length);
+    StepInBytes(delegate, done, length);
   }
 }
 

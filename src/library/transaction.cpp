@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "common/operation.h"
+#include "library/oldview.h"
 #include "library/pairswitch.h"
 
 namespace {
@@ -368,7 +369,14 @@ void TJovTransaction::BeginJournal() {
   // The journal kept from the last change is overwritten, when it is still the one at its
   // name (another program may have removed it since, under the lock).
   const QString journalPath = files_.paths.Journal();
-  const bool fresh = !files_.journal || !files_.journal->IsFileAt(journalPath);
+  bool fresh = !files_.journal || !files_.journal->IsFileAt(journalPath);
+  // A reader given the old bytes of the last change may still read them from its
+  // journal: that file is left to it and a new one made.
+  if (!fresh && files_.onBegun) {
+    files_.journal.reset();
+    RemoveFile(journalPath);
+    fresh = true;
+  }
   journalling_ = true;
   if (fresh) files_.journal = CreateBeside(files_.paths, journalPath);
   TFile* const files[2] = {data_, index_.get()};
@@ -376,6 +384,11 @@ void TJovTransaction::BeginJournal() {
                protected_, buffer_, delegate_);
   if (fresh) SyncFolder(files_.paths.Folder());
   state_ = State::Begun;
+  // A reader of this program that shows the library meanwhile reads the old bytes from
+  // here on; its own handle on the journal outlives the journal's name.
+  if (files_.onBegun)
+    files_.onBegun(std::make_shared<const TOldView>(TFile::Open(journalPath, TFile::Mode::Read),
+                                                    protected_[0], oldSize_[0]));
 }
 
 void TJovTransaction::BeginNewPair(bool keepOld) {
@@ -546,6 +559,7 @@ void TJovTransaction::CommitJournal() {
   try {
     if (written_[0]) data_->Flush();
     if (written_[1]) index_->Flush();
+    CheckCancel(delegate_);  // the last moment a stop can still undo the change
     // The commit point: the journal's title made invalid, on the disk.  A journal
     // without its title is one that never completed, which the next opening removes.
     MarkJournalCommitted(*files_.journal);
@@ -568,7 +582,7 @@ void TJovTransaction::CompleteNewFile(NewFile& n, TFile* old) {
     end = std::min(end, keep);
     while (at < end) {
       CheckCancel(delegate_);
-      const int64_t chunk = std::min(end - at, int64_t(64) * kChunk);
+      const int64_t chunk = std::min(end - at, int64_t(4) * kChunk);
       n.file->CopyFrom(*old, at, at, chunk, Buffer(chunk), std::min(chunk, kChunk));
       at += chunk;
     }
@@ -592,6 +606,7 @@ void TJovTransaction::CommitNewPair() {
       CompleteNewFile(new_[f], new_[f].keepOld > 0 ? &File(TLibFile(f)) : nullptr);
     SetNewPermissions();
     new_[1].file.reset();
+    CheckCancel(delegate_);  // the last moment a stop can still undo the change
     SwitchInNewPair(files_.paths);
   } catch (...) {
     RollbackAfterFailure();

@@ -164,6 +164,43 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
   EXPECT_GE(journalled + rewriting, 5);
   std::printf("%d kills: %d left a journal, %d a new pair half done, %d old, %d new\n", kKills,
               journalled, rewriting, olds, news);
+
+  // Ctrl+C and SIGTERM cancel: a change stopped before its commit point rolls back, exits
+  // 128 + the signal and leaves the old library with nothing beside it, seen before any
+  // opening could recover anything; one past it finishes and exits 0.
+  const QDir folderOfLib = QFileInfo(lib).dir();
+  constexpr int kSignals = 300;
+  int cancelled = 0, finished = 0, early = 0;
+  for (int k = 0; k < kSignals; ++k) {
+    const Edit& e = edits[size_t(k) % edits.size()];
+    const int signal = k % 2 == 0 ? SIGINT : SIGTERM;
+    SCOPED_TRACE(testing::Message() << "signal " << k << ": " << e.args.join(' ').toStdString());
+    lay();
+    const pid_t pid = Spawn(QStringList{e.args[0], lib} + e.args.mid(1));
+    std::this_thread::sleep_for(std::chrono::microseconds(
+        std::uniform_int_distribution<int64_t>(0, e.duration.count() * 6 / 5)(random)));
+    ::kill(pid, signal);
+    const int status = Wait(pid);
+    EXPECT_EQ(folderOfLib.entryList({"*-journal", "*-new", "*-switch"}, QDir::Files),
+              QStringList());
+    const QByteArray data = ReadBytes(lib), idx = ReadBytes(index);
+    if (WIFSIGNALED(status)) {
+      // Before the command was ready for it: nothing had begun.
+      EXPECT_EQ(WTERMSIG(status), signal);
+      EXPECT_TRUE(data == baseData && idx == baseIndex);
+      ++early;
+    } else if (WEXITSTATUS(status) == 0) {
+      EXPECT_TRUE(data == e.data && idx == e.index);
+      ++finished;
+    } else {
+      EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+      EXPECT_TRUE(data == baseData && idx == baseIndex);
+      ++cancelled;
+    }
+  }
+  EXPECT_GE(cancelled, 5);
+  std::printf("%d signals: %d cancelled, %d finished, %d before the command was ready\n", kSignals,
+              cancelled, finished, early);
 }
 
 }  // namespace
