@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
-scripts/build.sh build
+# Only what runs here: the viewer, jovtool and the icon (./test.sh builds the rest).
+JOV_TARGETS="jovviewer jovtool jovviewer_icons" scripts/build.sh build
 
 viewer=build/jovviewer
 args=("$@")

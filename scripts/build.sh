@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one build tree.  Usage: scripts/build.sh [DIR] [extra cmake args...]
+# JOV_TARGETS, when set, names the targets to build (space-separated); otherwise all.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
@@ -9,4 +10,6 @@ if [ ! -f "$dir/build.ninja" ]; then
 else
   [ $# -gt 0 ] && cmake -S . -B "$dir" "$@"
 fi
-cmake --build "$dir" --parallel "$(nproc)"
+targets=()
+for t in ${JOV_TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
