@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds one fuzzing target and runs it on a copy of its seed corpus.
 #   fuzz/run.sh TARGET SECONDS [libFuzzer options...]
-# TARGET is library, bitmap, parseinteger or placement.  Builds into build-fuzz/ with clang,
+# TARGET is library, bitmap, parseinteger, placement or edit.  Builds into build-fuzz/ with clang,
 # AddressSanitizer and UndefinedBehaviorSanitizer; the growing corpus is kept in
 # build-fuzz/corpus/TARGET and any crashing input in build-fuzz/artifacts/TARGET/.
 # Exits non-zero when the target finds a crash, a leak, a hang, a sanitizer report or
@@ -18,10 +18,11 @@ seconds=$2
 shift 2
 case "$target" in
   library) max_len=8192 ;;
+  edit) max_len=8192 ;;
   bitmap) max_len=4096 ;;
   parseinteger) max_len=256 ;;
   placement) max_len=256 ;;
-  *) echo "unknown target: $target (library, bitmap, parseinteger, placement)" >&2; exit 2 ;;
+  *) echo "unknown target: $target (library, bitmap, parseinteger, placement, edit)" >&2; exit 2 ;;
 esac
 
 JOV_WITH_FUZZ=1 scripts/setup.sh

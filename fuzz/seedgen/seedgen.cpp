@@ -1,7 +1,7 @@
 // Writes the seed corpora of the fuzzing targets from the test fixture builders: every
 // library variant, and bitmap files of every header form, depth and compression.
-//   fuzz_seedgen OUTDIR   writes OUTDIR/library, OUTDIR/bitmap, OUTDIR/parseinteger and
-//                         OUTDIR/placement.
+//   fuzz_seedgen OUTDIR   writes OUTDIR/library, OUTDIR/bitmap, OUTDIR/parseinteger,
+//                         OUTDIR/placement and OUTDIR/edit.
 #include <QDir>
 #include <QFile>
 #include <cstdio>
@@ -37,6 +37,18 @@ void SaveLibrary(const QString& name, const LibraryBuilder& lib, bool withIndex 
   Save("library", name, input);
 }
 
+// The edit target's input: the edit and its two numbers, then the library target's input.
+void SaveEdits(const QString& name, const QByteArray& data, const QByteArray& index) {
+  QByteArray library("\x01", 1);
+  const uint32_t n = uint32_t(data.size());
+  for (int i = 0; i < 4; ++i) library.append(char((n >> (8 * i)) & 0xFF));
+  library += data + index;
+  for (int kind = 0; kind < 8; ++kind) {
+    const char edit[3] = {char(kind), char(1 + kind % 3), char(kind * 5 + 1)};
+    Save("edit", name + "-" + QString::number(kind), QByteArray(edit, 3) + library);
+  }
+}
+
 std::vector<uint8_t> Ramp(int n) {
   std::vector<uint8_t> v(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) v[size_t(i)] = uint8_t(i * 37 + 1);
@@ -49,7 +61,7 @@ void LibrarySeeds() {
     lib.Add8(4, 3, 1, -2, Ramp(12));
     lib.Add8(3, 2, 0, 0, Ramp(6));  // odd width
     lib.Add8(1, 1, 5, 5, Ramp(1));
-    lib.Add8(0, 0, 0, 0, {});       // empty record
+    lib.Add8(0, 0, 0, 0, {});  // empty record
     const QString t = QString::number(type);
     SaveLibrary("v" + t + "-records", lib);
     SaveLibrary("v" + t + "-no-index", lib, false);
@@ -87,8 +99,8 @@ void LibrarySeeds() {
     lib.Add16(5, 3, 2, -1, words);
     // One record per row, the third kind of pixel run, an unknown code.
     std::vector<uint16_t> plain;
-    for (const auto& row : {RowRecord({0x00C3, 2, 0x1234, 0x4321}), RowRecord({0x0099, 1}),
-                            RowRecord({})}) {
+    for (const auto& row :
+         {RowRecord({0x00C3, 2, 0x1234, 0x4321}), RowRecord({0x0099, 1}), RowRecord({})}) {
       plain.insert(plain.end(), row.begin(), row.end());
     }
     lib.Add16(2, 3, 0, 0, plain);
@@ -160,7 +172,13 @@ void BitmapSeeds() {
     s.compression = 1;
     s.colours = RandomBmpColours(16, 1);
     s.coloursUsed = 16;
-    s.pixels = QByteArray::fromHex("0403" "0005010203040500" "0000" "000202010201" "0000" "0001");
+    s.pixels = QByteArray::fromHex(
+        "0403"
+        "0005010203040500"
+        "0000"
+        "000202010201"
+        "0000"
+        "0001");
     BitmapSeed("rle8", s);
   }
   {
@@ -170,7 +188,13 @@ void BitmapSeeds() {
     s.depth = 4;
     s.compression = 2;
     s.colours = RandomBmpColours(16, 2);
-    s.pixels = QByteArray::fromHex("0512" "000512345000" "0000" "00020101" "0334" "0001");
+    s.pixels = QByteArray::fromHex(
+        "0512"
+        "000512345000"
+        "0000"
+        "00020101"
+        "0334"
+        "0001");
     BitmapSeed("rle4", s);
   }
   // Bit fields in no layout a store holds: red in the top byte, overlapping channels,
@@ -202,7 +226,10 @@ void BitmapSeeds() {
     s.compression = 1;
     s.colours = RandomBmpColours(16, 1);
     s.coloursUsed = 16;
-    s.pixels = QByteArray::fromHex("04030005010203040500" "0000" "0001");
+    s.pixels = QByteArray::fromHex(
+        "04030005010203040500"
+        "0000"
+        "0001");
     BitmapSeed("rle8-topdown", s);
     s.width = 31000;
     s.height = 31000;
@@ -222,7 +249,10 @@ void BitmapSeeds() {
     s.compression = 2;
     s.colours = RandomBmpColours(16, 2);
     s.coloursUsed = 0;
-    s.pixels = QByteArray::fromHex("0512000512345000" "0000" "0001");
+    s.pixels = QByteArray::fromHex(
+        "0512000512345000"
+        "0000"
+        "0001");
     BitmapSeed("rle4-topdown", s);
   }
   // A gap between the colours and the pixels, and a header offset of 0.
@@ -253,24 +283,30 @@ void BitmapSeeds() {
     s.compression = 1;
     s.colours = RandomBmpColours(2, 6);
     s.coloursUsed = 2;
-    s.pixels = QByteArray::fromHex("04010000" "03000001");
+    s.pixels = QByteArray::fromHex(
+        "04010000"
+        "03000001");
     BitmapSeed("rle8", s);
   }
 }
 
 void ParseIntegerSeeds() {
   // The first byte chooses how the text is decoded: 0 UTF-8, 1 Latin-1, 2 UTF-16.
-  const char* texts[] = {"0", "  -17", "+2147483647", "-2147483648", "2147483648", "$7fffFFFF",
-                         "-$80000000", "0x1F", "X10", "x", "12a", "", "   ", "-0x", "007"};
+  const char* texts[] = {"0",         "  -17",      "+2147483647", "-2147483648", "2147483648",
+                         "$7fffFFFF", "-$80000000", "0x1F",        "X10",         "x",
+                         "12a",       "",           "   ",         "-0x",         "007"};
   int i = 0;
   for (const char* t : texts) {
     Save("parseinteger", QStringLiteral("utf8-%1").arg(i++), QByteArray(1, '\0') + t);
   }
-  Save("parseinteger", "latin1", QByteArray(1, '\1') + "\xA0" "12");
+  Save("parseinteger", "latin1",
+       QByteArray(1, '\1') +
+           "\xA0"
+           "12");
   const QString wide = QStringLiteral(" -$1a\u0661");
   Save("parseinteger", "utf16",
-       QByteArray(1, '\2') + QByteArray(reinterpret_cast<const char*>(wide.utf16()),
-                                        wide.size() * 2));
+       QByteArray(1, '\2') +
+           QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2));
 }
 
 }  // namespace
@@ -283,6 +319,26 @@ void PlacementSeeds() {
   Save("placement", "empty-lines", "\r\n\r\n");
 }
 
+// Libraries whose index is in file order, out of it, and with a shared record.
+void EditSeeds() {
+  for (int type = 0; type <= 1; ++type) {
+    LibraryBuilder records(type);
+    std::vector<int32_t> at;
+    for (int i = 0; i < 5; ++i)
+      at.push_back(records.Add8(int16_t(4 * (i % 2 + 1)), 2, int16_t(i), 0, Ramp(8 * (i % 2 + 1))));
+    const QString t = QString::number(type);
+    for (const auto& [name, order] :
+         std::vector<std::pair<QString, std::vector<int>>>{{"in-order", {0, 1, 2, 3, 4}},
+                                                           {"swapped", {0, 2, 1, 4, 3}},
+                                                           {"shared", {0, 1, 1, 3, 2}}}) {
+      LibraryBuilder lib(type);
+      lib.AddBytes(records.Data().mid(type == 1 ? 1084 : 1080));
+      for (const int i : order) lib.AddEntry(at[size_t(i)]);
+      SaveEdits("v" + t + "-" + name, lib.Data(), lib.Index());
+    }
+  }
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
@@ -293,5 +349,6 @@ int main(int argc, char** argv) {
   BitmapSeeds();
   ParseIntegerSeeds();
   PlacementSeeds();
+  EditSeeds();
   return 0;
 }

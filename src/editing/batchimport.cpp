@@ -259,6 +259,7 @@ void ImportAdd(TJOV& jov, const QString& folder, const QStringList& files,
       [&](TJovTransaction& t) {
         const int count = jov.ImageCount();
         CheckImageCount(int64_t(count) + n);
+        CheckAppendable(jov);
         // The new entries stand at their own places behind the counted ones; whatever an
         // interrupted run of another program left there goes.
         const int64_t entryAt = jov::IndexEntryOffset(jov.OffSet(), count);

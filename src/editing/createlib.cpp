@@ -216,9 +216,15 @@ int64_t CompactLibrary(TJOV& jov, TOperationDelegate* delegate) {
     jov.Change(
         [&](TJovTransaction& t) {
           const int offSet = jov.OffSet();
+          const int64_t front = jov::FirstRecordOffset(int(jov.FileType()));
+          if (t.OldSize(TLibFile::Data) < front)
+            throw EJovError(QStringLiteral("The data file is %1 bytes, shorter than its header "
+                                           "(%2 bytes); nothing was changed.")
+                                .arg(t.OldSize(TLibFile::Data))
+                                .arg(front));
           t.Begin();
           TStretchWriter out(t, 0);
-          out.PutOld(0, jov::FirstRecordOffset(int(jov.FileType())));
+          out.PutOld(0, front);
           const std::vector<int64_t> entries = PackRecords(out, t, jov, delegate);
           const int64_t newSize = out.Flush();
           t.Truncate(TLibFile::Data, newSize);

@@ -105,6 +105,7 @@ void TJOV::AppendRecord(int width, int height, int x, int y, const uint8_t* pixe
   if (!IsOpen()) return;
   Change([&](TJovTransaction& t) {
     CheckWritable(*this);
+    CheckAppendable(*this);
     const int32_t count = imageCount_ + 1;
     const int64_t at = t.OldSize(TLibFile::Data);
     const int64_t headerSize = jov::RecordHeaderSize(offSet_);
@@ -114,7 +115,7 @@ void TJOV::AppendRecord(int width, int height, int x, int y, const uint8_t* pixe
     const int64_t entryAt = jov::IndexEntryOffset(offSet_, imageCount_);
     const int64_t indexSize = t.OldSize(TLibFile::Index);
     ProtectCounts(t);
-    t.Protect(TLibFile::Index, entryAt, indexSize - entryAt);
+    if (indexSize > entryAt) t.Protect(TLibFile::Index, entryAt, indexSize - entryAt);
     t.Begin();
 
     uint8_t header[jov::RecordHeaderSize(4)];

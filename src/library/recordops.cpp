@@ -33,6 +33,16 @@ void CheckWritable(const TJOV& jov) {
     throw EJovError(std::string("Libraries of run-coded 16-bit images are read only."));
 }
 
+void CheckAppendable(const TJOV& jov) {
+  constexpr int64_t kMissingEntries = 1 << 16;
+  const int64_t held = std::max<int64_t>(0, int64_t(jov.IndexEntries().size()) - 1);
+  if (jov.ImageCount() > held + kMissingEntries)
+    throw EJovError(QStringLiteral("The image count %1 is far beyond the %2 entries of the index: "
+                                   "the library is damaged.")
+                        .arg(jov.ImageCount())
+                        .arg(held));
+}
+
 void CheckImageRange(const TJOV& jov, int first, int last) {
   if (first < 0 || last < first || last >= jov.ImageCount())
     throw EJovError(QStringLiteral("Images %1 to %2 are not in the library (it has %3 images).")
@@ -62,7 +72,9 @@ EJovError RecordRefusal(int index, const QString& why) {
 
 std::vector<int64_t> EntriesOf(const TJOV& jov, int first, int last) {
   std::vector<int64_t> entries;
-  entries.reserve(size_t(std::max(0, last - first + 1)));
+  // The count comes from a header: room only for what the index holds.
+  entries.reserve(
+      std::min<size_t>(size_t(std::max(0, last - first + 1)), jov.IndexEntries().size()));
   for (int i = first; i <= last; ++i) {
     const std::optional<int32_t> entry = jov.EntryOf(i);
     if (!entry) throw RecordRefusal(i, QStringLiteral("the index holds no entry for it."));
@@ -115,6 +127,12 @@ void WriteCounts(TJovTransaction& t, int32_t count) {
 
 void WriteEntries(TJovTransaction& t, int offSet, int first, const std::vector<int64_t>& entries) {
   if (entries.empty()) return;
+  // A variant 1 index is told by its first entry: moved, the library would read as the
+  // other variant.
+  if (offSet == 4 && first == 0 && entries[0] != jov::FirstRecordOffset(1))
+    throw RecordRefusal(0, QStringLiteral("its record must stay the first, at %1, in a library of "
+                                          "this variant.")
+                               .arg(jov::FirstRecordOffset(1)));
   std::vector<uint8_t> bytes(entries.size() * 4);
   for (size_t i = 0; i < entries.size(); ++i) {
     CheckDataEnd(entries[i]);
@@ -231,7 +249,8 @@ int64_t TStretchWriter::Flush() {
 // TRecordPlaces
 
 TRecordPlaces::TRecordPlaces(TJovTransaction& t, const TJOV& jov) : t_(t), jov_(jov) {
-  const int count = jov.ImageCount();
+  // Images the index does not reach have no record; a damaged count is not room.
+  const int count = int(std::min<int64_t>(jov.ImageCount(), int64_t(jov.IndexEntries().size())));
   entries_.assign(size_t(std::max(0, count)), -1);
   named_.assign(entries_.size(), false);
   for (int i = 0; i < count; ++i)
@@ -451,7 +470,8 @@ void WriteHeaderFields(TJovTransaction& t, const TJOV& jov,
   for (const THeaderField& f : fields) places.Name(f.index);
   // Two of the images given may share a record: theirs are copied too.
   std::vector<int64_t> named;
-  for (const THeaderField& f : fields) named.push_back(places.Entries()[size_t(f.index)]);
+  for (const THeaderField& f : fields)
+    if (f.index < int(places.Entries().size())) named.push_back(places.Entries()[size_t(f.index)]);
   std::sort(named.begin(), named.end());
   std::vector<const THeaderField*> inPlace, copied;
   for (const THeaderField& f : fields) {

@@ -24,6 +24,9 @@ class TOperationDelegate;
 void CheckDataEnd(int64_t end);
 // The library is open and of an 8-bit variant.
 void CheckWritable(const TJOV& jov);
+// Appending: the index reaches near the image count (a count from a damaged header far
+// beyond it would have an entry written gigabytes into the index file).
+void CheckAppendable(const TJOV& jov);
 // first..last are images of the library.
 void CheckImageRange(const TJOV& jov, int first, int last);
 // A record of width x height pixels holds a picture the reader shows (at most 2000 x

@@ -333,8 +333,10 @@ void TJovTransaction::NewFile::Cut(int64_t newSize) {
 
 void TJovTransaction::Protect(TLibFile file, int64_t offset, int64_t length) {
   if (state_ != State::Preparing) throw std::logic_error("Protect after Begin");
-  if (offset < 0 || length < 0) throw std::logic_error("Protect of a negative range");
-  if (kind_ == TChangeKind::Rewrite) return;
+  if (offset < 0) throw std::logic_error("Protect at a negative offset");
+  // A range measured up to the end of a file shorter than expected (a damaged index) is
+  // empty: there is nothing old to keep.
+  if (kind_ == TChangeKind::Rewrite || length <= 0) return;
   const int64_t end = std::min(offset + length, oldSize_[int(file)]);
   if (offset < end) protected_[int(file)].push_back({offset, end - offset});
 }
