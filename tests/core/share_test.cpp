@@ -57,9 +57,9 @@ std::vector<Image> AddImages(LibraryBuilder& b, int fileType,
         if (fileType == 2) words.push_back(word);
         // RGB565 channels are widened by repeating their top bits, as every reader does.
         const int r = word >> 11, g = (word >> 5) & 63, bl = word & 31;
-        const uint8_t* entry = &b.palette[size_t(v) * 4];
+        const auto entry = [&](int k) { return b.palette[size_t(v) * 4 + size_t(k)]; };
         const QRgb c = fileType == 2 ? qRgb(r << 3 | r >> 2, g << 2 | g >> 4, bl << 3 | bl >> 2)
-                                     : qRgb(entry[2], entry[1], entry[0]);
+                                     : qRgb(entry(2), entry(1), entry(0));
         image.shown[size_t(y) * size_t(w) + size_t(x)] = (c & 0xFFFFFF) ? c : 0;
       }
     }
@@ -175,7 +175,14 @@ TEST(Sheet, TenThousandImagesTakeTheMemoryOfOneRow) {
   int calls = 0;
   TProgressFunction progress([&](int64_t, int64_t) { ++calls; });
   const TSheetSize size = WriteSheet(jov, path, {{0, 9999}, 8, 1}, &progress);
-  EXPECT_LT(StatusKiB("VmHWM") - before, 4 * 1024) << "KiB";
+  // The address sanitizer keeps freed blocks in quarantine, so its peak runs higher; both
+  // stay far below the 20 MB of the sheet.
+#ifdef __SANITIZE_ADDRESS__
+  const int64_t limitKiB = 10 * 1024;
+#else
+  const int64_t limitKiB = 4 * 1024;
+#endif
+  EXPECT_LT(StatusKiB("VmHWM") - before, limitKiB) << "KiB";
   EXPECT_EQ(calls, 10000);
   EXPECT_EQ(QSize(size.width, size.height), QSize(8 * 40, 1250 * 53));
   const QImage sheet(path);
