@@ -87,12 +87,13 @@ TEST_F(ExportTest, ExportAllWritesTheClampedRangeBesideOtherFiles) {
                            ui.Edit("EditEnd")->text()}),
               QStringList({"", "0", "2"}));
     ui.Button("BtnBrowse")->click();
-    // Pressed during the run: no second run starts, and the dialog closes at the end.
+    // Pressed during the run: no second run starts; Cancel stays at hand.
     QTimer poke;
     QObject::connect(&poke, &QTimer::timeout, [&] {
       if (!d->Running()) return;
       EXPECT_FALSE(ui.Button("BtnExport")->isEnabled());
-      ui.Button("BtnCancel")->click();
+      EXPECT_TRUE(ui.Button("BtnCancel")->isEnabled());
+      ui.Button("BtnExport")->click();
       pokes += d->isVisible();
     });
     poke.start(0);
