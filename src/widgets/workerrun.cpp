@@ -40,7 +40,10 @@ class TWorkerRun::Delegate final : public TOperationDelegate {
   explicit Delegate(TWorkerRun& run) : run_(run) {}
   void Progress(int64_t done, int64_t total) override { run_.Report(done, total, false); }
   void ProgressInBytes(int64_t done, int64_t total) override { run_.Report(done, total, true); }
-  bool CancelRequested() override { return run_.cancel_; }
+  bool CancelRequested() override {
+    if (StepHook) StepHook();
+    return run_.cancel_;
+  }
 
  private:
   TWorkerRun& run_;

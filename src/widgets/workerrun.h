@@ -53,6 +53,9 @@ class TWorkerRun : public QObject {
 
   // The run under way in the program, if any.
   static TWorkerRun* Current();
+  // Called on the worker thread at every step, before the operation asks whether to stop
+  // (tests slow runs down with it).
+  static inline std::function<void()> StepHook;
 
  signals:
   // done of total steps, in bytes when bytes; on the window's thread.  The last report of
