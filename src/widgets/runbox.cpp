@@ -52,6 +52,8 @@ TOutcome TRunBox::Run(TWorkerRun& run, TJOV& window, TRunTarget target, const QS
       box->view_->Stop();
       box->run_ = nullptr;
       box->hide();
+      // The keys go back to the window.
+      if (QWidget* window = box->parentWidget()) window->activateWindow();
     }
   } end{this, reports};
   return run.Run(window, target, body);
