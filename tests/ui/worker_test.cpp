@@ -72,6 +72,16 @@ class WorkerTest : public ViewerTest {
     picture.save(path);
     return path;
   }
+  // Presses "Cancel" of d once its run is under way.
+  static void CancelWhenRunning(TJovDialog* d) {
+    QTimer* poke = new QTimer(d);
+    QObject::connect(poke, &QTimer::timeout, [d, poke] {
+      if (!d->Running()) return;
+      Child<QAbstractButton>(d, "BtnCancel")->click();
+      poke->deleteLater();
+    });
+    poke->start(5);
+  }
   // Starts the add-one dialog's insert before the image shown; during calls during the run.
   void InsertDuringRun(const std::function<void(TJovDialog*)>& during) {
     auto* d = Dialog<TFormaddone>();
@@ -137,15 +147,6 @@ TEST_F(WorkerTest, CancelLeavesTheFilesAsTheyWereAndSaysSo) {
   const QString in = dir.filePath("in/");
   QDir().mkpath(in);
   for (int i = 0; i < 3; ++i) QFile::copy(Picture(), in + QStringLiteral("%1.png").arg(i));
-  auto cancelWhenRunning = [this](TJovDialog* d) {
-    QTimer* poke = new QTimer(d);
-    QObject::connect(poke, &QTimer::timeout, [d, poke] {
-      if (!d->Running()) return;
-      Child<QAbstractButton>(d, "BtnCancel")->click();
-      poke->deleteLater();
-    });
-    poke->start(5);
-  };
   const std::vector<Case> cases = {
       {"delete",
        [&](TJovDialog*& d) {
@@ -154,7 +155,7 @@ TEST_F(WorkerTest, CancelLeavesTheFilesAsTheyWereAndSaysSo) {
            Controls ui{d};
            ui.Edit("editBegin")->setText("1");
            ui.Edit("EditEnd")->setText("2");
-           cancelWhenRunning(d);
+           CancelWhenRunning(d);
            ui.Button("BtnDelete")->click();
          });
        },
@@ -168,7 +169,7 @@ TEST_F(WorkerTest, CancelLeavesTheFilesAsTheyWereAndSaysSo) {
            ui.Edit("editBegin")->setText("0");
            ui.Edit("EditPicPath")->setText(in);
            Child<QComboBox>(d, "ComboFormat")->setCurrentIndex(1);
-           cancelWhenRunning(d);
+           CancelWhenRunning(d);
            ui.Button("BtnImport")->click();
          });
        },
@@ -180,7 +181,7 @@ TEST_F(WorkerTest, CancelLeavesTheFilesAsTheyWereAndSaysSo) {
            Controls ui{d};
            ui.Edit("EditPic")->setText(Picture());
            ui.Button("RabtnInsert")->click();
-           cancelWhenRunning(d);
+           CancelWhenRunning(d);
            ui.Button("BtnAdd")->click();
          });
        },
