@@ -1,11 +1,16 @@
 // The viewer's drawing speed: FillInfo with its synchronous preview repaint (the speed
-// of Play, in images per second) and one screen of thumbnails.  Runs the real window on
+// of Play, in images per second, also through a library of 50,000 images), the steadiness
+// of Play at 60 frames a second, and one screen of thumbnails.  Runs the real window on
 // the offscreen platform.
 
 #include <benchmark/benchmark.h>
 
+#include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +19,7 @@
 #include "app/jovver3.h"
 #include "support/libbuilder.h"
 #include "viewer/collapsepanel.h"
+#include "viewer/ffpbox.h"
 #include "viewer/mail.h"
 
 namespace {
@@ -86,6 +92,59 @@ void BM_Play(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * (n - 1));
 }
 BENCHMARK(BM_Play)->Args({64, 64})->Args({640, 480})->Unit(benchmark::kMillisecond);
+
+// Play at "max" through 2,000 images of a 50,000-image library (its "To" field ends the
+// run): the rate must stay that of a small library.
+void BM_PlayLargeLibrary(benchmark::State& state) {
+  auto main = Window(Library(64, 64, 50000));
+  main->EditLoopTo->setText(QStringLiteral("2000"));
+  for (auto _ : state) {
+    main->FillInfo(0);
+    main->BtnAutoPlay->click();
+  }
+  state.SetItemsProcessed(state.iterations() * 2000);
+}
+BENCHMARK(BM_PlayLargeLibrary)->Unit(benchmark::kMillisecond);
+
+// Play at 60 frames a second, looping over 10 images, for 120 frames: the time between
+// two frames, measured where the preview paints; "worst_off_ms" is the largest distance
+// from 1000 / 60 ms (target: at most 2).
+void BM_Play60Fps(benchmark::State& state) {
+  auto main = Window(Library(64, 64, 32));
+  main->SpinFps->setValue(60);
+  main->CheckLoop->setChecked(true);
+  main->EditLoopFrom->setText(QStringLiteral("0"));
+  main->EditLoopTo->setText(QStringLiteral("9"));
+  double worst = 0, sum = 0;
+  int64_t intervals = 0;
+  const auto paint = main->PaintBox1->OnPaint;
+  for (auto _ : state) {
+    QElapsedTimer clock;
+    int64_t last = -1;
+    int frames = 0, shown = -1;
+    main->PaintBox1->OnPaint = [&](TFlickerFreePaintBox* box, QPainter& canvas) {
+      paint(box, canvas);
+      if (main->CurrentIndex() == shown) return;  // a repaint of the same frame
+      shown = main->CurrentIndex();
+      const int64_t now = clock.nsecsElapsed();
+      if (last >= 0) {
+        const double ms = double(now - last) / 1e6;
+        worst = std::max(worst, std::abs(ms - 1000.0 / 60));
+        sum += ms;
+        ++intervals;
+      }
+      last = now;
+      if (++frames == 120) main->btnstop->click();
+    };
+    main->FillInfo(0);
+    clock.start();
+    main->BtnAutoPlay->click();
+  }
+  main->PaintBox1->OnPaint = paint;
+  state.counters["worst_off_ms"] = worst;
+  state.counters["mean_ms"] = intervals > 0 ? sum / double(intervals) : 0;
+}
+BENCHMARK(BM_Play60Fps)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 // One screen of the expanded grid: every visible cell fetches its image again.
 void BM_ThumbnailScreen(benchmark::State& state) {

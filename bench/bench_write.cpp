@@ -29,6 +29,7 @@
 #include "common/byteio.h"
 #include "library/jovformat.h"
 #include "library/myjov.h"
+#include "support/biglibrary.h"
 #include "support/libbuilder.h"
 
 namespace {
@@ -57,48 +58,6 @@ long ResidentKiB() {
   if (!statm.open(QIODevice::ReadOnly)) return 0;
   const QList<QByteArray> fields = statm.readAll().split(' ');
   return fields.size() > 1 ? fields[1].toLong() * (::sysconf(_SC_PAGESIZE) / 1024) : 0;
-}
-
-// A library of one 64 x 64 image followed by `count` images of side x side, written in
-// chunks straight to the files.
-QString BigLibrary(const QString& name, int count, int side) {
-  const QString path = Dir().filePath(name + ".jov");
-  if (QFile::exists(path)) return path;
-  LibraryBuilder header(0);
-  header.dataCount = header.indexCount = count + 1;
-  QByteArray data = header.Data();
-  std::vector<int32_t> entries;
-  QFile file(path);
-  file.open(QIODevice::WriteOnly);
-  int64_t at = data.size();
-  auto record = [&](int w, int h, uint8_t seed) {
-    QByteArray r(8 + w * h, '\0');
-    auto* p = reinterpret_cast<uint8_t*>(r.data());
-    jov::EncodeRecordHeader(p, 0, w, h, -w / 2, -h);
-    for (int i = 0; i < w * h; ++i) p[8 + i] = uint8_t(seed + i * 13);
-    return r;
-  };
-  entries.push_back(int32_t(at));
-  data += record(64, 64, 1);
-  at = data.size();
-  const QByteArray big = record(side, side, 7);
-  for (int i = 0; i < count; ++i) {
-    entries.push_back(int32_t(at));
-    data += big;
-    at += big.size();
-    if (data.size() > (1 << 20)) {
-      file.write(data);
-      data.clear();
-    }
-  }
-  file.write(data);
-  file.close();
-  QByteArray index = header.Index().left(jov::kIndexHeaderSize);
-  index.resize(jov::kIndexHeaderSize + qsizetype(entries.size()) * 4);
-  for (size_t i = 0; i < entries.size(); ++i)
-    PutI32(reinterpret_cast<uint8_t*>(index.data()) + jov::kIndexHeaderSize + i * 4, entries[i]);
-  WriteFileBytes(Dir().filePath(name + ".JOX"), index);
-  return path;
 }
 
 // Flushes skipped: a disk that keeps everything at once.
@@ -190,7 +149,7 @@ std::vector<uint8_t> Pixels(int side, uint8_t seed) {
 // Replaces image 0 of a 1 GiB library by pictures of 64 x 64 and 128 x 128 in turn, so
 // that every replace moves the whole tail.
 void ReplaceMovingTail(benchmark::State& state, bool durable) {
-  const QString path = BigLibrary("big", 16384, 256);  // 1 GiB of records behind image 0
+  const QString path = BigLibrary(Dir().path(), "big", 16384, 256);  // 1 GiB of records behind image 0
   std::unique_ptr<TNoFlush> noFlush;
   if (!durable) noFlush = std::make_unique<TNoFlush>();
   TJOV jov;

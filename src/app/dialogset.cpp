@@ -11,6 +11,6 @@ TDialogSet::TDialogSet(TDialogHost& host, QWidget* window)
                new TFormnew(host, window), new TFormdel(host, window),
                new TFormaddone(host, window)} {}
 
-std::optional<TOutcome> TDialogSet::Show(TEditingDialog which) {
-  return dialogs_[size_t(which)]->Execute();
+std::optional<TOutcome> TDialogSet::Show(TEditingDialog which, const TDialogFill& fill) {
+  return dialogs_[size_t(which)]->Execute(fill);
 }

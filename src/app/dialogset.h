@@ -15,7 +15,7 @@ class TDialogSet final : public TEditingDialogs {
  public:
   // window is the host's window: the dialogs' parent, which they are centred on.
   TDialogSet(TDialogHost& host, QWidget* window);
-  std::optional<TOutcome> Show(TEditingDialog which) override;
+  std::optional<TOutcome> Show(TEditingDialog which, const TDialogFill& fill) override;
 
  private:
   // In the order of TEditingDialog; the window owns them.

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -25,6 +26,7 @@ TFormaddone::TFormaddone(TDialogHost& host, QWidget* parent)
   modeRow->addStretch(1);
   AddRow(modeRow);
   AddRow(CreatePlacementGroup());
+  AddRow(MakeProgressRows(ProgressBar1));
   AddClosingRow(MakeButtonRow(this, QStringLiteral("Add"), "BtnAdd", BtnAdd));
   resize(420, 260);
   OnClick(BtnBrowse, &TFormaddone::BtnBrowseClick);
@@ -67,10 +69,11 @@ void TFormaddone::BtnAddClick() {
   // A file that cannot be read raises an error the guard shows; nothing is written and
   // the dialog stays open.
   const TPicture& picture = Image1.Load(request.picturePath);
-  const TOutcome outcome = RunRequest({BtnAdd, BtnBrowse}, [&](TOperationDelegate* d) {
-    return request.Run(Host.Jov(), picture, d);
-  });
-  Host.ShowLibraryChanged();
+  const TOutcome outcome =
+      RunRequest(TRunTarget::Change, {BtnAdd, BtnBrowse, Rabtnadd, RabtnInsert, editx, EDITy},
+                 [&](TJOV* jov, TOperationDelegate* d) { return request.Run(*jov, picture, d); });
+  ProgressBar1->hide();
   Host.Report(outcome);
+  TakeCloseRequest();  // the dialog closes anyway
   accept();
 }

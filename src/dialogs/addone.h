@@ -28,6 +28,7 @@ class TFormaddone : public TJovDialog {
   QLineEdit* editx;
   QLineEdit* EDITy;
   QPushButton* BtnAdd;
+  QProgressBar* ProgressBar1;  // an insert moves the records behind it
   TOpenDialog OpenPictureDialog1;
   TPictureLoader Image1;  // holds the picture being added
 };

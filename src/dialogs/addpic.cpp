@@ -40,9 +40,10 @@ TFormadd::TFormadd(TDialogHost& host, QWidget* parent)
   controls->addLayout(modeGroups);
   controls->addWidget(GroupRange);
   controls->addWidget(CreatePlacementGroup());
-  controls->addLayout(MakeButtonRow(Controls, QStringLiteral("Import"), "BtnImport", BtnImport));
   AddRow(Controls);
-  AddRow(ProgressBar1 = MakeProgressBar());
+  AddRow(MakeProgressRows(ProgressBar1));
+  // Outside the controls a run disables: "Cancel" stops a run.
+  AddClosingRow(MakeButtonRow(this, QStringLiteral("Import"), "BtnImport", BtnImport));
   resize(460, 360);
   FocusOn(TField::Begin, editBegin);
   FocusOn(TField::End, EditEnd);
@@ -79,6 +80,23 @@ QGroupBox* TFormadd::CreatePlacementGroup() {
 void TFormadd::Prepare() {
   EditEnd->setText(QString::number(Host.Jov().ImageCount() - 1));
   EditPicPath->clear();
+}
+
+void TFormadd::Fill(const TDialogFill& fill) {
+  if (fill.range) {
+    editBegin->setText(QString::number(fill.range->first));
+    EditEnd->setText(QString::number(fill.range->second));
+  }
+  if (!fill.folder.isEmpty()) EditPicPath->setText(fill.folder);
+  if (fill.format) ComboFormat->setCurrentIndex(*fill.format == TPictureFileFormat::Png ? 1 : 0);
+  if (!fill.insertAt) return;
+  // Whole images, inserted before the image given, or appended after the last one.
+  RabtnAll->setChecked(true);
+  RabtnPicClick();
+  const bool append = *fill.insertAt >= Host.Jov().ImageCount();
+  (append ? RabtnAdd : RabtnInsert)->setChecked(true);
+  if (!append) editBegin->setText(QString::number(*fill.insertAt));
+  RabtnInsertClick();
 }
 
 void TFormadd::RabtnInsertClick() {
@@ -135,12 +153,13 @@ void TFormadd::BtnImportClick() {
   TBatchImportRequest request = Request();
   std::optional<TOutcome> outcome;
   if (!Refused(request.Validate(Host.Jov())))
-    outcome =
-        RunRequest({Controls}, [&](TOperationDelegate* d) { return request.Run(Host.Jov(), d); });
+    outcome = RunRequest(TRunTarget::Change, {Controls, BtnImport},
+                         [&](TJOV* jov, TOperationDelegate* d) { return request.Run(*jov, d); });
   if (outcome && !outcome->Done() && !RabtnAll->isChecked()) {
     // A file a Pic or X/Y run cannot read stops it: the library is as it was, and the
     // dialog stays open.
     Host.Report(*outcome);
+    if (TakeCloseRequest()) QDialog::reject();
     return;
   }
   // The dialog closes after every other run, also after a refusal.
@@ -151,6 +170,6 @@ void TFormadd::BtnImportClick() {
   ProgressBar1->hide();
   ProgressBar1->setValue(0);
   EditPicPath->clear();
-  Host.ShowLibraryChanged();
+  TakeCloseRequest();  // the dialog closes anyway
   accept();
 }

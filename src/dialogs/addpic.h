@@ -19,6 +19,9 @@ class TFormadd : public TJovDialog {
  protected:
   // "Import All" clears the folder and puts the last image into End.
   void Prepare() override;
+  // A range of thumbnails goes into Begin and End; pictures dropped on the grid give the
+  // folder, its kind of file and where they go.
+  void Fill(const TDialogFill& fill) override;
 
  private:
   void RabtnInsertClick();

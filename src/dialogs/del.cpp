@@ -20,7 +20,7 @@ TFormdel::TFormdel(TDialogHost& host, QWidget* parent)
   static_cast<QHBoxLayout*>(mode->layout())->addStretch(1);
   AddRow(mode);
 
-  AddRow(ProgressBar1 = MakeProgressBar());
+  AddRow(MakeProgressRows(ProgressBar1));
   AddClosingRow(MakeButtonRow(this, QStringLiteral("Delete"), "BtnDelete", BtnDelete));
   resize(380, 260);
   FocusOn(TField::Begin, editBegin);
@@ -37,11 +37,18 @@ void TFormdel::BtnDeleteClick() {
   request.clear = RabtnNull->isChecked();
   // A refusal leaves the dialog open.
   if (Refused(request.Validate(Host.Jov()))) return;
+  // The main window shows the library as it now is, also after a failure (unchanged).
   const TOutcome outcome =
-      RunRequest({BtnDelete}, [&](TOperationDelegate* d) { return request.Run(Host.Jov(), d); });
+      RunRequest(TRunTarget::Change, {BtnDelete, editBegin, EditEnd, RabtnDel, RabtnNull},
+                 [&](TJOV* jov, TOperationDelegate* d) { return request.Run(*jov, d); });
   ProgressBar1->hide();
   Host.Report(outcome, TBox::Information);
-  // The main window shows the library as it now is, also after a failure (unchanged).
-  Host.ShowLibraryChanged();
+  TakeCloseRequest();  // the dialog closes anyway
   accept();
+}
+
+void TFormdel::Fill(const TDialogFill& fill) {
+  if (!fill.range) return;
+  editBegin->setText(QString::number(fill.range->first));
+  EditEnd->setText(QString::number(fill.range->second));
 }

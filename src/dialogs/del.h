@@ -12,6 +12,10 @@ class TFormdel : public TJovDialog {
  public:
   TFormdel(TDialogHost& host, QWidget* parent);
 
+ protected:
+  // A range of thumbnails goes into the range fields.
+  void Fill(const TDialogFill& fill) override;
+
  private:
   void BtnDeleteClick();
 

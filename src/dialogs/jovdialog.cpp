@@ -1,7 +1,6 @@
 #include "dialogs/jovdialog.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,40 +14,12 @@
 #include <vector>
 
 #include "common/operation.h"
+#include "widgets/progressview.h"
 
 namespace {
 
 // The formats in the order of the format choice.
 constexpr TPictureFileFormat kFormats[] = {TPictureFileFormat::Bmp, TPictureFileFormat::Png};
-
-// Moves a progress bar by the reports of a run, and shows it at the first one.  Counts
-// past the bar's range (bytes of a large library) are scaled down.
-class TProgressBarDelegate final : public TOperationDelegate {
- public:
-  TProgressBarDelegate(QProgressBar* bar, bool pump) : bar_(bar), pump_(pump) {}
-
-  void Progress(int64_t done, int64_t total) override {
-    if (bar_ != nullptr) Move(done, total);
-    if (pump_) QCoreApplication::processEvents();
-  }
-
- private:
-  void Move(int64_t done, int64_t total) {
-    const int64_t scale = total / std::numeric_limits<int>::max() + 1;
-    if (bar_->maximum() != total / scale) bar_->setRange(0, int(total / scale));
-    const bool appears = bar_->isHidden();
-    if (appears) {
-      // Laid out at once: no window messages are handled until the run ends.
-      bar_->show();
-      if (QLayout* layout = bar_->parentWidget()->layout()) layout->activate();
-    }
-    bar_->setValue(int(done / scale));
-    if (appears) bar_->repaint();
-  }
-
-  QProgressBar* bar_;
-  bool pump_;
-};
 
 // Marks a run under way for its lifetime, however it ends, with the controls given
 // disabled.
@@ -75,7 +46,7 @@ class TRunMark {
 
 TJovDialog::TJovDialog(TDialogHost& host, QWidget* parent, const QString& caption,
                        const QString& title)
-    : QDialog(parent), Host(host), caption_(caption) {
+    : QDialog(parent), Host(host), caption_(caption), worker_(new TWorkerRun(this)) {
   setWindowTitle(title);
   setAccessibleName(caption);
   layout_ = new QVBoxLayout(this);
@@ -84,8 +55,9 @@ TJovDialog::TJovDialog(TDialogHost& host, QWidget* parent, const QString& captio
   resize(420, 300);
 }
 
-std::optional<TOutcome> TJovDialog::Execute() {
+std::optional<TOutcome> TJovDialog::Execute(const TDialogFill& fill) {
   Prepare();
+  Fill(fill);
   lastOutcome_.reset();
   if (QWidget* owner = parentWidget()) {
     const QPoint centre = owner->mapToGlobal(owner->rect().center());
@@ -135,7 +107,7 @@ QHBoxLayout* TJovDialog::MakeButtonRow(QWidget* parent, const QString& caption, 
   run = Named<QPushButton>(name, caption, parent);
   run->setDefault(true);
   auto* cancel = Named<QPushButton>("BtnCancel", QStringLiteral("Cancel"), parent);
-  ConnectClick(cancel, [this] { reject(); });
+  ConnectClick(cancel, [this] { CancelClick(); });
   auto* row = new QHBoxLayout;
   row->addStretch(1);
   row->addWidget(run);
@@ -143,11 +115,17 @@ QHBoxLayout* TJovDialog::MakeButtonRow(QWidget* parent, const QString& caption, 
   return row;
 }
 
-QProgressBar* TJovDialog::MakeProgressBar() {
-  progress_ = Named<QProgressBar>("ProgressBar1", this);
+QLayout* TJovDialog::MakeProgressRows(QProgressBar*& bar) {
+  bar = progress_ = Named<QProgressBar>("ProgressBar1", this);
   progress_->setTextVisible(false);
   progress_->hide();
-  return progress_;
+  auto* rate = Named<QLabel>("LabelRate", this);
+  progressView_ = new TProgressView(progress_, rate, this);
+  connect(worker_, &TWorkerRun::Progressed, progressView_, &TProgressView::Show);
+  auto* rows = new QVBoxLayout;
+  rows->addWidget(progress_);
+  rows->addWidget(rate);
+  return rows;
 }
 
 QComboBox* TJovDialog::MakeFormatChoice(QWidget* parent) {
@@ -173,20 +151,35 @@ bool TJovDialog::Refused(const TValidation& validation) {
   return true;
 }
 
-TOutcome TJovDialog::RunRequest(std::initializer_list<QWidget*> controls,
-                                const std::function<TOutcome(TOperationDelegate*)>& run) {
+TOutcome TJovDialog::RunRequest(TRunTarget target, std::initializer_list<QWidget*> controls,
+                                const TWorkerRun::Body& run) {
   TRunMark mark(running_, controls);
-  TProgressBarDelegate delegate(progress_, pumps_);
-  lastOutcome_ = run(&delegate);
+  if (progressView_ != nullptr) progressView_->Start();
+  // However the run ends, a change leaves the window showing the library as it now is.
+  struct TEnd {
+    TJovDialog* dialog;
+    TRunTarget target;
+    ~TEnd() {
+      if (dialog->progressView_ != nullptr) dialog->progressView_->Stop();
+      if (target == TRunTarget::Change) Guarded([this] { dialog->Host.ShowLibraryChanged(); });
+    }
+  } end{this, target};
+  lastOutcome_ = worker_->Run(Host.Jov(), target, run);
   return *lastOutcome_;
 }
 
+void TJovDialog::CancelClick() {
+  if (running_)
+    worker_->Cancel();
+  else
+    reject();
+}
+
 void TJovDialog::reject() {
-  if (running_) {
-    closeRequested_ = true;
-    return;
-  }
-  QDialog::reject();
+  if (!running_) return QDialog::reject();
+  if (closeRequested_ || !Host.Ask(kStopRunQuestion)) return;
+  closeRequested_ = true;
+  worker_->Cancel();
 }
 
 void TJovDialog::showEvent(QShowEvent* event) {

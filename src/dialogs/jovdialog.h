@@ -16,12 +16,15 @@
 
 #include "editing/requests.h"
 #include "widgets/dialoghost.h"
+#include "widgets/editingdialogs.h"
 #include "widgets/guard.h"
+#include "widgets/workerrun.h"
 
 class QAbstractButton;
 class QComboBox;
 class QGroupBox;
 class QHBoxLayout;
+class QLabel;
 class QLayout;
 class QLineEdit;
 class QProgressBar;
@@ -29,6 +32,7 @@ class QPushButton;
 class QRadioButton;
 class QVBoxLayout;
 class QWidget;
+class TProgressView;
 
 // A new widget with the name of its control, by which tests find it.
 template <class W, class... Args>
@@ -61,9 +65,10 @@ class TJovDialog : public QDialog {
   TJovDialog(TDialogHost& host, QWidget* parent, const QString& caption, const QString& title);
 
   const QString& Caption() const { return caption_; }
-  // Prepares the dialog as the main window's button does, then shows it modally, centred
-  // on its parent.  The outcome of the last run, when one ran.
-  std::optional<TOutcome> Execute();
+  // Prepares the dialog as the main window's button does, fills in what the window
+  // chose, then shows it modally, centred on its parent.  The outcome of the last run,
+  // when one ran.
+  std::optional<TOutcome> Execute(const TDialogFill& fill = {});
   // True while a run of the dialog is under way: nothing may start a second one.
   bool Running() const { return running_; }
 
@@ -72,6 +77,8 @@ class TJovDialog : public QDialog {
 
   // What the main window's button sets before every showing; nothing by default.
   virtual void Prepare() {}
+  // What the window chose, over what Prepare set; nothing by default.
+  virtual void Fill(const TDialogFill& fill) { (void)fill; }
 
   // ---- Building.  Rows go below the caption, in order, above the closing stretch.
   void AddRow(QWidget* row);
@@ -83,11 +90,13 @@ class TJovDialog : public QDialog {
                            QPushButton*& browse);
   QLineEdit* MakePathField(QWidget* parent, const char* name);
   QPushButton* MakeBrowseButton(QWidget* parent);
-  // The closing row: the run button, the default one, and "Cancel", which closes.
+  // The closing row: the run button, the default one, and "Cancel", which closes, or
+  // during a run stops it.
   QHBoxLayout* MakeButtonRow(QWidget* parent, const QString& caption, const char* name,
                              QPushButton*& run);
-  // The bar runs move; hidden until a run reports, and at every showing after a run.
-  QProgressBar* MakeProgressBar();
+  // The bar runs move, hidden until a run reports and at every showing after a run, and
+  // under it the rate of a run that takes more than a second.
+  QLayout* MakeProgressRows(QProgressBar*& bar);
   // The kind of picture file a folder gives: "Bitmaps (*.bmp)" or "PNG (*.png)".
   QComboBox* MakeFormatChoice(QWidget* parent);
   static TPictureFileFormat ChosenFormat(const QComboBox* choice);
@@ -102,27 +111,29 @@ class TJovDialog : public QDialog {
   void FocusOn(TField field, QWidget* widget) { focus_[field] = widget; }
   // Shows a refusal in the error box and focuses its field; true when there was one.
   bool Refused(const TValidation& validation);
-  // Runs a request, with the progress bar moved by its reports: the run is under way
-  // meanwhile, the controls given are disabled, and a close asked for waits for its end.
-  // Every run of a dialog goes through here.
-  TOutcome RunRequest(std::initializer_list<QWidget*> controls,
-                      const std::function<TOutcome(TOperationDelegate*)>& run);
-  // Runs that only read pump window messages at every report, so that the windows stay
-  // alive; runs that change the library never do.
-  void PumpDuringRuns() { pumps_ = true; }
+  // Runs a request on a worker thread (TWorkerRun), the body given the worker's library
+  // object, with the progress bar moved by its reports: the run is under way meanwhile,
+  // the controls given are disabled ("Cancel" stays), and the windows keep painting.  A
+  // run that changes the library leaves the window showing it as it now is.  Every run
+  // of a dialog goes through here.
+  TOutcome RunRequest(TRunTarget target, std::initializer_list<QWidget*> controls,
+                      const TWorkerRun::Body& run);
   // Whether a close was asked for during the run that just ended; forgets it.
   bool TakeCloseRequest() { return std::exchange(closeRequested_, false); }
-  // Closes at once, or, during a run, when the run has ended.
+  // Closes at once; during a run it asks first, then stops the run and closes when the
+  // run has rolled back.
   void reject() override;
   void showEvent(QShowEvent* event) override;
 
  private:
   void ConnectClick(QAbstractButton* button, std::function<void()> handler);
+  void CancelClick();
 
   bool running_ = false;
   bool closeRequested_ = false;
-  bool pumps_ = false;
   QString caption_;
+  TWorkerRun* worker_;
+  TProgressView* progressView_ = nullptr;
   QVBoxLayout* layout_;
   int rows_ = 1;  // below the caption
   QProgressBar* progress_ = nullptr;

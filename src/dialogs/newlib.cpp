@@ -20,7 +20,7 @@ TFormnew::TFormnew(TDialogHost& host, QWidget* parent)
   SaveDialog1.DefaultExt = QStringLiteral(".jov");
   AddRow(CreateFields());
   AddRow(CreateOptionGroups());
-  AddRow(ProgressBar1 = MakeProgressBar());
+  AddRow(MakeProgressRows(ProgressBar1));
   AddClosingRow(MakeButtonRow(this, QStringLiteral("Create"), "BtnCreate", BtnCreate));
   resize(460, 280);
   OnClick(BtnPicPath, &TFormnew::BtnPicPathClick);
@@ -94,9 +94,13 @@ void TFormnew::BtnCreateClick() {
   if (RbUseNew->isChecked()) request.placement = ParsePlacementText(editxy->text());
   request.format = ChosenFormat(ComboFormat);
   if (Refused(request.Validate())) return;
-  const TOutcome outcome = RunRequest({BtnCreate, BtnPicPath, BtnFileName},
-                                      [&](TOperationDelegate* d) { return request.Run(d); });
+  const TOutcome outcome =
+      RunRequest(TRunTarget::Outside,
+                 {BtnCreate, BtnPicPath, BtnFileName, ComboFormat, RbFromFile, RbUseNew, editxy,
+                  RbBoardSys, RbBoardBmp},
+                 [&](TJOV*, TOperationDelegate* d) { return request.Run(d); });
   ProgressBar1->hide();
+  TakeCloseRequest();  // the dialog closes anyway
   // After a failure the old files, if any, stand as they were.
   if (outcome.Done()) Host.ShowLibraryReplaced(request.dataPath);
   Host.Report(outcome);

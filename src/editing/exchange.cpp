@@ -115,10 +115,6 @@ namespace {
 // them compresses them again.
 constexpr int kPngQuality = 100;
 
-// The picture ImageAt gives, made for a PNG file: pure black becomes transparent (the
-// palette entries of pure black, or the black pixels of a run-coded picture) and the
-// placement becomes the offset.  An empty picture, which a PNG file cannot hold, becomes
-// one transparent pixel.  The picture has the record's width, not the shown one's.
 // The width an 8-bit record stores; 0 when there is none to read.
 int RecordWidth8(TJOV& jov, int index) {
   const std::optional<int32_t> entry = jov.EntryOf(index);
@@ -128,6 +124,8 @@ int RecordWidth8(TJOV& jov, int index) {
     return 0;
   return GetI16(width);
 }
+
+}  // namespace
 
 QImage PngPicture(TJOV& jov, int index) {
   const QImage* shown = jov.ImageAt(index);
@@ -169,6 +167,8 @@ QImage PngPicture(TJOV& jov, int index) {
   picture.setOffset(QPoint(jov.px(), jov.py()));
   return picture;
 }
+
+namespace {
 
 void ExportPng(TJOV& jov, int index, const QString& path) {
   const QImage picture = PngPicture(jov, index);

@@ -5,6 +5,7 @@
 // leave a library and come back.
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -76,3 +77,10 @@ TPlacement ParsePlacementText(const QString& text);
 // px, py, Width and Height describing that image.  Throws on failure.
 void ExportImage(TJOV& jov, int index, const QString& path,
                  TPictureFileFormat format = TPictureFileFormat::Bmp);
+
+// The picture ImageAt gives, made for a PNG file (the export's, and the clipboard's): pure
+// black becomes transparent (the palette entries of pure black, or the black pixels of a
+// run-coded picture) and the placement becomes the offset.  An empty picture, which a PNG
+// file cannot hold, becomes one transparent pixel.  The picture has the record's width,
+// not the shown one's.
+QImage PngPicture(TJOV& jov, int index);

@@ -36,6 +36,23 @@ class TDrawGrid::Model : public QAbstractTableModel {
   int rows_ = 1;
 };
 
+namespace {
+
+// A cell of a marked range, over its content: tinted with the selection colour and
+// framed by it; a selected cell, filled with that colour already, is only framed.
+void DrawMark(QPainter& painter, const QRect& cell, const QPalette& palette, bool selected) {
+  QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+  if (!selected) {
+    QColor tint = highlight;
+    tint.setAlpha(70);
+    painter.fillRect(cell, tint);
+  }
+  painter.setPen(QPen(selected ? highlight.darker(160) : highlight, 2));
+  painter.drawRect(cell.adjusted(1, 1, -1, -1));
+}
+
+}  // namespace
+
 class TDrawGrid::Delegate : public QStyledItemDelegate {
  public:
   explicit Delegate(TDrawGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
@@ -57,6 +74,8 @@ class TDrawGrid::Delegate : public QStyledItemDelegate {
     painter->setFont(grid_->font());
     if (grid_->OnDrawCell)
       grid_->OnDrawCell(index.column(), index.row(), option.rect, state, *painter);
+    if (grid_->Marked(index.row() * kColCount + index.column()))
+      DrawMark(*painter, option.rect, palette, !state.Empty());
     painter->restore();
   }
 
@@ -135,6 +154,34 @@ int TDrawGrid::LastMarkedCellBelow(int limit) const {
   return last;
 }
 
+std::optional<std::pair<int, int>> TDrawGrid::MarkedRange(int limit) const {
+  const int last = std::min(markLast_, limit - 1);
+  if (markFirst_ < 0 || last <= markFirst_) return std::nullopt;
+  return std::make_pair(markFirst_, last);
+}
+
+void TDrawGrid::ClearMarkedRange() {
+  markAnchor_ = markFirst_ = markLast_ = -1;
+  viewport()->update();
+}
+
+bool TDrawGrid::Marked(int number) const {
+  return markLast_ > markFirst_ && number >= markFirst_ && number <= markLast_;
+}
+
+int TDrawGrid::CellNumberAt(const QPoint& point) const {
+  const QModelIndex cell = indexAt(point);
+  return cell.isValid() ? cell.row() * kColCount + cell.column() : -1;
+}
+
+void TDrawGrid::MarkTo(int number) {
+  if (number < 0) return;
+  if (markAnchor_ < 0) markAnchor_ = number;
+  markFirst_ = std::min(markAnchor_, number);
+  markLast_ = std::max(markAnchor_, number);
+  viewport()->update();
+}
+
 void TDrawGrid::Changed() {
   if (!selecting_ && !mouseDown_) emit SelectionSettled();
 }
@@ -154,9 +201,24 @@ void TDrawGrid::currentChanged(const QModelIndex& current, const QModelIndex& pr
 
 void TDrawGrid::mousePressEvent(QMouseEvent* event) {
   mouseDown_ = event->button() == Qt::LeftButton;
+  if (mouseDown_) {
+    const int number = CellNumberAt(event->position().toPoint());
+    // Shift+click reaches from the anchor (the image shown, when nothing was clicked yet).
+    if (!event->modifiers().testFlag(Qt::ShiftModifier))
+      markAnchor_ = number;
+    else if (markAnchor_ < 0 && currentIndex().isValid())
+      markAnchor_ = currentIndex().row() * kColCount + currentIndex().column();
+    MarkTo(number);
+  }
   QTableView::mousePressEvent(event);
   // The pressed cell is shown at once; a range dragged from it settles on release.
   if (mouseDown_) emit SelectionSettled();
+}
+
+void TDrawGrid::mouseMoveEvent(QMouseEvent* event) {
+  QTableView::mouseMoveEvent(event);
+  if (mouseDown_ && event->buttons().testFlag(Qt::LeftButton))
+    MarkTo(CellNumberAt(event->position().toPoint()));
 }
 
 void TDrawGrid::mouseReleaseEvent(QMouseEvent* event) {

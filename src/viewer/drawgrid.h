@@ -7,6 +7,8 @@
 #include <QAbstractTableModel>
 #include <QTableView>
 #include <functional>
+#include <optional>
+#include <utility>
 
 class QPainter;
 
@@ -40,6 +42,15 @@ class TDrawGrid : public QTableView {
   // when there is none.
   int LastMarkedCellBelow(int limit) const;
 
+  // The range of images the user marked with the mouse, numbered as the cells are: a
+  // click marks its cell, a Shift+click or a drag marks every image from there to the
+  // cell under the mouse.  It outlives the selection, which follows the image shown.
+  // The range below limit, when it holds two images or more.
+  std::optional<std::pair<int, int>> MarkedRange(int limit) const;
+  void ClearMarkedRange();
+  // The number of the cell at a point of the viewport; -1 off the cells.
+  int CellNumberAt(const QPoint& point) const;
+
   // Draws one cell: its content over the background the grid has filled.
   std::function<void(int col, int row, const QRect& rect, TGridDrawState state, QPainter& canvas)>
       OnDrawCell;
@@ -53,13 +64,19 @@ class TDrawGrid : public QTableView {
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
 
  private:
   class Model;
   class Delegate;
   void Changed();
+  // A marked range of two cells or more holds number: its cells are drawn tinted.
+  bool Marked(int number) const;
+  void MarkTo(int number);
 
   Model* model_;
   bool selecting_ = false;  // a selection made by SelectCell
   bool mouseDown_ = false;  // a drag is under way: wait for the release
+  int markAnchor_ = -1;     // where the marked range starts from
+  int markFirst_ = -1, markLast_ = -1;
 };

@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QTimer>
 #include <QUrl>
@@ -31,10 +32,14 @@
 #include "editing/messages.h"
 #include "library/jovformat.h"
 #include "viewer/collapsepanel.h"
+#include "viewer/droppictures.h"
 #include "viewer/ffpbox.h"
+#include "viewer/framepacer.h"
 #include "viewer/jovdraw.h"
+#include "viewer/nudge.h"
 #include "widgets/guard.h"
 #include "widgets/inputdialog.h"
+#include "widgets/runbox.h"
 
 namespace {
 
@@ -110,11 +115,16 @@ class TMessageBox : public QMessageBox {
 }  // namespace
 
 std::function<void(const QString&, QMessageBox::Icon, const QString&)> TFormMain::MessageHook;
+std::function<int(const QString&, const QStringList&)> TFormMain::ChoiceHook;
 
 // ---------------------------------------------------------------------------------------
 // Creation
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
+TFormMain::TFormMain(QWidget* parent)
+    : QMainWindow(parent),
+      worker_(new TWorkerRun(this)),
+      nudge_(new TPlacementNudge(
+          [this](int index, int x, int y) { WriteNudge(index, x, y); }, this)) {
   setWindowTitle(QStringLiteral("JovViewer V4.0"));
   setAcceptDrops(true);
   CreateControls();
@@ -125,6 +135,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TFormMain::~TFormMain() {
+  Guarded([this] { nudge_->Flush(); });
   SetUnhandledErrorReporter(nullptr);
 }
 
@@ -156,11 +167,14 @@ void TFormMain::CreateControls() {
   CreateButtons(left);
   CreateInfoGroup(left);
   CreateOptionsGroup(left);
+  CreatePlayGroup(left);
 
   // ---- Right side: the preview over the collapsible grid panel.
   CreatePreview(central);
   layout->addWidget(Splitter1, 1);
   InputDialog = new TInputDialog(this);
+  RunBox = new TRunBox(this);
+  RunBox->AskToStop = [this] { return Ask(kStopRunQuestion); };
 }
 
 void TFormMain::CreateButtons(QWidget* left) {
@@ -232,6 +246,36 @@ void TFormMain::CreateOptionsGroup(QWidget* left) {
   LinkLabel->setVisible(!readMe.isEmpty());
 }
 
+void TFormMain::CreatePlayGroup(QWidget* left) {
+  // Below the options, where the panel was empty.
+  GroupPlay = new QGroupBox(QStringLiteral("Animation"), left);
+  GroupPlay->setGeometry(8, 570, 257, 74);
+  auto place = [](QWidget* w, int x, int y, int width) {
+    w->setGeometry(x, y, width, 22);
+    return w;
+  };
+  place(new QLabel(QStringLiteral("Rate:"), GroupPlay), 12, 18, 40);
+  SpinFps = new QSpinBox(GroupPlay);
+  SpinFps->setRange(0, 60);
+  SpinFps->setSuffix(QStringLiteral(" fps"));
+  SpinFps->setSpecialValueText(QStringLiteral("max"));
+  place(SpinFps, 52, 18, 72);
+  place(CheckLoop = new QCheckBox(QStringLiteral("Loop"), GroupPlay), 134, 18, 56);
+  place(BtnSaveGif = new QPushButton(QStringLiteral("Save GIF"), GroupPlay), 190, 18, 60);
+  BtnSaveGif->setEnabled(false);
+  place(new QLabel(QStringLiteral("From:"), GroupPlay), 12, 45, 40);
+  place(EditLoopFrom = new QLineEdit(GroupPlay), 52, 45, 72);
+  EditLoopFrom->setPlaceholderText(QStringLiteral("shown"));
+  place(new QLabel(QStringLiteral("To:"), GroupPlay), 134, 45, 24);
+  place(EditLoopTo = new QLineEdit(GroupPlay), 160, 45, 90);
+  EditLoopTo->setPlaceholderText(QStringLiteral("last"));
+  SpinFps->setObjectName(QStringLiteral("SpinFps"));
+  CheckLoop->setObjectName(QStringLiteral("CheckLoop"));
+  EditLoopFrom->setObjectName(QStringLiteral("EditLoopFrom"));
+  EditLoopTo->setObjectName(QStringLiteral("EditLoopTo"));
+  BtnSaveGif->setObjectName(QStringLiteral("BtnSaveGif"));
+}
+
 void TFormMain::CreatePreview(QWidget* central) {
   Splitter1 = new QSplitter(Qt::Vertical, central);
   Splitter1->setHandleWidth(kSplitterWidth);
@@ -274,6 +318,7 @@ void TFormMain::ConnectHandlers() {
   on(btnCreate, &TFormMain::btnCreateClick);
   on(btnallinput, &TFormMain::btnallinputClick);
   on(btnallOut, &TFormMain::btnallOutClick);
+  on(BtnSaveGif, &TFormMain::BtnSaveGifClick);
   on(btnx, &TFormMain::btnxClick);
   on(btny, &TFormMain::btnyClick);
 
@@ -322,6 +367,16 @@ void TFormMain::ConnectKeys() {
   key(QKeySequence(Qt::Key_End), [this] {
     if (BtnJump->isEnabled()) JumpTo(jov_->ImageCount() - 1);
   });
+  key(QKeySequence(Qt::Key_Space), [this] { (playing_ > 0 ? btnstop : BtnAutoPlay)->click(); });
+  key(QKeySequence::Copy, [this] { CopyClick(); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_V), [this] { PasteClick(false); });
+  key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), [this] { PasteClick(true); });
+  for (const auto& [arrow, dx, dy] : {std::tuple(Qt::Key_Left, -1, 0), std::tuple(Qt::Key_Right, 1, 0),
+                                      std::tuple(Qt::Key_Up, 0, -1), std::tuple(Qt::Key_Down, 0, 1)}) {
+    key(QKeySequence(Qt::CTRL | arrow), [this, dx, dy] { NudgeShown(dx, dy); });
+    key(QKeySequence(Qt::CTRL | Qt::SHIFT | arrow),
+        [this, dx, dy] { NudgeShown(10 * dx, 10 * dy); });
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -336,6 +391,7 @@ void TFormMain::showErrMessage(const QString& text) {
 }
 
 void TFormMain::ShowBox(const QString& title, QMessageBox::Icon icon, const QString& text) {
+  if (closing_) return;
   if (MessageHook) {
     MessageHook(title, icon, text);
     return;
@@ -363,6 +419,8 @@ void TFormMain::Button2Click() {
 }
 
 void TFormMain::OpenLibrary(const QString& path) {
+  if (Busy()) return;
+  nudge_->Flush();
   EditFileName->setText(path);
   const QString name = EditFileName->text();
   if (!FileExists(name)) return;
@@ -380,6 +438,7 @@ void TFormMain::OpenLibrary(const QString& path) {
   if (result == TOpenResult::Missing) showErrMessage(TJOV::MissingFileMessage(name));
   if (jov_->IsOpen()) {
     currentIndex_ = 0;
+    DrawGrid1->ClearMarkedRange();
     SetGridRowCount();
     DrawGrid1->viewport()->update();
     FillInfo(0);
@@ -403,14 +462,35 @@ void TFormMain::OpenFromCommandLine(const QStringList& arguments) {
 }
 
 void TFormMain::dragEnterEvent(QDragEnterEvent* event) {
-  if (!DroppedLibrary(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  // Pictures go into a library that can be changed.
+  if (!DroppedLibrary(event->mimeData()).isEmpty() ||
+      (btninput->isEnabled() && !DroppedPictures(event->mimeData()).Empty()))
+    event->acceptProposedAction();
 }
 
 void TFormMain::dropEvent(QDropEvent* event) {
   const QString path = DroppedLibrary(event->mimeData());
-  if (path.isEmpty()) return;
-  event->acceptProposedAction();
-  Guarded([&] { OpenLibrary(path); });
+  if (!path.isEmpty()) {
+    event->acceptProposedAction();
+    Guarded([&] { OpenLibrary(path); });
+    return;
+  }
+  const TDroppedPictures dropped = DroppedPictures(event->mimeData());
+  if (dropped.Empty() || !btninput->isEnabled() || Busy()) return;
+  // What the drop asks is asked once the drop has ended.
+  const QPoint at = event->position().toPoint();
+  QWidget* grid = DrawGrid1->viewport();
+  QWidget* preview = ScrollBox1->viewport();
+  if (grid->isVisible() && grid->rect().contains(grid->mapFrom(this, at))) {
+    const int cell = DrawGrid1->CellNumberAt(grid->mapFrom(this, at));
+    event->acceptProposedAction();
+    QTimer::singleShot(0, this, [this, dropped, cell] { Guarded([&] { DropOnGrid(dropped, cell); }); });
+  } else if (dropped.files.size() == 1 && dropped.folder.isEmpty() &&
+             preview->rect().contains(preview->mapFrom(this, at))) {
+    event->acceptProposedAction();
+    const QString file = dropped.files.front();
+    QTimer::singleShot(0, this, [this, file] { Guarded([&] { DropOnPreview(file); }); });
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -432,8 +512,8 @@ QSize TFormMain::ComputePreviewGeometry(int w, int h) {
     if (w < W && h < H) {
       zoom_ = 1.0;
       if (applyXY) {
-        originX_ = W / 2 + jov_->px();
-        originY_ = H / 2 + jov_->py();
+        originX_ = W / 2 + ShownPx();
+        originY_ = H / 2 + ShownPy();
       } else {
         originX_ = (W - w) / 2;
         originY_ = (H - h) / 2;
@@ -458,8 +538,8 @@ QSize TFormMain::ComputePreviewGeometry(int w, int h) {
     originX_ = 1;
     originY_ = 1;
   } else if (applyXY) {
-    originX_ = W / 2 + jov_->px();
-    originY_ = H / 2 + jov_->py();
+    originX_ = W / 2 + ShownPx();
+    originY_ = H / 2 + ShownPy();
   } else {
     originX_ = (W - zw) / 2;
     originY_ = (H - zh) / 2;
@@ -493,8 +573,8 @@ void TFormMain::FillInfo(int v) {
 
   // The index label and the Previous/Next states follow the requested index, the rest
   // the image shown.
-  LabelX->setText(QString::number(jov_->px()));
-  LabelY->setText(QString::number(jov_->py()));
+  LabelX->setText(QString::number(ShownPx()));
+  LabelY->setText(QString::number(ShownPy()));
   LabelSize->setText(QStringLiteral("%1*%2").arg(shown.width()).arg(shown.height()));
   LabelIndex->setText(QStringLiteral("%1/%2").arg(v).arg(jov_->ImageCount() - 1));
   const QString label = TypeLabel(int(jov_->FileType()), jov_->OffSet());
@@ -502,8 +582,8 @@ void TFormMain::FillInfo(int v) {
 
   PaintBox1->repaint();
 
-  for (QPushButton* b :
-       {btnup, btndown, BtnJump, BtnAutoPlay, btnstop, BtnOut, btnallOut, btnCreate})
+  for (QPushButton* b : {btnup, btndown, BtnJump, BtnAutoPlay, btnstop, BtnOut, btnallOut,
+                         btnCreate, BtnSaveGif})
     b->setEnabled(true);
   // Run-coded libraries are viewed and exported, never changed.
   SetEditButtons(jov_->FileType() != TFileType::RunCoded);
@@ -554,14 +634,26 @@ void TFormMain::BtnJumpClick() {
 
 void TFormMain::BtnAutoPlayClick() {
   stopRequested_ = false;
-  // Index, count and stop flag are read afresh on every pass: a jump, an option or a
-  // newly opened library takes effect at once, and a Play pressed during play runs a
-  // nested loop that Stop ends together with this one.
-  while (currentIndex_ < jov_->ImageCount() - 1 && !stopRequested_ && jov_->IsOpen()) {
-    ++currentIndex_;
+  ++playing_;
+  TFramePacer pacer(SpinFps->value());
+  const TParsedInteger from = ParseInteger(EditLoopFrom->text());
+  const int first = from.ok() ? std::max(from.value, 0) : currentIndex_;
+  // Index, count, end and stop flag are read afresh on every pass: a jump, an option or
+  // a newly opened library takes effect at once, and a Play pressed during play runs a
+  // nested loop that Stop ends together with this one.  At the end Play stops, or with
+  // "Loop" starts again from the first image of the range.
+  while (!stopRequested_ && jov_->IsOpen()) {
+    const int last = LoopEnd();
+    int next = currentIndex_ + 1;
+    if (currentIndex_ >= last) {
+      if (!CheckLoop->isChecked() || first >= last) break;
+      next = first;
+    }
+    currentIndex_ = next;
     FillInfo(currentIndex_);
-    QCoreApplication::processEvents();
+    pacer.Wait(stopRequested_);
   }
+  --playing_;
 }
 
 void TFormMain::btnstopClick() {
@@ -569,8 +661,18 @@ void TFormMain::btnstopClick() {
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
+  if (TWorkerRun* run = TWorkerRun::Current()) {
+    if (!Ask(kStopRunQuestion)) return event->ignore();
+    run->Cancel();
+    run->Wait();
+    // The dialog or box of the run goes with the window, and shows nothing more.
+    closing_ = true;
+    for (QDialog* d : findChildren<QDialog*>())
+      if (d->isVisible()) d->hide();
+  }
   // A play in progress ends with the window.
   stopRequested_ = true;
+  Guarded([this] { nudge_->Flush(); });
   QMainWindow::closeEvent(event);
 }
 
@@ -586,6 +688,8 @@ void TFormMain::btnyClick() {
 }
 
 void TFormMain::EditPlacement(const QString& caption, const QString& prompt, bool x) {
+  if (Busy()) return;
+  nudge_->Flush();
   InputDialog->Caption = caption;
   InputDialog->Prompt = prompt;
   InputDialog->Value = QStringLiteral("1");
@@ -607,24 +711,15 @@ void TFormMain::rb800Click() {
 // The editing dialogs
 
 void TFormMain::btndeleteClick() {
-  dialogs_->Show(TEditingDialog::Delete);
+  ShowDialog(TEditingDialog::Delete, MarkedRangeFill());
 }
 
 void TFormMain::btninputClick() {
   OpenPictureDialog1.Filter = PictureFilter();
-  TImportAtRequest request;
-  request.index = currentIndex_;
-  if (OpenPictureDialog1.Execute(this)) request.picturePath = OpenPictureDialog1.FileName;
+  QString path;
+  if (OpenPictureDialog1.Execute(this)) path = OpenPictureDialog1.FileName;
   QCoreApplication::processEvents();
-  // Every outcome, a refusal too, is reported in the information box.
-  if (const TValidation refusal = request.Validate(*jov_))
-    return Refuse(*refusal, TBox::Information);
-  // A file that cannot be read raises an error that the guard shows.
-  const TPicture& picture = PictureLoader.Load(request.picturePath);
-  const TOutcome outcome = request.Run(*jov_, picture);
-  // Show the new picture at once: preview, labels and its thumbnail.
-  ShowLibraryChanged();
-  Report(outcome, TBox::Information);
+  PutPicture(path, false);
 }
 
 void TFormMain::BtnOutClick() {
@@ -650,19 +745,25 @@ void TFormMain::BtnOutClick() {
 }
 
 void TFormMain::btnAddClick() {
-  if (jov_->IsOpen()) dialogs_->Show(TEditingDialog::Add);
+  if (jov_->IsOpen()) ShowDialog(TEditingDialog::Add);
 }
 
 void TFormMain::btnCreateClick() {
-  dialogs_->Show(TEditingDialog::Create);
+  ShowDialog(TEditingDialog::Create);
 }
 
 void TFormMain::btnallinputClick() {
-  if (jov_->IsOpen()) dialogs_->Show(TEditingDialog::BatchImport);
+  if (jov_->IsOpen()) ShowDialog(TEditingDialog::BatchImport, MarkedRangeFill());
 }
 
 void TFormMain::btnallOutClick() {
-  if (jov_->IsOpen()) dialogs_->Show(TEditingDialog::Export);
+  if (jov_->IsOpen()) ShowDialog(TEditingDialog::Export, MarkedRangeFill());
+}
+
+void TFormMain::ShowDialog(TEditingDialog which, const TDialogFill& fill) {
+  // A placement a key moved is written before the dialog may change the library.
+  nudge_->Flush();
+  dialogs_->Show(which, fill);
 }
 
 void TFormMain::SetGridRowCount() {
@@ -671,6 +772,14 @@ void TFormMain::SetGridRowCount() {
 
 void TFormMain::ShowLibraryChanged() {
   if (!jov_->IsOpen()) return;
+  // Opened again, it reads the library as it now is, no longer as it was before the run.
+  const int count = jov_->ImageCount();
+  if (jov_->Open(jov_->FileName()) != TOpenResult::Opened || !jov_->IsOpen()) {
+    PaintBox1->update();
+    DrawGrid1->viewport()->update();
+    return showErrMessage(msg::kNotALibrary);
+  }
+  if (jov_->ImageCount() != count) DrawGrid1->ClearMarkedRange();
   SetGridRowCount();
   FillInfo(std::max(0, std::min(currentIndex_, jov_->ImageCount() - 1)));
   DrawGrid1->viewport()->update();

@@ -16,8 +16,14 @@
 #include "widgets/dialoghost.h"
 #include "widgets/editingdialogs.h"
 #include "widgets/filedialog.h"
+#include "widgets/workerrun.h"
 
 class QCheckBox;
+class QSpinBox;
+class QTemporaryDir;
+class TPlacementNudge;
+class TRunBox;
+struct TDroppedPictures;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -75,6 +81,14 @@ class TFormMain : public QMainWindow, public TDialogHost {
   QCheckBox* checkboxXY;
   QCheckBox* CheckBoxzuobiao;
   QLabel* LinkLabel;
+  // The animation preview beside Play: the rate (0 is "max", Play's own pace), the loop
+  // range (empty: from the image shown to the last) and the animation saved as a GIF.
+  QGroupBox* GroupPlay;
+  QSpinBox* SpinFps;
+  QCheckBox* CheckLoop;
+  QLineEdit* EditLoopFrom;
+  QLineEdit* EditLoopTo;
+  QPushButton* BtnSaveGif;
   QSplitter* Splitter1;
   QScrollArea* ScrollBox1;
   TFlickerFreePaintBox* PaintBox1;
@@ -85,7 +99,9 @@ class TFormMain : public QMainWindow, public TDialogHost {
   TOpenDialog OpenDialog1;
   TOpenDialog OpenPictureDialog1;  // "Import At": every picture format the loader reads
   TSaveDialog SavePictureDialog1;
+  TSaveDialog SaveGifDialog;  // "Save GIF"
   TInputDialog* InputDialog;
+  TRunBox* RunBox;  // long runs started from the window itself
 
   // The editing dialogs, created once by the start-up right after this window.
   void SetEditingDialogs(std::unique_ptr<TEditingDialogs> dialogs);
@@ -105,6 +121,11 @@ class TFormMain : public QMainWindow, public TDialogHost {
   // When set, the boxes call it instead of showing themselves (tests record the call).
   static std::function<void(const QString& title, QMessageBox::Icon icon, const QString& text)>
       MessageHook;
+  // A question with a button for each answer: the index of the button pressed, -1 when
+  // the box was closed.  ChoiceHook, when set, answers instead (tests).
+  int Choose(const QString& text, const QStringList& buttons);
+  static std::function<int(const QString& text, const QStringList& buttons)> ChoiceHook;
+  bool Ask(const QString& text) override;
 
   // ---- Operations.
   // Makes image v current and refreshes labels, preview, buttons and grid selection.
@@ -143,11 +164,19 @@ class TFormMain : public QMainWindow, public TDialogHost {
   void btnCreateClick();
   void btnallinputClick();
   void btnallOutClick();
+  void BtnSaveGifClick();
+  // Ctrl+C: the image shown onto the clipboard; Ctrl+V and Ctrl+Shift+V: the clipboard's
+  // picture over the image shown, or inserted before it.
+  void CopyClick();
+  void PasteClick(bool insert);
+  // Ctrl+arrow keys (and with Shift, ten at a time): the placement of the image shown.
+  void NudgeShown(int dx, int dy);
   void PaintBox1Paint(TFlickerFreePaintBox* sender, QPainter& canvas);
   void DrawGrid1DrawCell(int col, int row, const QRect& rect, TGridDrawState state,
                          QPainter& canvas);
 
  protected:
+  // During a run it asks first, then stops the run and waits for its rollback.
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -157,6 +186,7 @@ class TFormMain : public QMainWindow, public TDialogHost {
   void CreateButtons(QWidget* left);
   void CreateInfoGroup(QWidget* left);
   void CreateOptionsGroup(QWidget* left);
+  void CreatePlayGroup(QWidget* left);
   void CreatePreview(QWidget* central);
   void ConnectHandlers();
   void ConnectKeys();
@@ -173,14 +203,37 @@ class TFormMain : public QMainWindow, public TDialogHost {
   // X and Y: ask for a value and write it into the current image's record.
   void EditPlacement(const QString& caption, const QString& prompt, bool x);
 
+  // A run of a window's command on a worker thread, with the run box up meanwhile (a
+  // change leaves the window showing the library as it now is).
+  TOutcome RunOffThread(TRunTarget target, const QString& what, const TWorkerRun::Body& body);
+  // True while a run goes on: nothing else may change or replace the library meanwhile.
+  bool Busy() const { return TWorkerRun::Current() != nullptr; }
+  void ShowDialog(TEditingDialog which, const TDialogFill& fill = {});
+  // The range marked in the grid, for the range fields of a dialog.
+  TDialogFill MarkedRangeFill() const;
+  // A picture file over the image shown ("Import At"), or inserted before it.
+  void PutPicture(const QString& path, bool insert);
+  void DropOnPreview(const QString& file);
+  void DropOnGrid(const TDroppedPictures& dropped, int cell);
+  void WriteNudge(int index, int x, int y);
+  // The placement of the image shown: a nudge's while its write waits.
+  int ShownPx() const;
+  int ShownPy() const;
+  // The last image Play reaches: "To", or the last image.
+  int LoopEnd() const;
+
   std::unique_ptr<TJOV> jov_;
   std::unique_ptr<TEditingDialogs> dialogs_;
+  TWorkerRun* worker_;
+  TPlacementNudge* nudge_;
   int currentIndex_ = 0;
   int originX_ = 0;
   int originY_ = 0;
   double zoom_ = 0;
   bool transparent_ = false;
   bool stopRequested_ = false;
+  int playing_ = 0;       // Play loops under way (a Play during play nests one)
+  bool closing_ = false;  // closed during a run: nothing more is shown
   bool gridSyncPending_ = false;
   bool paintErrorShown_ = false;
 };

@@ -14,6 +14,9 @@ struct TRefusal;
 // icon.
 enum class TBox { Information, Error };
 
+// Asked before a window closes while a run goes on.
+inline const QString kStopRunQuestion = QStringLiteral("操作正在进行，要取消吗？文件将保持原样。");
+
 class TDialogHost {
  public:
   virtual TJOV& Jov() = 0;
@@ -21,8 +24,12 @@ class TDialogHost {
 
   virtual void showMessage(const QString& text) = 0;
   virtual void showErrMessage(const QString& text) = 0;
+  // A question with "Yes" and "No"; true for "Yes".
+  virtual bool Ask(const QString& text) = 0;
 
-  // After a run changed the open library: the window shows it as it now is.
+  // After a run changed the open library (or was stopped or failed while changing it): the
+  // window opens it again, which ends its view of the library as it was, and shows it as
+  // it now is.
   virtual void ShowLibraryChanged() = 0;
   // After a run wrote the library at dataPath anew: the window opens it again when it is
   // the library it shows.

@@ -1,10 +1,12 @@
 // "Export At" and "Export all" driven through their dialogs.
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QImageReader>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QSpinBox>
 #include <QTimer>
 
 #include "dialogs/outpic.h"
@@ -87,12 +89,13 @@ TEST_F(ExportTest, ExportAllWritesTheClampedRangeBesideOtherFiles) {
                            ui.Edit("EditEnd")->text()}),
               QStringList({"", "0", "2"}));
     ui.Button("BtnBrowse")->click();
-    // Pressed during the run: no second run starts, and the dialog closes at the end.
+    // Pressed during the run: no second run starts; Cancel stays at hand.
     QTimer poke;
     QObject::connect(&poke, &QTimer::timeout, [&] {
       if (!d->Running()) return;
       EXPECT_FALSE(ui.Button("BtnExport")->isEnabled());
-      ui.Button("BtnCancel")->click();
+      EXPECT_TRUE(ui.Button("BtnCancel")->isEnabled());
+      ui.Button("BtnExport")->click();
       pokes += d->isVisible();
     });
     poke.start(0);
@@ -256,6 +259,71 @@ TEST_F(ExportTest, ExportAtWritesPngByTheTypedExtensionOrElseTheFilterChosen) {
   EXPECT_EQ(QImageReader(out + "/typed.png").format(), "png");
   EXPECT_EQ(QImageReader(out + "/typed.bmp").format(), "bmp");
   EXPECT_EQ(Texts(), QStringList(10, QStringLiteral("消息！导出图片成功！")));
+}
+
+// "Sheet (PNG)" and "Animation (GIF)" write the files jovtool sheet and gif write for the
+// same range and options; the file comes from the save dialog.
+TEST_F(ExportTest, SheetAndAnimationWriteWhatJovtoolWrites) {
+  OpenImages(12);
+  struct Case {
+    const char* kind;
+    QString file;
+    std::function<void()> options;
+    QStringList tool;
+  };
+  const QString sheet = dir.filePath("sheet.png"), gif = dir.filePath("anim.gif");
+  const std::vector<Case> cases = {
+      {"RabtnSheet", sheet,
+       [&] {
+         Child<QSpinBox>(d, "SpinColumns")->setValue(5);
+         Child<QSpinBox>(d, "SpinScale")->setValue(3);
+       },
+       {"sheet", main->Jov().FileName(), "", "--from", "2", "--to", "9", "--columns", "5",
+        "--scale", "3", "--quiet"}},
+      {"RabtnAnimation", gif,
+       [&] {
+         Child<QSpinBox>(d, "SpinFps")->setValue(25);
+         Child<QSpinBox>(d, "SpinPlays")->setValue(2);
+         Child<QCheckBox>(d, "CheckPlacement")->setChecked(false);
+       },
+       {"gif", main->Jov().FileName(), "", "--from", "2", "--to", "9", "--fps", "25", "--loop",
+        "2", "--no-placement", "--quiet"}},
+  };
+  for (Case c : cases) {
+    SCOPED_TRACE(c.kind);
+    messages.clear();
+    QString filter;
+    TSaveDialog::ExecuteHook = [&](TSaveDialog& s) {
+      filter = s.Filter;
+      s.FileName = c.file;
+      return true;
+    };
+    ExportAll([&] {
+      ui.Button(c.kind)->click();
+      EXPECT_FALSE(ui.Edit("EditPicPath")->isEnabled());
+      ui.Button("BtnFile")->click();
+      c.options();
+      ui.Edit("editBegin")->setText("2");
+      ui.Edit("EditEnd")->setText("9");
+      ui.Button("BtnExport")->click();
+    });
+    EXPECT_FALSE(d->isVisible());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].icon, QMessageBox::Information);
+    c.tool[2] = c.file + ".tool";
+    QString error;
+    ASSERT_EQ(RunJovtool(c.tool, &error), 0) << error.toStdString();
+    EXPECT_EQ(FileBytes(c.file), FileBytes(c.file + ".tool"));
+    EXPECT_FALSE(FileBytes(c.file).isEmpty());
+    EXPECT_TRUE(filter.contains(c.file.right(3))) << filter.toStdString();
+  }
+  // Without a file: the export's refusal, with the focus on the file field.
+  ExportAll([&] {
+    ui.Edit("EditFile")->clear();
+    ui.Button("BtnExport")->click();
+    EXPECT_TRUE(d->isVisible());
+  });
+  EXPECT_EQ(messages.back().text, QStringLiteral("请输入导出的位置！"));
 }
 
 }  // namespace

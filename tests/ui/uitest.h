@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -157,6 +158,16 @@ class ViewerTest : public ::testing::Test {
   QString Index() const { return main->LabelIndex->text(); }
   QString Size() const { return main->LabelSize->text(); }
 };
+
+// Runs build/jovtool with arguments; its exit code (-1 when it did not finish), and its
+// error output in error when given.
+inline int RunJovtool(const QStringList& arguments, QString* error = nullptr) {
+  QProcess tool;
+  tool.start(QStringLiteral(JOVTOOL_PATH), arguments);
+  if (!tool.waitForFinished(60000)) return -1;
+  if (error != nullptr) *error = QString::fromLocal8Bit(tool.readAllStandardError());
+  return tool.exitCode();
+}
 
 // Pixels of one colour index, rows bottom first as stored.
 inline std::vector<uint8_t> Solid(int w, int h, uint8_t index) {

@@ -1,0 +1,132 @@
+#include "widgets/workerrun.h"
+
+#include <QEventLoop>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "common/operation.h"
+#include "library/myjov.h"
+#include "library/oldview.h"
+
+namespace {
+
+TWorkerRun*& CurrentRun() {
+  static TWorkerRun* run = nullptr;
+  return run;
+}
+
+// The library object the body works on: a second one on the window's library, which
+// hands the old bytes of a change in place to the window's.  When the window has no
+// library open the body gets a closed object, and the request refuses as it does for
+// the window.
+TOutcome Work(TJOV& window, const QString& path, TRunTarget target,
+              const TWorkerRun::Body& body, TOperationDelegate& delegate) {
+  if (target == TRunTarget::Outside) return body(nullptr, &delegate);
+  TJOV worker;
+  if (!path.isEmpty()) worker.Open(path);
+  if (target == TRunTarget::Change)
+    worker.SetOnChangeBegun(
+        [&window](std::shared_ptr<const TOldView> view) { window.ShowAsBefore(std::move(view)); });
+  return body(&worker, &delegate);
+}
+
+}  // namespace
+
+// Runs on the worker thread: reports go to the window's thread, the cancel flag comes
+// from it.
+class TWorkerRun::Delegate final : public TOperationDelegate {
+ public:
+  explicit Delegate(TWorkerRun& run) : run_(run) {}
+  void Progress(int64_t done, int64_t total) override { run_.Report(done, total, false); }
+  void ProgressInBytes(int64_t done, int64_t total) override { run_.Report(done, total, true); }
+  bool CancelRequested() override {
+    if (StepHook) StepHook();
+    return run_.cancel_;
+  }
+
+ private:
+  TWorkerRun& run_;
+};
+
+TWorkerRun::TWorkerRun(QObject* parent) : QObject(parent) {}
+
+TWorkerRun::~TWorkerRun() {
+  if (CurrentRun() == this) CurrentRun() = nullptr;
+}
+
+TWorkerRun* TWorkerRun::Current() {
+  return CurrentRun();
+}
+
+TOutcome TWorkerRun::Run(TJOV& window, TRunTarget target, const Body& body) {
+  if (CurrentRun() != nullptr) {
+    TOutcome busy;
+    busy.kind = TOutcome::Kind::Failed;
+    busy.reason = QStringLiteral("another operation is under way");
+    return busy;
+  }
+  CurrentRun() = this;
+  running_ = true;
+  ended_ = false;
+  cancel_ = false;
+  {
+    std::lock_guard lock(reportMutex_);
+    latest_ = {};
+  }
+  const QString path = window.IsOpen() ? window.FileName() : QString();
+  TOutcome outcome;
+  std::exception_ptr error;
+  QEventLoop loop;
+  quit_ = [&loop] { loop.quit(); };
+  Delegate delegate(*this);
+  std::thread worker([&] {
+    try {
+      outcome = Work(window, path, target, body, delegate);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    QMetaObject::invokeMethod(this, [this] { WorkerEnded(); }, Qt::QueuedConnection);
+  });
+  if (!ended_) loop.exec();
+  // Also when an exit of every loop cut the wait short: the thread ends at its next step.
+  worker.join();
+  quit_ = nullptr;
+  Deliver();
+  running_ = false;
+  CurrentRun() = nullptr;
+  if (error) std::rethrow_exception(error);
+  return outcome;
+}
+
+void TWorkerRun::Wait() {
+  if (!running_ || ended_) return;
+  QEventLoop loop;
+  connect(this, &TWorkerRun::Finished, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void TWorkerRun::Report(int64_t done, int64_t total, bool bytes) {
+  std::lock_guard lock(reportMutex_);
+  latest_ = {done, total, bytes, true};
+  if (deliveryWaiting_) return;
+  deliveryWaiting_ = true;
+  QMetaObject::invokeMethod(this, [this] { Deliver(); }, Qt::QueuedConnection);
+}
+
+void TWorkerRun::Deliver() {
+  decltype(latest_) report;
+  {
+    std::lock_guard lock(reportMutex_);
+    report = latest_;
+    latest_.fresh = false;
+    deliveryWaiting_ = false;
+  }
+  if (report.fresh) emit Progressed(report.done, report.total, report.bytes);
+}
+
+void TWorkerRun::WorkerEnded() {
+  ended_ = true;
+  if (quit_) quit_();
+  emit Finished();
+}
