@@ -28,6 +28,15 @@ inline void PutU32(uint8_t* p, uint32_t v) {
   p[3] = uint8_t(v >> 24);
 }
 inline void PutI32(uint8_t* p, int32_t v) { PutU32(p, uint32_t(v)); }
+inline uint64_t GetU64(const uint8_t* p) {
+  return uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32);
+}
+inline int64_t GetI64(const uint8_t* p) { return int64_t(GetU64(p)); }
+inline void PutU64(uint8_t* p, uint64_t v) {
+  PutU32(p, uint32_t(v));
+  PutU32(p + 4, uint32_t(v >> 32));
+}
+inline void PutI64(uint8_t* p, int64_t v) { PutU64(p, uint64_t(v)); }
 
 class ByteReader {
  public:

@@ -29,6 +29,12 @@ class TOperationDelegate {
   virtual bool CancelRequested() { return false; }
   // A remark for the user that does not stop the operation.
   virtual void Note(const QString& text) { (void)text; }
+  // Asked before a change goes on that cannot be undone (text says why): false stops it
+  // with ECancelled.  By default the text is noted and the change goes on.
+  virtual bool ConfirmWithoutUndo(const QString& text) {
+    Note(text);
+    return true;
+  }
 };
 
 // Progress reported by a function (tests, the command line's bar).

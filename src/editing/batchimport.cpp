@@ -19,6 +19,7 @@
 #include "common/fileio.h"
 #include "common/operation.h"
 #include "editing/pictureloader.h"
+#include "library/history.h"
 #include "library/jovformat.h"
 #include "library/myjov.h"
 #include "library/recordops.h"
@@ -260,6 +261,7 @@ void ImportAdd(TJOV& jov, const QString& folder, const QStringList& files,
         const int count = jov.ImageCount();
         CheckImageCount(int64_t(count) + n);
         CheckAppendable(jov);
+        t.Describe(QStringLiteral("import %1 at the end").arg(ImagesText(count, count + n - 1)));
         // The new entries stand at their own places behind the counted ones; whatever an
         // interrupted run of another program left there goes.
         const int64_t entryAt = jov::IndexEntryOffset(jov.OffSet(), count);
@@ -293,6 +295,7 @@ void ImportInsert(TJOV& jov, const QString& folder, const QStringList& files,
         const int count = jov.ImageCount();
         CheckImageRange(jov, begin, begin);
         CheckImageCount(int64_t(count) + n);
+        t.Describe(QStringLiteral("import %1 images before image %2").arg(n).arg(begin));
         const int64_t oldEnd = t.OldSize(TLibFile::Data);
         const std::vector<int64_t> old = EntriesOf(jov, 0, count - 1);
         const int64_t at = EntryInside(t, jov, begin, old[size_t(begin)]);
@@ -335,6 +338,7 @@ void ImportReplace(TJOV& jov, const QString& folder, const QStringList& files,
         const int count = jov.ImageCount();
         CheckImageRange(jov, begin, end);
         const int n = end - begin + 1;
+        t.Describe(QStringLiteral("import over %1").arg(ImagesText(begin, end)));
         if (files.size() < n)
           throw EJovError(QStringLiteral("The folder holds %1 bitmap files, fewer than the %2 "
                                          "images to replace.")
@@ -381,6 +385,7 @@ void ImportPixels(TJOV& jov, const QString& folder, int begin, int end,
   jov.Change(
       [&](TJovTransaction& t) {
         CheckImageRange(jov, begin, end);
+        t.Describe(QStringLiteral("import the pixels of %1").arg(ImagesText(begin, end)));
         std::vector<int> images;
         for (int i = begin; i <= end; ++i) images.push_back(i);
         TRecordMaker maker(jov.Palette());
@@ -407,6 +412,7 @@ void ImportPlacements(TJOV& jov, const QString& folder, const TImportPlacements&
   jov.Change(
       [&](TJovTransaction& t) {
         CheckImageRange(jov, begin, end);
+        t.Describe(QStringLiteral("import the placements of %1").arg(ImagesText(begin, end)));
         const int n = end - begin + 1;
         // Every pair is read before the first byte is written: a placement file that
         // cannot be read stops the run with the library as it was.

@@ -7,6 +7,7 @@
 #include "common/byteio.h"
 #include "common/errors.h"
 #include "common/operation.h"
+#include "library/history.h"
 #include "library/jovformat.h"
 #include "library/myjov.h"
 #include "library/recordops.h"
@@ -37,6 +38,7 @@ void InsertRecord(TJOV& jov, int index, int width, int height, int x, int y, con
         // Past the last image (a library without images included) the record goes to the
         // end of the data file, never over its header.
         const int at = std::min(index, n);
+        t.Describe(QStringLiteral("insert 1 image at %1").arg(at));
         const int64_t r = at < n ? EntryInside(t, jov, at, old[size_t(at)]) : fileSize;
         TRecordPlaces places(t, jov);
         if (r < fileSize) places.CheckNoneAcross(at, r);
@@ -117,6 +119,7 @@ void DeleteRange(TJOV& jov, int s, int e, TOperationDelegate* delegate) {
         CheckWritable(jov);
         const std::vector<int64_t> old = EntriesOf(jov, 0, jov.ImageCount() - 1);
         CheckImageRange(jov, s, e);
+        t.Describe(QStringLiteral("delete %1").arg(ImagesText(s, e)));
         const int n = jov.ImageCount(), remaining = n - (e - s + 1);
         const int64_t fileSize = t.OldSize(TLibFile::Data);
         if (remaining == 0 && jov.FileType() == TFileType::IndexedLong) {
@@ -173,6 +176,7 @@ void ClearRange(TJOV& jov, int s, int e, TOperationDelegate* delegate) {
       [&](TJovTransaction& t) {
         CheckWritable(jov);
         CheckImageRange(jov, s, e);
+        t.Describe(QStringLiteral("clear %1").arg(ImagesText(s, e)));
         std::vector<int> images;
         for (int i = s; i <= e; ++i) images.push_back(i);
         // The placement and its copy stay.

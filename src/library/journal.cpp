@@ -4,11 +4,12 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "common/byteio.h"
+#include "common/checksum.h"
 #include "common/operation.h"
+#include "library/history.h"
 
 // Layout of a journal (all integers little-endian):
 //   header   "JOVJRNL1", u32 salt, u32 0, i64 old data size, i64 old index size,
@@ -31,66 +32,8 @@ constexpr int kRecordHead = 24;
 constexpr int kTrailerSize = 16;
 constexpr int kMaxName = 4096;
 
-// A fast position-dependent checksum (running sums and sums of sums over 64-bit words in
-// four lanes), good enough to tell a complete journal from a torn one.  Bytes are fed in
-// chunks whose sizes are multiples of 32, except the last.
-class TSum {
- public:
-  explicit TSum(uint64_t seed) {
-    for (int k = 0; k < 4; ++k) {
-      lanes_[k] = seed ^ (0x243F6A8885A308D3ull * uint64_t(k + 1));
-      mixed_[k] = ~seed + uint64_t(k);
-    }
-  }
-  void Add(const uint8_t* p, int64_t n) {
-    int64_t i = 0;
-    // Four independent lanes keep the additions from waiting on one another.
-    for (; i + 32 <= n; i += 32) {
-      uint64_t w[4];
-      std::memcpy(w, p + i, 32);
-      for (int k = 0; k < 4; ++k) {
-        lanes_[k] += LittleEndian(w[k]);
-        mixed_[k] += lanes_[k];
-      }
-    }
-    for (; i + 8 <= n; i += 8) {
-      uint64_t w;
-      std::memcpy(&w, p + i, 8);
-      lanes_[0] += LittleEndian(w);
-      mixed_[0] += lanes_[0];
-    }
-    if (i < n) {
-      uint64_t w = uint64_t(n - i) << 56;
-      for (int k = 0; i + k < n; ++k) w |= uint64_t(p[i + k]) << (8 * k);
-      lanes_[1] += w;
-      mixed_[1] += lanes_[1];
-    }
-  }
-  uint64_t Value() const {
-    uint64_t v = 0;
-    for (int k = 0; k < 4; ++k)
-      v = (v ^ lanes_[k] * 0x9E3779B97F4A7C15ull ^ mixed_[k]) * 0xFF51AFD7ED558CCDull;
-    return v;
-  }
-
- private:
-  static uint64_t LittleEndian(uint64_t w) {
-    if constexpr (std::endian::native == std::endian::big) return __builtin_bswap64(w);
-    return w;
-  }
-  uint64_t lanes_[4], mixed_[4];
-};
-
 uint64_t RecordSeed(uint32_t salt, int file, int64_t offset, int64_t length) {
   return salt ^ uint64_t(offset) ^ (uint64_t(length) << 17) ^ uint64_t(file);
-}
-
-uint64_t GetU64(const uint8_t* p) {
-  return uint64_t(GetU32(p)) | (uint64_t(GetU32(p + 4)) << 32);
-}
-void PutU64(uint8_t* p, uint64_t v) {
-  PutU32(p, uint32_t(v));
-  PutU32(p + 4, uint32_t(v >> 32));
 }
 
 // Appends to the journal file.
@@ -147,6 +90,7 @@ void PutRecord(TJournalOut& out, TFile& source, int file, TJournalRange& r, uint
 // A journal read back: validated first, then applied.
 struct TParsedJournal {
   uint32_t salt = 0;
+  uint64_t id = 0;  // the trailer's checksum
   int64_t oldSize[2] = {0, -1};
   QString indexName;
   struct Record {
@@ -225,7 +169,8 @@ bool ReadJournal(TFile& journal, TByteBuffer& buffer, TParsedJournal& out) {
       uint8_t trailer[kTrailerSize];
       // Bytes behind the trailer are an older journal's, in a file that is reused.
       if (journal.ReadAt(at, trailer, kTrailerSize) != kTrailerSize) return false;
-      return GetU32(trailer + 4) == out.records.size() && GetU64(trailer + 8) == headerSum.Value();
+      out.id = GetU64(trailer + 8);
+      return GetU32(trailer + 4) == out.records.size() && out.id == headerSum.Value();
     }
     if (std::memcmp(tag, kRecordTag, 4) != 0) return false;
     if (!ReadJournalRecord(journal, size, at, out, chunk)) return false;
@@ -257,9 +202,9 @@ void WriteBack(TFile& journal, const TParsedJournal& parsed, TFile& data,
 
 }  // namespace
 
-void WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSize[2],
-                  const QString& indexName, std::vector<TJournalRange> (&ranges)[2],
-                  TByteBuffer& buffer, TOperationDelegate* delegate) {
+uint64_t WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSize[2],
+                      const QString& indexName, std::vector<TJournalRange> (&ranges)[2],
+                      TByteBuffer& buffer, TOperationDelegate* delegate) {
   const uint32_t salt = QRandomGenerator::system()->generate();
   const QByteArray name = indexName.toUtf8();
   TJournalOut out(journal);
@@ -288,6 +233,7 @@ void WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSize[2
   PutU64(trailer + 8, headerSum.Value());
   out.Put(trailer, kTrailerSize);
   journal.Flush();
+  return headerSum.Value();
 }
 
 void MarkJournalCommitted(TFile& journal) {
@@ -301,6 +247,15 @@ void MarkJournalCommitted(TFile& journal) {
     } catch (...) {
     }
     throw;
+  }
+}
+
+void ClearJournalTitle(TFile& journal) {
+  static const uint8_t kCleared[8] = {};
+  try {
+    journal.WriteAt(0, kCleared, 8);
+  } catch (const EJovError&) {
+    // Left hot: the history tells the next opening that its change committed.
   }
 }
 
@@ -319,13 +274,18 @@ bool JournalIsHot(const TLibraryPaths& paths) {
   }
 }
 
-bool ApplyJournal(TFile& data, const TLibraryPaths& paths, TByteBuffer& buffer, bool keepIdle) {
+bool ApplyJournal(TFile& data, const TLibraryPaths& paths, TByteBuffer& buffer, bool keepIdle,
+                  bool ownRollback) {
   const QString journalPath = paths.Journal();
   {
     std::unique_ptr<TFile> journal = TFile::Open(journalPath, TFile::Mode::Read);
     if (keepIdle && !JournalHasTitle(*journal)) return false;
     TParsedJournal parsed;
-    if (ReadJournal(*journal, buffer, parsed)) WriteBack(*journal, parsed, data, paths, buffer);
+    // A change that committed through its history, whose journal's title was not yet
+    // cleared on the disk, stays.
+    if (ReadJournal(*journal, buffer, parsed) &&
+        (ownRollback || !HistoryCommittedJournal(paths, parsed.id)))
+      WriteBack(*journal, parsed, data, paths, buffer);
   }
   // Until the journal is gone from the disk, the next opening would undo again, which
   // gives the same old bytes: harmless.

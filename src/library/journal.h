@@ -28,13 +28,18 @@ struct TJournalRange {
 // bytes behind the trailer are never read) and flushes it: the old bytes of ranges[f],
 // read from files[f], with the files' old sizes and the index file's name.  Sets the
 // ranges' positions in the journal.  Checks for a cancel between chunks.
-void WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSize[2],
-                  const QString& indexName, std::vector<TJournalRange> (&ranges)[2],
-                  TByteBuffer& buffer, TOperationDelegate* delegate);
+// Returns the journal's name for the history (library/history.h): a number that tells it
+// from every other journal.
+uint64_t WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSize[2],
+                      const QString& indexName, std::vector<TJournalRange> (&ranges)[2],
+                      TByteBuffer& buffer, TOperationDelegate* delegate);
 
 // The commit point: the journal's title cleared, on the disk.  On failure the title is
 // put back (whether the cleared one reached the disk is not known) and the error goes on.
 void MarkJournalCommitted(TFile& journal);
+// The title cleared after a change that committed through its history: not flushed, as a
+// hot journal that the history names is not undone.  Never throws.
+void ClearJournalTitle(TFile& journal);
 
 // Whether the journal file has its title (a change under way, or interrupted).
 bool JournalHasTitle(TFile& journal);
@@ -44,9 +49,11 @@ bool JournalIsHot(const TLibraryPaths& paths);
 
 // Undoes the change the library's journal describes, when it is complete, with data the
 // locked data file open for writing, and removes the journal.  With keepIdle, a journal
-// without its title stays; returns whether the journal was removed.
+// without its title stays; returns whether the journal was removed.  A journal whose
+// change the history names as committed is only removed, unless the caller is the
+// change's own rollback (ownRollback), which has not reached its commit point.
 bool ApplyJournal(TFile& data, const TLibraryPaths& paths, TByteBuffer& buffer,
-                  bool keepIdle = false);
+                  bool keepIdle = false, bool ownRollback = false);
 
 // The chunk in which old bytes are journalled and moved.
 inline constexpr int64_t kJournalChunk = 4 << 20;

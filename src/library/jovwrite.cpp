@@ -72,6 +72,10 @@ bool TJOV::WritePlacement(int index, int fieldOffset, const uint8_t* bytes, int 
   std::memcpy(field.bytes, bytes, size_t(length));
   Change([&](TJovTransaction& t) {
     if (!EntryOf(index)) return;
+    t.Describe((length == 4 ? QStringLiteral("set the placement of image %1")
+                : fieldOffset == 4 ? QStringLiteral("set X of image %1")
+                                   : QStringLiteral("set Y of image %1"))
+                   .arg(index));
     WriteHeaderFields(t, *this, {field});
     t.Commit();
     RefreshFromFiles();
@@ -106,6 +110,7 @@ void TJOV::AppendRecord(int width, int height, int x, int y, const uint8_t* pixe
   Change([&](TJovTransaction& t) {
     CheckWritable(*this);
     CheckAppendable(*this);
+    t.Describe(QStringLiteral("append image %1").arg(imageCount_));
     const int32_t count = imageCount_ + 1;
     const int64_t at = t.OldSize(TLibFile::Data);
     const int64_t headerSize = jov::RecordHeaderSize(offSet_);
@@ -155,6 +160,7 @@ bool TJOV::ReplaceRecord(int index, int width, int height, const uint8_t* pixels
         CheckWritable(*this);
         // A library without that image has no record to replace.
         if (index < 0 || index >= imageCount_ || !EntryOf(index)) return;
+        t.Describe(QStringLiteral("replace image %1").arg(index));
         // The new size; the placement and its copy stay as they were.
         RewriteRecords(
             t, *this, {index}, std::pair(width, height),

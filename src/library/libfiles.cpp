@@ -89,6 +89,14 @@ QString TLibraryPaths::Journal() const {
   return data_ + kJournalSuffix;
 }
 
+QString TLibraryPaths::History() const {
+  return data_ + QStringLiteral("-history");
+}
+
+QString TLibraryPaths::HistoryDraft() const {
+  return data_ + QStringLiteral("-history-new");
+}
+
 QString TLibraryPaths::NewFile(TLibFile file) const {
   return File(file) + kNewSuffix;
 }

@@ -12,6 +12,10 @@
 enum class TLibFile { Data = 0, Index = 1 };
 
 class TOldView;
+class THistoryFile;
+
+// The bytes a library's history of changes keeps unless told otherwise.
+inline constexpr int64_t kDefaultHistoryLimit = int64_t(256) << 20;
 
 // The file name without folder and extension: the name cut just before the first
 // occurrence of its extension (dot included).  "a.jov.jov" gives "a".
@@ -48,6 +52,10 @@ class TLibraryPaths {
 
   // The rollback journal of a change made in place ("NAME.jov-journal").
   QString Journal() const;
+  // The history of the library's changes, for undo and redo ("NAME.jov-history"), and the
+  // name a compacted history is written under before it takes its place.
+  QString History() const;
+  QString HistoryDraft() const;
   // A file of the new pair that a change writes instead ("NAME.jov-new", "NAME.JOX-new").
   QString NewFile(TLibFile file) const;
   // The record that switches a new pair in ("NAME.jov-switch"), and the name it is
@@ -62,13 +70,17 @@ class TLibraryPaths {
 };
 
 // The files of an open library: the data file readers read and a change locks (none
-// yet for a library being created), and the journal kept between the changes of the
-// open library.  onBegun, when set, is given the old bytes of every change made in place,
-// once its journal is on the disk and before the first byte changes.
+// yet for a library being created), and the journal and the history kept open between
+// the changes of the open library.  onBegun, when set, is given the old bytes of every
+// change made in place, once its journal is on the disk and before the first byte
+// changes.  historyLimit bounds the history the changes keep (0: none is kept, and a
+// change leaves none behind).
 struct TLibraryFiles {
   TLibraryPaths paths;
   std::unique_ptr<TFile> data;
   std::unique_ptr<TFile> journal;
+  std::shared_ptr<THistoryFile> history;
+  int64_t historyLimit = kDefaultHistoryLimit;
   bool writable = false;
   std::function<void(std::shared_ptr<const TOldView>)> onBegun;
 };

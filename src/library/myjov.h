@@ -159,6 +159,11 @@ class TJOV {
   // before that is refused: it throws, and the change rolls back).  Both may be called
   // from another thread than the one fetching.
   void SetOnChangeBegun(std::function<void(std::shared_ptr<const TOldView>)> onBegun);
+
+  // The bytes the library's history of changes may keep (0: none is kept, and a change
+  // leaves none behind); by default kDefaultHistoryLimit.  Kept until changed.
+  void SetHistoryLimit(int64_t bytes) { files_.historyLimit = bytes; }
+  int64_t HistoryLimit() const { return files_.historyLimit; }
   void ShowAsBefore(std::shared_ptr<const TOldView> view);
 
   // The text shown when the data file is missing.

@@ -209,6 +209,7 @@ void TStretchWriter::PutOld(int64_t offset, int64_t n) {
   if (n <= 0) return;
   CheckDataEnd(at_ + n);
   if (n < kLongRun) {
+    copies_.push_back({at_, offset, n});
     Fill(Window(offset, n), n);
     return;
   }
@@ -240,6 +241,14 @@ const uint8_t* TStretchWriter::Window(int64_t offset, int64_t n) {
 
 int64_t TStretchWriter::Flush() {
   if (used_ > 0) t_.Write(TLibFile::Data, start_, buffer_.Data(), used_);
+  // Old bytes written with the new ones are still old bytes, which the change's history
+  // finds where they went rather than keeping them.
+  const int64_t end = start_ + used_;
+  for (const Copy& c : copies_) {
+    const int64_t from = std::max(c.to, start_), to = std::min(c.to + c.length, end);
+    if (from < to) t_.Copied(TLibFile::Data, c.from + (from - c.to), from, to - from);
+  }
+  std::erase_if(copies_, [&](const Copy& c) { return c.to + c.length <= end; });
   used_ = 0;
   start_ = at_;
   return at_;

@@ -93,6 +93,11 @@ class TStretchWriter {
   TByteBuffer buffer_;
   TByteBuffer window_;
   int64_t windowStart_ = 0, windowEnd_ = 0;
+  // Old bytes gathered among new ones: where they go and where they come from.
+  struct Copy {
+    int64_t to, from, length;
+  };
+  std::vector<Copy> copies_;
 };
 
 // ---- Changing only the images a change names.  An index need not list records in file

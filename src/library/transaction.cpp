@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "common/operation.h"
+#include "library/history.h"
 #include "library/oldview.h"
 #include "library/pairswitch.h"
 
@@ -199,6 +200,7 @@ void CloseLibraryFiles(TLibraryFiles& files) {
     }
     files.journal.reset();
   }
+  files.history.reset();
   files.data.reset();
 }
 
@@ -244,6 +246,11 @@ TJovTransaction::TJovTransaction(TLibraryFiles& files, TChangeKind kind,
     else if (inPlace)
       index_ = CreateBeside(files_.paths, files_.paths.Index());
     if (index_) oldSize_[1] = index_->Size();
+    if (kind_ == TChangeKind::Edit && files_.historyLimit > 0) {
+      const THistoryState::Stamp stamps[2] = {StampOf(files_.paths.Data()),
+                                              StampOf(files_.paths.Index())};
+      recorder_ = std::make_unique<THistoryRecorder>(oldSize_, stamps);
+    }
   } catch (...) {
     data_->Unlock();
     throw;
@@ -284,6 +291,22 @@ TFile& TJovTransaction::File(TLibFile file) {
 
 TFile& TJovTransaction::Target(TLibFile file) {
   return newPair_ ? *new_[int(file)].file : File(file);
+}
+
+void TJovTransaction::Describe(const QString& what) {
+  if (recorder_) recorder_->what = what;
+}
+
+int64_t TJovTransaction::NewSize(TLibFile file) {
+  return newPair_ ? new_[int(file)].size : File(file).Size();
+}
+
+void TJovTransaction::ReadNew(TLibFile file, int64_t offset, void* out, int64_t length) {
+  Target(file).ReadExactAt(offset, out, length);
+}
+
+QString TJovTransaction::NewPath(TLibFile file) const {
+  return newPair_ ? files_.paths.NewFile(file) : files_.paths.File(file);
 }
 
 uint8_t* TJovTransaction::Buffer(int64_t n) {
@@ -382,8 +405,9 @@ void TJovTransaction::BeginJournal() {
   journalling_ = true;
   if (fresh) files_.journal = CreateBeside(files_.paths, journalPath);
   TFile* const files[2] = {data_, index_.get()};
-  WriteJournal(*files_.journal, files, oldSize_, QFileInfo(files_.paths.Index()).fileName(),
-               protected_, buffer_, delegate_);
+  journalId_ =
+      WriteJournal(*files_.journal, files, oldSize_, QFileInfo(files_.paths.Index()).fileName(),
+                   protected_, buffer_, delegate_);
   if (fresh) SyncFolder(files_.paths.Folder());
   state_ = State::Begun;
   // A reader of this program that shows the library meanwhile reads the old bytes from
@@ -449,6 +473,11 @@ void TJovTransaction::WriteParts(TLibFile file, int64_t offset, const TFile::Par
   else
     Target(file).WritePartsAt(offset, parts, count);
   if (newPair_) new_[int(file)].Wrote(offset, length);
+  if (recorder_) recorder_->Map(file).Wrote(offset, length);
+}
+
+void TJovTransaction::Copied(TLibFile file, int64_t from, int64_t to, int64_t length) {
+  if (recorder_) recorder_->Map(file).Copied(from, to, length);
 }
 
 void TJovTransaction::Truncate(TLibFile file, int64_t size) {
@@ -457,12 +486,14 @@ void TJovTransaction::Truncate(TLibFile file, int64_t size) {
   written_[int(file)] = true;
   Target(file).Truncate(size);
   if (newPair_) new_[int(file)].Cut(size);
+  if (recorder_) recorder_->Map(file).Cut(size);
 }
 
 void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t length) {
   if (length <= 0 || from == to) return;
   CheckWrite(file, to, length);
   written_[int(file)] = true;
+  if (recorder_) recorder_->Map(file).Copied(from, to, length);
   uint8_t* chunk = Buffer(length);
   if (newPair_) {
     if (from < 0 || from + length > oldSize_[int(file)])
@@ -475,13 +506,28 @@ void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t leng
   }
   TFile& f = File(file);
   // Bytes the journal holds are copied from there, in any order and inside the kernel
-  // where it can: nothing written here can spoil them.
-  if (const TJournalRange* r = Journalled(file, from, length)) {
-    f.CopyFrom(*files_.journal, r->at + (from - r->offset), to, length, chunk,
-               std::min(length, kChunk));
-    return;
+  // where it can: nothing written here can spoil them.  The others are never written
+  // over (writes go to journalled bytes or past the old end), so they are still the old
+  // ones: the source is taken in stretches of either kind.
+  for (int64_t at = from; at < from + length;) {
+    const TJournalRange* inside = nullptr;
+    int64_t next = from + length;
+    for (const TJournalRange& r : protected_[int(file)]) {
+      if (r.offset <= at && at < r.offset + r.length) {
+        inside = &r;
+        next = std::min(next, r.offset + r.length);
+        break;
+      }
+      if (r.offset > at) next = std::min(next, r.offset);
+    }
+    const int64_t n = next - at, dest = to + (at - from);
+    if (inside != nullptr)
+      f.CopyFrom(*files_.journal, inside->at + (at - inside->offset), dest, n, chunk,
+                 std::min(n, kChunk));
+    else
+      MoveInPlace(f, at, dest, n);
+    at = next;
   }
-  MoveInPlace(f, from, to, length);
 }
 
 void TJovTransaction::MoveInPlace(TFile& f, int64_t from, int64_t to, int64_t length) {
@@ -501,13 +547,6 @@ void TJovTransaction::MoveInPlace(TFile& f, int64_t from, int64_t to, int64_t le
       f.WriteAt(to + left, chunk, n);
     }
   }
-}
-
-const TJournalRange* TJovTransaction::Journalled(TLibFile file, int64_t offset,
-                                                 int64_t length) const {
-  for (const TJournalRange& r : protected_[int(file)])
-    if (r.offset <= offset && offset + length <= r.offset + r.length) return &r;
-  return nullptr;
 }
 
 void TJovTransaction::ReadOld(TLibFile file, int64_t offset, void* out, int64_t length) {
@@ -558,19 +597,38 @@ void TJovTransaction::Commit() {
 }
 
 void TJovTransaction::CommitJournal() {
+  std::unique_ptr<THistoryCommit> history;
   try {
     if (written_[0]) data_->Flush();
     if (written_[1]) index_->Flush();
     CheckCancel(delegate_);  // the last moment a stop can still undo the change
-    // The commit point: the journal's title made invalid, on the disk.  A journal
+    if (recorder_) history = PrepareHistoryCommit(*this, files_, *recorder_, delegate_);
+    // The commit point: the history's new slot, naming this journal, on the disk; or,
+    // without a history, the journal's title made invalid on the disk.  A journal
     // without its title is one that never completed, which the next opening removes.
-    MarkJournalCommitted(*files_.journal);
+    if (history)
+      history->Write(journalId_, false);
+    else
+      MarkJournalCommitted(*files_.journal);
   } catch (...) {
+    // When the slot that named the journal cannot be taken back, whether the change
+    // committed is for the next opening to tell: the journal stays as it is.
+    if (history && !history->Revert()) {
+      state_ = State::Finished;
+      throw;
+    }
     RollbackAfterFailure();
     throw;
   }
   // The journal stays, without its title, for the next change.
   state_ = State::Committed;
+  if (history) ClearJournalTitle(*files_.journal);
+  AfterCommit(history != nullptr);
+}
+
+void TJovTransaction::AfterCommit(bool keptHistory) {
+  // A change that kept no history leaves none behind: its entries no longer fit.
+  if (!keptHistory && FileExists(files_.paths.History())) ForgetHistory(files_);
 }
 
 void TJovTransaction::CompleteNewFile(NewFile& n, TFile* old) {
@@ -603,18 +661,27 @@ void TJovTransaction::SetNewPermissions() {
 }
 
 void TJovTransaction::CommitNewPair() {
+  std::unique_ptr<THistoryCommit> history;
   try {
     for (int f = 0; f < 2; ++f)
       CompleteNewFile(new_[f], new_[f].keepOld > 0 ? &File(TLibFile(f)) : nullptr);
     SetNewPermissions();
+    CheckCancel(delegate_);
+    // The entry goes in first, pending: after a crash, the pair that stands tells
+    // whether it counts.
+    if (recorder_) history = PrepareHistoryCommit(*this, files_, *recorder_, delegate_);
+    if (history) history->Write(0, true);
     new_[1].file.reset();
     CheckCancel(delegate_);  // the last moment a stop can still undo the change
     SwitchInNewPair(files_.paths);
   } catch (...) {
+    if (history) history->Revert();
     RollbackAfterFailure();
     throw;
   }
   state_ = State::Committed;
+  if (history) history->Settle();
+  AfterCommit(history != nullptr);
   // The library's data file is now the new one: the object that held the old one holds
   // it, and the old one stays here, locked, until the transaction ends.
   oldData_ = std::move(files_.data);
@@ -643,5 +710,5 @@ void TJovTransaction::Rollback() {
   // From here on the destructor does not try again: a failure leaves the journal for
   // the next opening.
   state_ = State::Finished;
-  ApplyJournal(*data_, files_.paths, buffer_);
+  ApplyJournal(*data_, files_.paths, buffer_, false, true);
 }

@@ -33,6 +33,8 @@
 #include "library/libfiles.h"
 
 class TOperationDelegate;
+class THistoryRecorder;
+class THistoryCommit;
 
 // Another program is changing the library right now.
 class ELibraryBusy : public EJovError {
@@ -116,11 +118,30 @@ class TJovTransaction {
   // After Begin: reads old bytes, as the file held them when the transaction started,
   // whatever has been written over them since.
   void ReadOld(TLibFile file, int64_t offset, void* out, int64_t length);
+  // After Begin: declares that the bytes just written at `to` are old bytes from `from`
+  // (copied through memory), so that the change's history need not keep them.
+  void Copied(TLibFile file, int64_t from, int64_t to, int64_t length);
+
+  // What the change does, in a few words, for its entry in the library's history ("insert
+  // 1 image at 0").
+  void Describe(const QString& what);
+  // What the history records of the change, while the library keeps one (null when not).
+  THistoryRecorder* Recorder() { return recorder_.get(); }
+  TLibraryFiles& Files() { return files_; }
+  int64_t HistoryLimit() const { return files_.historyLimit; }
+  bool Begun() const { return state_ == State::Begun; }
+  // The files as the change has written them so far: their sizes, bytes and paths (the
+  // new pair's, before it is switched in).
+  int64_t NewSize(TLibFile file);
+  void ReadNew(TLibFile file, int64_t offset, void* out, int64_t length);
+  QString NewPath(TLibFile file) const;
 
   // Flushes the files and clears the journal's title on the disk (the commit point); or
   // completes the new pair (every byte not written is the old file's) and switches it
   // in.  A failure before the commit point throws after rolling back.  A change that
-  // never began (it found nothing to write) ends without writing anything.
+  // never began (it found nothing to write) ends without writing anything.  While the
+  // library keeps a history, the change's entry is written with it, and the history's
+  // flush is the commit point of a change in place (library/history.h).
   void Commit();
   bool Committed() const { return state_ == State::Committed; }
   // The delegate asked for a cancel between chunks of the change's long work.
@@ -159,10 +180,9 @@ class TJovTransaction {
   void SetNewPermissions();
   // The file a write of the change goes to.
   TFile& Target(TLibFile file);
-  // The journalled range that holds [offset, offset + length), if one does.
-  const TJournalRange* Journalled(TLibFile file, int64_t offset, int64_t length) const;
   void Rollback();
   void RollbackAfterFailure();
+  void AfterCommit(bool keptHistory);
   void MoveInPlace(TFile& f, int64_t from, int64_t to, int64_t length);
   uint8_t* Buffer(int64_t n);
 
@@ -181,4 +201,6 @@ class TJovTransaction {
   bool newPair_ = false;
   NewFile new_[2];
   TByteBuffer buffer_;
+  std::unique_ptr<THistoryRecorder> recorder_;
+  uint64_t journalId_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "common/errors.h"
+#include "editing/undo.h"
 #include "library/myjov.h"
 #include "library/pairswitch.h"
 #include "library/transaction.h"
@@ -31,12 +32,17 @@ bool RunOnce(const QString& dataPath, const std::function<bool(TJOV&)>& run) {
   }
 }
 
-// Journal, switch record and the files of a new pair beside a library.
+// Journal, switch record, history and the files of a new pair beside a library.
 void RemoveLeftovers(const QString& dataPath, const QString& indexPath) {
   const TLibraryPaths paths = TLibraryPaths::Pair(dataPath, indexPath);
-  for (const QString& path : {paths.Journal(), paths.Switch(), paths.SwitchDraft(),
-                              paths.NewFile(TLibFile::Data), paths.NewFile(TLibFile::Index)})
+  for (const QString& path :
+       {paths.Journal(), paths.Switch(), paths.SwitchDraft(), paths.NewFile(TLibFile::Data),
+        paths.NewFile(TLibFile::Index), paths.History(), paths.HistoryDraft()})
     QFile::remove(path);
+}
+
+std::optional<QByteArray> ReadIfThere(const QString& path) {
+  return QFile::exists(path) ? std::optional<QByteArray>(ReadBytes(path)) : std::nullopt;
 }
 
 // The two loops every crash test runs once the whole run has given its step count:
@@ -45,7 +51,8 @@ void RemoveLeftovers(const QString& dataPath, const QString& indexPath) {
 // result does not matter) and check reopens the library and says whether the files are
 // the new ones.
 void FaultLoops(int steps, int seeds, const std::function<void()>& restore,
-                const std::function<bool(bool cut)>& run, const std::function<bool()>& check) {
+                const std::function<bool(bool cut)>& run,
+                const std::function<bool(bool deep)>& check) {
   for (int k = 1; k <= steps; ++k) {
     SCOPED_TRACE(testing::Message() << "failing step " << k << " of " << steps);
     restore();
@@ -55,7 +62,7 @@ void FaultLoops(int steps, int seeds, const std::function<void()>& restore,
       fs.FailAt(k);
       ok = run(false);
     }
-    const bool isNew = check();
+    const bool isNew = check(true);
     // Only what follows the commit point may fail with the change made.
     if (ok) {
       EXPECT_TRUE(isNew);
@@ -72,7 +79,7 @@ void FaultLoops(int steps, int seeds, const std::function<void()>& restore,
       run(true);
       EXPECT_TRUE(fs.CutHappened());
       fs.Cut(uint32_t(seed) * 7919u + uint32_t(k));
-      check();
+      check(seed == 0);
     }
   }
 }
@@ -96,14 +103,18 @@ namespace {
 // The loops of ExpectCrashSafe for one way of writing; leaves the old files in place and
 // returns the number of steps, with the new files in newData and newIndex.
 int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
-                  const std::function<bool(TJOV&)>& run, int seeds, QByteArray& newData,
-                  QByteArray& newIndex) {
+                  const std::function<bool(TJOV&)>& run, int seeds, bool undoable,
+                  QByteArray& newData, QByteArray& newIndex) {
   const QByteArray oldData = ReadBytes(dataPath), oldIndex = ReadBytes(indexPath);
+  const QString historyPath = TLibraryPaths::Of(dataPath).History();
+  const std::optional<QByteArray> oldHistory = ReadIfThere(historyPath);
   auto restore = [&] {
     WriteFileBytes(dataPath, oldData);
     WriteFileBytes(indexPath, oldIndex);
     RemoveLeftovers(dataPath, indexPath);
+    if (oldHistory) WriteFileBytes(historyPath, *oldHistory);
   };
+  restore();
   int steps;
   {
     TCrashFs fs;
@@ -114,7 +125,7 @@ int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
   newIndex = ReadBytes(indexPath);
   // Reopens (recovering under a simulated disk, so nothing waits for a real flush) and
   // compares.  Returns whether the files are the new ones.
-  auto check = [&]() {
+  auto check = [&](bool deep) {
     TCrashFs quick;
     TJOV reopened;
     EXPECT_EQ(reopened.Open(dataPath), TOpenResult::Opened);
@@ -125,6 +136,20 @@ int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
     EXPECT_TRUE(isOld || isNew);
     EXPECT_FALSE(QFile::exists(TLibraryPaths::Of(dataPath).Journal()));
     EXPECT_FALSE(QFile::exists(TLibraryPaths::Of(dataPath).Switch()));
+    // The history fits the files that stand: whatever it offers to undo or redo applies.
+    reopened.Open(dataPath);
+    const THistoryStep undo = NextStep(reopened, THistoryRole::Undo);
+    const THistoryStep redo = NextStep(reopened, THistoryRole::Redo);
+    EXPECT_FALSE(undo.at != 0 && undo.entry.refused) << undo.entry.what.toStdString();
+    EXPECT_FALSE(redo.at != 0 && redo.entry.refused) << redo.entry.what.toStdString();
+    if (undoable && isOld && !oldHistory) EXPECT_EQ(undo.at, 0) << undo.entry.what.toStdString();
+    if (undoable && isNew && deep) {
+      // Undone, the change gives back the old files exactly; redone, the new ones.
+      EXPECT_NO_THROW(UndoOrRedo(reopened, THistoryRole::Undo));
+      EXPECT_TRUE(ReadBytes(dataPath) == oldData && ReadBytes(indexPath) == oldIndex);
+      EXPECT_NO_THROW(UndoOrRedo(reopened, THistoryRole::Redo));
+      EXPECT_TRUE(ReadBytes(dataPath) == newData && ReadBytes(indexPath) == newIndex);
+    }
     return isNew;
   };
 
@@ -155,17 +180,17 @@ int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
 }  // namespace
 
 int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
-                    const std::function<bool(TJOV&)>& run, int seeds) {
+                    const std::function<bool(TJOV&)>& run, int seeds, bool undoable) {
   // In place under a journal, then through a new pair: the loops of both ways, and the
   // same new files from each.
   QByteArray newData, newIndex, rewrittenData, rewrittenIndex;
-  const int steps = LoopsOfOneWay(dataPath, indexPath, run, seeds, newData, newIndex);
+  const int steps = LoopsOfOneWay(dataPath, indexPath, run, seeds, undoable, newData, newIndex);
   {
     struct TEveryChangeRewrites {
       int64_t floor = TJovTransaction::SetRewriteFloor(0);
       ~TEveryChangeRewrites() { TJovTransaction::SetRewriteFloor(floor); }
     } rewrite;
-    LoopsOfOneWay(dataPath, indexPath, run, seeds, rewrittenData, rewrittenIndex);
+    LoopsOfOneWay(dataPath, indexPath, run, seeds, undoable, rewrittenData, rewrittenIndex);
   }
   EXPECT_TRUE(rewrittenData == newData && rewrittenIndex == newIndex)
       << "a new pair differs from the change made in place";
@@ -207,7 +232,7 @@ int ExpectCreateCrashSafe(const QString& dataPath, const QString& indexPath,
   }
   const std::optional<QByteArray> newData = read(dataPath), newIndex = read(indexPath);
   EXPECT_TRUE(newData && newIndex);
-  auto check = [&]() {
+  auto check = [&](bool) {
     TCrashFs quick;
     TJOV reopened;
     const TOpenResult opened = reopened.Open(dataPath);

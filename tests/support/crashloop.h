@@ -12,11 +12,15 @@ class TJOV;
 // k; then cutting the power at every k, with `seeds` random disks each.  After each run
 // the library is opened again (which recovers it) and both files must be exactly the
 // old ones or exactly the new ones, with no journal left, and a run that reported
-// success must have left the new ones.  run opens nothing itself: it gets the library
+// success must have left the new ones.  The history beside the library (laid again as it
+// was before every run) must fit the files that stand; an undoable run's new files undo
+// to the old ones and redo to the new.  run opens nothing itself: it gets the library
 // opened and returns the operation's result (false or an EJovError: failed).  Returns
-// the number of steps of the whole run.  The files are left as the whole run left them.
+// the number of steps of the whole run.  The files are left as the whole run left them,
+// and the history as it was before.
 int ExpectCrashSafe(const QString& dataPath, const QString& indexPath,
-                    const std::function<bool(TJOV&)>& run, int seeds = 40);
+                    const std::function<bool(TJOV&)>& run, int seeds = 40,
+                    bool undoable = true);
 
 // The same loops for an operation that writes a library's pair anew and switches it in
 // (creating a library): before it the pair may be there or not, and every run must
