@@ -12,6 +12,7 @@
 #include "editing/messages.h"
 #include "editing/rangeedit.h"
 #include "editing/sheet.h"
+#include "editing/undo.h"
 #include "library/myjov.h"
 #include "library/recordops.h"
 #include "library/tolibrary.h"
@@ -365,6 +366,23 @@ TOutcome TCompactRequest::Run(TJOV& jov, TOperationDelegate* delegate) const {
   TOutcome o = Running(QString(), QString(), [&] { freed = CompactLibrary(jov, delegate); });
   o.count = freed;
   if (o.Done()) o.message = QStringLiteral("freed %1 bytes").arg(freed);
+  return o;
+}
+
+// ---------------------------------------------------------------------------------------
+// Undo and redo
+
+TValidation THistoryStepRequest::Validate(const TJOV& jov) const {
+  return Changeable(jov, QString());
+}
+
+TOutcome THistoryStepRequest::Run(TJOV& jov, TOperationDelegate* delegate) const {
+  if (const TValidation refusal = Validate(jov)) return Refused(*refusal);
+  QString what;
+  TOutcome o = Running(QString(), QString(), [&] {
+    what = UndoOrRedo(jov, redo ? THistoryRole::Redo : THistoryRole::Undo, delegate);
+  });
+  if (o.Done()) o.message = (redo ? QStringLiteral("redid %1") : QStringLiteral("undid %1")).arg(what);
   return o;
 }
 

@@ -143,6 +143,14 @@ struct TCompactRequest {
   TOutcome Run(TJOV& jov, TOperationDelegate* delegate = nullptr) const;
 };
 
+// Undo and Redo (window and jovtool): the newest done change undone, or the newest
+// undone one made again.  The message names it: "undid insert 1 image at 0".
+struct THistoryStepRequest {
+  bool redo = false;
+  TValidation Validate(const TJOV& jov) const;
+  TOutcome Run(TJOV& jov, TOperationDelegate* delegate = nullptr) const;
+};
+
 // The X and Y buttons and jovtool set-placement: px and/or py of one image, as typed.
 struct TPlacementRequest {
   int index = 0;
