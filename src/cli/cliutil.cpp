@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 #include "common/parseinteger.h"
 #include "editing/exchange.h"
@@ -82,7 +83,34 @@ int Finish(const TOutcome& outcome, const Args& args) {
   }
 }
 
+namespace {
+std::optional<int64_t> historyLimitOption;
+}
+
+void TakeHistoryLimit(QStringList& raw) {
+  const qsizetype at = raw.indexOf(QStringLiteral("--history-limit"));
+  if (at < 0) return;
+  if (at + 1 >= raw.size()) throw UsageError{QStringLiteral("--history-limit needs a value")};
+  const QString given = raw[at + 1];
+  QString text = given.trimmed().toUpper();
+  raw.remove(at, 2);
+  int shift = 0;
+  if (text.endsWith(QLatin1Char('B'))) text.chop(1);
+  if (text.endsWith(QLatin1Char('I'))) text.chop(1);  // KiB, MiB, GiB
+  const QString units = QStringLiteral("KMG");
+  if (!text.isEmpty() && units.contains(text.back())) {
+    shift = 10 * int(units.indexOf(text.back()) + 1);
+    text.chop(1);
+  }
+  bool ok = false;
+  const qlonglong n = text.toLongLong(&ok);
+  if (!ok || n < 0 || n > (int64_t(1) << (62 - shift)))
+    throw UsageError{QStringLiteral("--history-limit is a size such as 64M, not %1").arg(given)};
+  historyLimitOption = int64_t(n) << shift;
+}
+
 void OpenLibrary(TJOV& jov, const QString& path) {
+  if (historyLimitOption) jov.SetHistoryLimit(*historyLimitOption);
   switch (jov.Open(path)) {
     case TOpenResult::Opened:
       return;
@@ -137,7 +165,15 @@ int TCancelSignals::Received() {
   return receivedSignal;
 }
 
-TProgressBar::TProgressBar(bool quiet) : active_(!quiet && ::isatty(STDERR_FILENO)) {}
+TProgressBar::TProgressBar(bool quiet)
+    : quiet_(quiet), active_(!quiet && ::isatty(STDERR_FILENO)) {}
+
+void TProgressBar::Note(const QString& text) {
+  if (quiet_) return;
+  if (active_ && lastWidth_ >= 0) std::fputs("\n", stderr);
+  lastWidth_ = -1;
+  PrintErr(QStringLiteral("jovtool: note: %1\n").arg(text));
+}
 
 TProgressBar::~TProgressBar() {
   if (active_ && lastWidth_ >= 0) std::fputs("\n", stderr);

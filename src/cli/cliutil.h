@@ -51,8 +51,14 @@ TPictureFileFormat FormatOption(const Args& args);
 // that each number must read whole.
 TPlacement ParsePlacementOption(const QString& text);
 
-// Opens LIB as the viewer opens it; a failure carries the viewer's message.
+// Opens LIB as the viewer opens it; a failure carries the viewer's message.  The
+// library keeps the history limit given on the command line, if any.
 void OpenLibrary(TJOV& jov, const QString& path);
+
+// Takes "--history-limit SIZE" out of raw (SIZE in bytes, or with K, M or G; 0 keeps no
+// history) for the libraries OpenLibrary opens; a size that does not read is a usage
+// error.
+void TakeHistoryLimit(QStringList& raw);
 
 // A request's refusal as a failure of the command.
 [[noreturn]] void Refuse(const TRefusal& refusal);
@@ -89,9 +95,12 @@ class TProgressBar : public TOperationDelegate {
   void Progress(int64_t done, int64_t total) override { Draw(done, total, false); }
   void ProgressInBytes(int64_t done, int64_t total) override { Draw(done, total, true); }
   bool CancelRequested() override { return TCancelSignals::Received() != 0; }
+  // A note (e.g. that a change cannot be undone) goes on stderr unless quiet.
+  void Note(const QString& text) override;
 
  private:
   void Draw(int64_t done, int64_t total, bool bytes);
+  bool quiet_;
   bool active_;
   int lastWidth_ = -1;
   int64_t total_ = -1;  // the total the run's clock started for

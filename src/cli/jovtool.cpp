@@ -13,6 +13,7 @@
 #include "cli/cmdcreate.h"
 #include "cli/cmdedit.h"
 #include "cli/cmdexport.h"
+#include "cli/cmdhistory.h"
 #include "cli/cmdimport.h"
 #include "cli/cmdshare.h"
 #include "cli/demo.h"
@@ -57,11 +58,17 @@ constexpr char kUsage[] =
     "  create LIB DIR [--palette system|bmp] [--placement X,Y] [--format bmp|png]\n"
     "                         make a new library from the bitmap (or PNG) files of DIR\n"
     "  compact LIB            rewrite a library without its unreferenced bytes\n"
+    "  undo LIB               undo the last change of a library, from its history\n"
+    "  redo LIB               make the last undone change again\n"
+    "  history LIB [--json] [--clear]\n"
+    "                         list the changes the history holds, or clear it\n"
     "  demo DIR [--quiet]     write small demo libraries of every variant into DIR\n"
     "  --help                 show this text\n"
     "  --version              show the version\n"
     "--format png: PNG files in place of bitmaps, black as transparency and the\n"
     "placement as the picture's offset\n"
+    "--history-limit SIZE: with replace, add, set-placement, import, delete, clear,\n"
+    "undo and redo, the most the history may hold (256M by default; 0 keeps none)\n"
     "exit status: 0 done, 1 the operation failed, 2 the command line is wrong\n";
 
 QString JsonString(const QString& text) {
@@ -149,7 +156,15 @@ int main(int argc, char** argv) {
       {QStringLiteral("compact"), CmdCompact},
       {QStringLiteral("sheet"), CmdSheet},
       {QStringLiteral("gif"), CmdGif},
+      {QStringLiteral("undo"), CmdUndo},
+      {QStringLiteral("redo"), CmdRedo},
+      {QStringLiteral("history"), CmdHistory},
   };
+  // The commands that change a library through its history.
+  const QStringList keepingHistory = {QStringLiteral("replace"),       QStringLiteral("add"),
+                                      QStringLiteral("set-placement"), QStringLiteral("import"),
+                                      QStringLiteral("delete"),        QStringLiteral("clear"),
+                                      QStringLiteral("undo"),          QStringLiteral("redo")};
   if (args.size() == 1 && (args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h"))) {
     PrintOut(QString::fromLatin1(kUsage));
     return 0;
@@ -165,6 +180,7 @@ int main(int argc, char** argv) {
   }
   const QString command = args.takeFirst();
   try {
+    if (keepingHistory.contains(command)) TakeHistoryLimit(args);
     return commands.at(command)(args);
   } catch (const UsageError& e) {
     PrintErr(QStringLiteral("jovtool: %1\n").arg(e.message));

@@ -15,6 +15,7 @@
 #include <random>
 #include <thread>
 
+#include "editing/undo.h"
 #include "library/jovcheck.h"
 #include "library/myjov.h"
 #include "library/pairswitch.h"
@@ -57,6 +58,10 @@ struct Edit {
   QStringList args;  // after the library path
   QByteArray data, index;
   std::chrono::microseconds duration{0};
+  // A change made before, from the base library, whose files and history the edit starts
+  // from (an undo, a redo); none: the base library without a history.
+  std::vector<QStringList> before = {};
+  QByteArray fromData = {}, fromIndex = {}, fromHistory = {};
 };
 
 TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
@@ -109,17 +114,41 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
         // Near the end, little moves: these change in place.
         QStringList{"replace", "40", small}, QStringList{"delete", "38", "40"}})
     edits.push_back(Edit{more, {}, {}, {}});
-  auto lay = [&] {
-    WriteFileBytes(lib, baseData);
-    WriteFileBytes(index, baseIndex);
-    for (const QString& leftover :
-         {TLibraryPaths::Of(lib).Journal(), TLibraryPaths::Of(lib).Switch(),
-          TLibraryPaths::Of(lib).NewFile(TLibFile::Data),
-          TLibraryPaths::Of(lib).NewFile(TLibFile::Index)})
+  // Undo and redo of changes that move most of the library, and of one in place.
+  const QStringList insertAt1{"add", big, "--insert-at", "1"}, deleteFrom0{"delete", "0", "5"},
+      replaceNearTheEnd{"replace", "40", small};
+  for (const QStringList& change : {insertAt1, deleteFrom0, replaceNearTheEnd}) {
+    edits.push_back(Edit{{"undo"}, {}, {}, {}, {change}});
+    edits.push_back(Edit{{"redo"}, {}, {}, {}, {change, {"undo"}}});
+  }
+  const TLibraryPaths paths = TLibraryPaths::Of(lib);
+  auto clean = [&] {
+    for (const QString& leftover : {paths.Journal(), paths.Switch(), paths.NewFile(TLibFile::Data),
+                                    paths.NewFile(TLibFile::Index), paths.History()})
       QFile::remove(leftover);
   };
+  auto IsOld = [&](const Edit& e, const QByteArray& data, const QByteArray& idx) {
+    return e.before.empty() ? data == baseData && idx == baseIndex
+                            : data == e.fromData && idx == e.fromIndex;
+  };
+  auto lay = [&](const Edit& e) {
+    clean();
+    WriteFileBytes(lib, e.before.empty() ? baseData : e.fromData);
+    WriteFileBytes(index, e.before.empty() ? baseIndex : e.fromIndex);
+    if (!e.before.empty()) WriteFileBytes(paths.History(), e.fromHistory);
+  };
   for (Edit& e : edits) {
-    lay();
+    clean();
+    WriteFileBytes(lib, baseData);
+    WriteFileBytes(index, baseIndex);
+    for (const QStringList& b : e.before)
+      ASSERT_EQ(Wait(Spawn(QStringList{b[0], lib} + b.mid(1))), 0) << b.join(' ').toStdString();
+    if (!e.before.empty()) {
+      e.fromData = ReadBytes(lib);
+      e.fromIndex = ReadBytes(index);
+      e.fromHistory = ReadBytes(paths.History());
+    }
+    lay(e);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(Wait(Spawn(QStringList{e.args[0], lib} + e.args.mid(1))), 0)
         << e.args.join(' ').toStdString();
@@ -127,7 +156,8 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
         std::chrono::steady_clock::now() - start);
     e.data = ReadBytes(lib);
     e.index = ReadBytes(index);
-    ASSERT_NE(e.data + e.index, baseData + baseIndex);
+    ASSERT_NE(e.data + e.index, (e.before.empty() ? baseData : e.fromData) +
+                                    (e.before.empty() ? baseIndex : e.fromIndex));
   }
 
   constexpr int kKills = 600;
@@ -136,7 +166,7 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
   for (int kill = 0; kill < kKills; ++kill) {
     const Edit& e = edits[size_t(kill) % edits.size()];
     SCOPED_TRACE(testing::Message() << "kill " << kill << ": " << e.args.join(' ').toStdString());
-    lay();
+    lay(e);
     const pid_t pid = Spawn(QStringList{e.args[0], lib} + e.args.mid(1));
     std::this_thread::sleep_for(std::chrono::microseconds(
         std::uniform_int_distribution<int64_t>(0, e.duration.count() * 6 / 5)(random)));
@@ -152,9 +182,14 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
     ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
     const std::vector<TProblem> problems = CheckLibrary(jov);
     EXPECT_TRUE(problems.empty()) << problems.front().problem.toStdString();
+    // The history fits whichever files stand: what it offers applies.
+    for (const THistoryRole role : {THistoryRole::Undo, THistoryRole::Redo}) {
+      const THistoryStep step = NextStep(jov, role);
+      EXPECT_FALSE(step.at != 0 && step.entry.refused) << step.entry.what.toStdString();
+    }
     jov.Close();
     const QByteArray data = ReadBytes(lib), idx = ReadBytes(index);
-    const bool isOld = data == baseData && idx == baseIndex;
+    const bool isOld = IsOld(e, data, idx);
     const bool isNew = data == e.data && idx == e.index;
     EXPECT_TRUE(isOld || isNew);
     olds += isOld;
@@ -175,7 +210,7 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
     const Edit& e = edits[size_t(k) % edits.size()];
     const int signal = k % 2 == 0 ? SIGINT : SIGTERM;
     SCOPED_TRACE(testing::Message() << "signal " << k << ": " << e.args.join(' ').toStdString());
-    lay();
+    lay(e);
     const pid_t pid = Spawn(QStringList{e.args[0], lib} + e.args.mid(1));
     std::this_thread::sleep_for(std::chrono::microseconds(
         std::uniform_int_distribution<int64_t>(0, e.duration.count() * 6 / 5)(random)));
@@ -187,14 +222,14 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
     if (WIFSIGNALED(status)) {
       // Before the command was ready for it: nothing had begun.
       EXPECT_EQ(WTERMSIG(status), signal);
-      EXPECT_TRUE(data == baseData && idx == baseIndex);
+      EXPECT_TRUE(IsOld(e, data, idx));
       ++early;
     } else if (WEXITSTATUS(status) == 0) {
       EXPECT_TRUE(data == e.data && idx == e.index);
       ++finished;
     } else {
       EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
-      EXPECT_TRUE(data == baseData && idx == baseIndex);
+      EXPECT_TRUE(IsOld(e, data, idx));
       ++cancelled;
     }
   }
