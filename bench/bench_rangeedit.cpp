@@ -5,7 +5,8 @@
 // clear libraries half of it).
 //
 // Counters: "cp_ms" and "cp_sync_ms" the copies, "ratio" and "ratio_sync" the operation
-// over each, "peak_mib" the growth of the resident memory during the operation.
+// over each, "peak_mib" the growth of the resident memory during the operation; for the
+// undo of an insert, "ratio" is its time over the insert's.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "editing/rangeedit.h"
+#include "editing/undo.h"
 #include "library/jovformat.h"
 #include "library/myjov.h"
 
@@ -179,6 +181,31 @@ void BM_Delete0To9(benchmark::State& state) {
       });
 }
 
+// An insert at 0 and its undo, each moving the whole library: the undo's time over the
+// insert's ("ratio"), and what the insert's entry weighs in the history ("entry_kib").
+void BM_UndoInsertAt0(benchmark::State& state) {
+  TJOV jov;
+  jov.Open(BigLibrary());
+  const std::vector<uint8_t> pixels(64 * 64, 5);
+  double insertSeconds = 0, undoSeconds = 0;
+  int64_t entryBytes = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    InsertRecord(jov, 0, 64, 64, 1, 2, pixels.data());
+    const double insert = std::chrono::duration<double>(Clock::now() - t0).count();
+    entryBytes = ListHistory(jov.Paths()).done.front().bytes;
+    t0 = Clock::now();
+    UndoOrRedo(jov, THistoryRole::Undo);
+    const double undo = std::chrono::duration<double>(Clock::now() - t0).count();
+    state.SetIterationTime(undo);
+    insertSeconds += insert;
+    undoSeconds += undo;
+  }
+  state.counters["insert_ms"] = insertSeconds * 1000 / double(state.iterations());
+  state.counters["ratio"] = undoSeconds / insertSeconds;
+  state.counters["entry_kib"] = double(entryBytes) / 1024;
+}
+
 // Clear 1,000 images of a library of half the size: all of a library of 1,000 images,
 // and images 1,000 to 1,999 of one of 10,000.
 void Clear(benchmark::State& state, int count, int first) {
@@ -211,6 +238,7 @@ void BM_Clear1000Of10000(benchmark::State& s) {
 }
 
 BENCHMARK(BM_InsertAt0)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+BENCHMARK(BM_UndoInsertAt0)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 BENCHMARK(BM_Delete0To9)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 BENCHMARK(BM_Clear1000Of1000)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 BENCHMARK(BM_Clear1000Of10000)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);

@@ -870,7 +870,14 @@ void TCommit::Write(uint64_t journalId, bool pending) {
   if (undo) doneTop = applied.below;
   if (r_.role == THistoryRole::Redo) undoneTop = applied.below;
   if (!fits_) slot.refusedUpTo = slot.next - 1;
-  slot.firstKept = FirstKeptWithin(h_, t_.HistoryLimit(), adding, doneTop, undoneTop);
+  // What stays kept, known without reading the entries while the limit holds: the
+  // applied entry leaves its side, and a change drops what was undone.
+  int64_t kept = int64_t(slot.keptBytes) - (r_.role == THistoryRole::Change ? 0 : applied.Bytes());
+  if (r_.role == THistoryRole::Change)
+    for (const THead& e : h_.Side(slot.undoneTop)) kept -= e.Bytes();
+  const bool withinLimit = kept + adding <= t_.HistoryLimit();
+  if (!withinLimit)
+    slot.firstKept = FirstKeptWithin(h_, t_.HistoryLimit(), adding, doneTop, undoneTop);
   THead head;
   head.number = slot.next;
   head.at = int64_t(slot.end);
@@ -891,9 +898,13 @@ void TCommit::Write(uint64_t journalId, bool pending) {
   slot.flags = pending ? kPending : 0;
   if (journalId != 0) slot.journal = journalId;
   // What the kept entries weigh, now that the oldest may have gone.
-  slot.keptBytes = 0;
-  for (const uint64_t top : {slot.doneTop, slot.undoneTop})
-    for (const THead& e : h_.Side(top, slot.firstKept)) slot.keptBytes += uint64_t(e.Bytes());
+  if (withinLimit) {
+    slot.keptBytes = uint64_t(kept + adding);
+  } else {
+    slot.keptBytes = 0;
+    for (const uint64_t top : {slot.doneTop, slot.undoneTop})
+      for (const THead& e : h_.Side(top, slot.firstKept)) slot.keptBytes += uint64_t(e.Bytes());
+  }
   written_ = true;
   h_.WriteSlot(slot, true);
 }
