@@ -165,8 +165,8 @@ int TCancelSignals::Received() {
   return receivedSignal;
 }
 
-TProgressBar::TProgressBar(bool quiet)
-    : quiet_(quiet), active_(!quiet && ::isatty(STDERR_FILENO)) {}
+TProgressBar::TProgressBar(bool quiet, bool drawBar)
+    : quiet_(quiet), active_(!quiet && drawBar && ::isatty(STDERR_FILENO)) {}
 
 void TProgressBar::Note(const QString& text) {
   if (quiet_) return;

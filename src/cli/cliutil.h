@@ -90,7 +90,8 @@ class TCancelSignals {
 // a signal came.
 class TProgressBar : public TOperationDelegate {
  public:
-  explicit TProgressBar(bool quiet);
+  // drawBar false: only the notes.
+  explicit TProgressBar(bool quiet, bool drawBar = true);
   ~TProgressBar() override;
   void Progress(int64_t done, int64_t total) override { Draw(done, total, false); }
   void ProgressInBytes(int64_t done, int64_t total) override { Draw(done, total, true); }

@@ -25,6 +25,20 @@ int RunRange(const QStringList& raw, bool clear) {
   return RunRequest(args, request);
 }
 
+// Opens the library, checks the request, reads its picture and runs it; drawBar: with a
+// progress bar (notes are written either way).
+template <class Request>
+int RunWithPicture(const Args& args, const Request& request, bool drawBar) {
+  TJOV jov;
+  OpenLibrary(jov, args.positional[0]);
+  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
+  TPictureLoader loader;
+  const TPicture& picture = loader.Load(request.picturePath);
+  TCancelSignals cancelOnSignal;
+  TProgressBar bar(args.Quiet(), drawBar);
+  return Finish(request.Run(jov, picture, &bar), args);
+}
+
 }  // namespace
 
 int CmdReplace(const QStringList& raw) {
@@ -34,14 +48,7 @@ int CmdReplace(const QStringList& raw) {
   TImportAtRequest request;
   request.index = ParseNumber(args.positional[1], QStringLiteral("INDEX"));
   request.picturePath = args.positional[2];
-  TJOV jov;
-  OpenLibrary(jov, args.positional[0]);
-  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
-  TPictureLoader loader;
-  const TPicture& picture = loader.Load(request.picturePath);
-  TCancelSignals cancelOnSignal;
-  TProgressBar bar(args.Quiet());
-  return Finish(request.Run(jov, picture, &bar), args);
+  return RunWithPicture(args, request, true);
 }
 
 int CmdAdd(const QStringList& raw) {
@@ -62,14 +69,7 @@ int CmdAdd(const QStringList& raw) {
     request.insert = true;
     request.index = ParseNumber(insertAt->second, QStringLiteral("--insert-at"));
   }
-  TJOV jov;
-  OpenLibrary(jov, args.positional[0]);
-  if (const TValidation refusal = request.Validate(jov)) Refuse(*refusal);
-  TPictureLoader loader;
-  const TPicture& picture = loader.Load(request.picturePath);
-  TCancelSignals cancelOnSignal;
-  TProgressBar bar(args.Quiet() || !request.insert);
-  return Finish(request.Run(jov, picture, &bar), args);
+  return RunWithPicture(args, request, request.insert);  // an append is quick
 }
 
 int CmdSetPlacement(const QStringList& raw) {

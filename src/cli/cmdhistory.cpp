@@ -40,12 +40,12 @@ QString Size(int64_t bytes) {
 QJsonArray JsonEntries(const std::vector<THistoryEntry>& entries) {
   QJsonArray array;
   for (const THistoryEntry& e : entries)
-    array.append(QJsonObject{
-        {QStringLiteral("what"), e.what},
-        {QStringLiteral("when"),
-         QDateTime::fromMSecsSinceEpoch(e.whenMs, Qt::UTC).toString(Qt::ISODate)},
-        {QStringLiteral("bytes"), double(e.bytes)},
-        {QStringLiteral("refused"), e.refused}});
+    array.append(
+        QJsonObject{{QStringLiteral("what"), e.what},
+                    {QStringLiteral("when"),
+                     QDateTime::fromMSecsSinceEpoch(e.whenMs, Qt::UTC).toString(Qt::ISODate)},
+                    {QStringLiteral("bytes"), double(e.bytes)},
+                    {QStringLiteral("refused"), e.refused}});
   return array;
 }
 
