@@ -327,12 +327,17 @@ class THistoryFile {
   TSlot earlier_;
   bool earlierValid_ = false;
   int64_t fileSize_ = 0;
+  // The slots as this object last read and checked them, or wrote them: unchanged, their
+  // last entry needs no second check.
+  uint8_t checked_[2 * kSlotSize] = {};
+  bool checkedValid_ = false;
 };
 
 bool THistoryFile::Load(bool create) {
   const QString path = paths_.History();
   if (file_ && !file_->IsFileAt(path)) file_.reset();
   if (!file_) {
+    checkedValid_ = false;
     if (!FileExists(path)) {
       if (!create) return false;
       file_ = TFile::Open(path, TFile::Mode::Create);
@@ -351,6 +356,8 @@ bool THistoryFile::Load(bool create) {
   fileSize_ = file_->Size();
   uint8_t bytes[2 * kSlotSize] = {};
   file_->ReadAt(0, bytes, 2 * kSlotSize);
+  const bool checked = checkedValid_ && std::memcmp(bytes, checked_, sizeof bytes) == 0;
+  checkedValid_ = false;
   TSlot a, b;
   const bool okA = GetSlot(bytes, a), okB = GetSlot(bytes + kSlotSize, b);
   if (!okA && !okB) {
@@ -364,10 +371,13 @@ bool THistoryFile::Load(bool create) {
   // A slot and the entry it adds are flushed together: after a power cut the slot may be
   // there without its entry.  Such a slot never took effect; the one before it stands.
   // The next slot is written over the broken one, keeping this one until it is durable.
-  if (!LastEntryIntact(slot_)) {
+  if (!checked && !LastEntryIntact(slot_)) {
     slot_ = earlierValid_ ? earlier_ : TSlot{};
     earlierValid_ = false;
+    return true;
   }
+  std::memcpy(checked_, bytes, sizeof bytes);
+  checkedValid_ = true;
   return true;
 }
 
@@ -436,9 +446,13 @@ void THistoryFile::WriteSlot(TSlot slot, bool flush) {
   slot.number = slot_.number + 1;
   uint8_t bytes[kSlotSize];
   PutSlot(bytes, slot);
-  file_->WriteAt(int64_t(slot.number % 2) * kSlotSize, bytes, kSlotSize);
+  const int64_t at = int64_t(slot.number % 2) * kSlotSize;
+  checkedValid_ = false;  // until the write is known whole
+  file_->WriteAt(at, bytes, kSlotSize);
   if (flush) file_->Flush();
   slot_ = slot;
+  std::memcpy(checked_ + at, bytes, kSlotSize);
+  checkedValid_ = true;
 }
 
 void THistoryFile::Empty() {
@@ -507,9 +521,10 @@ QString ImagesText(int first, int last) {
                        : QStringLiteral("images %1 to %2").arg(first).arg(last);
 }
 
-THistoryState::Stamp StampOf(const QString& path) {
+THistoryState::Stamp StampOf(const QString& path, int64_t* size) {
   struct stat st {};
   if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+  if (size != nullptr) *size = int64_t(st.st_size);
   return {uint64_t(st.st_dev), uint64_t(st.st_ino),
           int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
@@ -752,20 +767,41 @@ void TDraft::WriteTo(TFile& out, int64_t at, THead& head, TOperationDelegate* de
       listed.insert(listed.end(), b, b + kRangeSize);
     }
   }
-  put(listed.data(), int64_t(listed.size()));
-  TByteBuffer buffer;
-  uint8_t* chunk = buffer.Reserve(kChunk);
-  for (const TKept& k : kept_) {
-    if (!k.bytes.empty()) {
-      put(k.bytes.data(), int64_t(k.bytes.size()));
-      continue;
+  // A small entry (most are) goes out in one write with its head; a large one in chunks.
+  int64_t keptTotal = 0;
+  for (const TKept& k : kept_) keptTotal += k.bytes.empty() ? k.length : int64_t(k.bytes.size());
+  const bool whole = keptTotal <= kChunk / 4;
+  std::vector<uint8_t> entry;
+  if (whole) {
+    entry.resize(size_t(kHeadSize));
+    entry.reserve(size_t(kHeadSize) + listed.size() + size_t(keptTotal));
+    entry.insert(entry.end(), listed.begin(), listed.end());
+    for (const TKept& k : kept_) {
+      const size_t at = entry.size();
+      if (!k.bytes.empty()) {
+        entry.insert(entry.end(), k.bytes.begin(), k.bytes.end());
+      } else {
+        entry.resize(at + size_t(k.length));
+        t_.ReadOld(TLibFile(k.file), k.from, entry.data() + at, k.length);
+      }
     }
-    for (int64_t done = 0; done < k.length;) {
-      CheckCancel(delegate);
-      const int64_t n = std::min(kChunk, k.length - done);
-      t_.ReadOld(TLibFile(k.file), k.from + done, chunk, n);
-      put(chunk, n);
-      done += n;
+    sum.Add(entry.data() + kHeadSize, int64_t(entry.size()) - kHeadSize);
+  } else {
+    put(listed.data(), int64_t(listed.size()));
+    TByteBuffer buffer;
+    uint8_t* chunk = buffer.Reserve(std::min(kChunk, keptTotal));
+    for (const TKept& k : kept_) {
+      if (!k.bytes.empty()) {
+        put(k.bytes.data(), int64_t(k.bytes.size()));
+        continue;
+      }
+      for (int64_t done = 0; done < k.length;) {
+        CheckCancel(delegate);
+        const int64_t n = std::min(kChunk, k.length - done);
+        t_.ReadOld(TLibFile(k.file), k.from + done, chunk, n);
+        put(chunk, n);
+        done += n;
+      }
     }
   }
   head.whatLength = uint32_t(what_.size());
@@ -776,6 +812,11 @@ void TDraft::WriteTo(TFile& out, int64_t at, THead& head, TOperationDelegate* de
   head.keptBytes = uint64_t(keptBytes_);
   head.bodyLength = uint64_t(BodyLength());
   head.bodySum = sum.Value();
+  if (whole) {
+    PutHead(entry.data(), head);
+    out.WriteAt(at, entry.data(), int64_t(entry.size()));
+    return;
+  }
   uint8_t bytes[kHeadSize];
   PutHead(bytes, head);
   out.WriteAt(at, bytes, kHeadSize);
@@ -840,11 +881,16 @@ class TCommit final : public THistoryCommit {
 };
 
 THistoryState TCommit::After() {
-  const int64_t sizes[2] = {t_.NewSize(TLibFile::Data), t_.NewSize(TLibFile::Index)};
+  // One look at each file gives its stamp and its size (the new files are complete).
+  THistoryState::Stamp stamps[2];
+  int64_t sizes[2] = {-1, -1};
+  for (int f = 0; f < 2; ++f) stamps[f] = StampOf(t_.NewPath(TLibFile(f)), &sizes[f]);
+  for (int f = 0; f < 2; ++f)
+    if (sizes[f] < 0) sizes[f] = t_.NewSize(TLibFile(f));
   THistoryState s =
       StateOf([&](TLibFile f, int64_t at, uint8_t* out, int64_t n) { t_.ReadNew(f, at, out, n); },
               sizes, {draft_.Written(0), draft_.Written(1)});
-  for (int f = 0; f < 2; ++f) s.stamp[f] = StampOf(t_.NewPath(TLibFile(f)));
+  for (int f = 0; f < 2; ++f) s.stamp[f] = stamps[f];
   return s;
 }
 

@@ -95,7 +95,7 @@ class THistoryRecorder {
 };
 
 // The stamp of the file at path (zeros when there is none).
-THistoryState::Stamp StampOf(const QString& path);
+THistoryState::Stamp StampOf(const QString& path, int64_t* size = nullptr);
 
 // The history's side of a transaction's commit, prepared once the change's bytes are
 // written and flushed, under the writer's lock.
