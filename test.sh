@@ -10,9 +10,9 @@ if [ "${1:-}" = "--sanitize" ]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
   export QT_QPA_PLATFORM=offscreen
-  ctest --test-dir build-asan --output-on-failure
+  ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
 else
   scripts/build.sh build
   export QT_QPA_PLATFORM=offscreen
-  ctest --test-dir build --output-on-failure
+  ctest --test-dir build --output-on-failure -j "$(nproc)"
 fi
