@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "support/biglibrary.h"
+#include "support/spawn.h"
 
 namespace {
 
@@ -25,38 +26,22 @@ QTemporaryDir& Dir() {
   return dir;
 }
 
-pid_t Spawn(const QStringList& args) {
-  std::vector<QByteArray> bytes{QByteArrayLiteral(JOVTOOL_PATH)};
-  for (const QString& a : args) bytes.push_back(a.toLocal8Bit());
-  std::vector<char*> argv;
-  for (QByteArray& b : bytes) argv.push_back(b.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
 void BM_CtrlCDuringInsertAt0(benchmark::State& state) {
   const int mib = qEnvironmentVariableIntValue("JOV_BENCH_MIB") > 0
                       ? qEnvironmentVariableIntValue("JOV_BENCH_MIB")
                       : 1024;
   const QString lib = BigLibrary(Dir().path(), "big", mib * 4, 512);
   const QString picture = Dir().filePath("one.bmp");
-  if (!QFile::exists(picture) &&
-      ::waitpid(Spawn({"export-one", lib, "0", picture}), nullptr, 0) < 0)
+  if (!QFile::exists(picture) && Wait(Spawn(JOVTOOL_PATH, {"export-one", lib, "0", picture})) != 0)
     state.SkipWithError("export-one");
   double exitSeconds = 0;
   int cancelled = 0;
   for (auto _ : state) {
-    const pid_t pid = Spawn({"add", lib, picture, "--insert-at", "0", "--quiet"});
+    const pid_t pid = Spawn(JOVTOOL_PATH, {"add", lib, picture, "--insert-at", "0", "--quiet"});
     std::this_thread::sleep_for(std::chrono::milliseconds(400));  // well into the copy
     const auto t0 = Clock::now();
     ::kill(pid, SIGINT);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    const int status = Wait(pid);
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     state.SetIterationTime(seconds);
     exitSeconds += seconds;

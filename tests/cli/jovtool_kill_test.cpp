@@ -21,6 +21,7 @@
 #include "library/pairswitch.h"
 #include "library/transaction.h"
 #include "support/libbuilder.h"
+#include "support/spawn.h"
 
 namespace {
 
@@ -29,29 +30,8 @@ QByteArray ReadBytes(const QString& path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Starts jovtool with args; returns its process id.
 pid_t Spawn(const QStringList& args) {
-  std::vector<QByteArray> bytes;
-  bytes.push_back(QByteArrayLiteral(JOVTOOL_PATH));
-  for (const QString& a : args) bytes.push_back(a.toLocal8Bit());
-  std::vector<char*> argv;
-  for (QByteArray& b : bytes) argv.push_back(b.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int devnull = ::open("/dev/null", O_WRONLY);
-    ::dup2(devnull, 1);
-    ::dup2(devnull, 2);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return status;
+  return Spawn(JOVTOOL_PATH, args);
 }
 
 struct Edit {
