@@ -49,6 +49,7 @@ TJovDialog::TJovDialog(TDialogHost& host, QWidget* parent, const QString& captio
     : QDialog(parent), Host(host), caption_(caption), worker_(new TWorkerRun(this)) {
   setWindowTitle(title);
   setAccessibleName(caption);
+  worker_->ConfirmWithoutUndo = [this](const QString& text) { return Host.Ask(text); };
   layout_ = new QVBoxLayout(this);
   layout_->addWidget(new QLabel(caption, this));
   layout_->addStretch(1);

@@ -11,6 +11,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "editing/messages.h"
+
 TFormnew::TFormnew(TDialogHost& host, QWidget* parent)
     : TJovDialog(host, parent, QStringLiteral("创建新的数据文件"),
                  QStringLiteral("Create New File")) {
@@ -102,7 +104,11 @@ void TFormnew::BtnCreateClick() {
   ProgressBar1->hide();
   TakeCloseRequest();  // the dialog closes anyway
   // After a failure the old files, if any, stand as they were.
-  if (outcome.Done()) Host.ShowLibraryReplaced(request.dataPath);
-  Host.Report(outcome);
+  TOutcome shown = outcome;
+  if (outcome.Done()) {
+    Host.ShowLibraryReplaced(request.dataPath);
+    shown.message += QLatin1Char('\n') + msg::kHistoryStartsAnew;
+  }
+  Host.Report(shown);
   accept();
 }

@@ -30,6 +30,8 @@ inline const QString kBatchImportFailed = QStringLiteral("批量导入失败");
 inline const QString kDeleted = QStringLiteral("删除成功");
 inline const QString kDeleteFailed = QStringLiteral("删除失败");
 inline const QString kCreated = QStringLiteral("建立新文件成功!");
+// The second line of the window's box after a library was written anew.
+inline const QString kHistoryStartsAnew = QStringLiteral("The history of changes starts anew.");
 inline const QString kCreateFailed = QStringLiteral("建立新文件失败!");
 
 }  // namespace msg

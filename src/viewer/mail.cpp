@@ -175,6 +175,7 @@ void TFormMain::CreateControls() {
   InputDialog = new TInputDialog(this);
   RunBox = new TRunBox(this);
   RunBox->AskToStop = [this] { return Ask(kStopRunQuestion); };
+  worker_->ConfirmWithoutUndo = [this](const QString& text) { return Ask(text); };
 }
 
 void TFormMain::CreateButtons(QWidget* left) {
@@ -212,10 +213,18 @@ void TFormMain::CreateInfoGroup(QWidget* left) {
   LabelSize = makeLabel(GroupInfo, QString(), 60, 52, 190);
   btnx = new QPushButton(QStringLiteral("X"), GroupInfo);
   btnx->setGeometry(12, 78, 40, 22);
-  LabelX = makeLabel(GroupInfo, QString(), 60, 79, 190);
+  LabelX = makeLabel(GroupInfo, QString(), 60, 79, 100);
   btny = new QPushButton(QStringLiteral("Y"), GroupInfo);
   btny->setGeometry(12, 106, 40, 22);
-  LabelY = makeLabel(GroupInfo, QString(), 60, 107, 190);
+  LabelY = makeLabel(GroupInfo, QString(), 60, 107, 100);
+  // Undo and Redo on the right of the two placements, where the labels leave room.
+  for (auto [button, caption, y] :
+       {std::tuple(&BtnUndo, "Undo", 78), std::tuple(&BtnRedo, "Redo", 106)}) {
+    *button = new QPushButton(QString::fromLatin1(caption), GroupInfo);
+    (*button)->setGeometry(170, y, 76, 22);
+    (*button)->setObjectName(QStringLiteral("Btn") + QString::fromLatin1(caption));
+    (*button)->setEnabled(false);
+  }
   Label7 = makeLabel(GroupInfo, QStringLiteral("Idx:"), 14, 134, 40);
   LabelIndex = makeLabel(GroupInfo, QString(), 60, 134, 190);
 }
@@ -240,10 +249,20 @@ void TFormMain::CreateOptionsGroup(QWidget* left) {
   LinkLabel = new QLabel(
       QStringLiteral("<a href=\"%1\">Read me</a>").arg(readMe.toString(QUrl::FullyEncoded)),
       GroupOptions);
-  LinkLabel->setGeometry(14, 124, 200, 20);
+  LinkLabel->setGeometry(14, 124, 60, 20);
   LinkLabel->setOpenExternalLinks(true);
   LinkLabel->setTextInteractionFlags(Qt::TextBrowserInteraction);
   LinkLabel->setVisible(!readMe.isEmpty());
+  // The history limit on the link's row.
+  auto* historyLabel = new QLabel(QStringLiteral("History limit (MiB)"), GroupOptions);
+  historyLabel->setGeometry(80, 124, 114, 20);
+  SpinHistoryLimit = new QSpinBox(GroupOptions);
+  SpinHistoryLimit->setObjectName(QStringLiteral("SpinHistoryLimit"));
+  SpinHistoryLimit->setRange(0, 99999);
+  SpinHistoryLimit->setValue(int(kDefaultHistoryLimit >> 20));
+  SpinHistoryLimit->setToolTip(QStringLiteral("0 keeps no history: changes cannot be undone"));
+  SpinHistoryLimit->setGeometry(194, 122, 56, 22);
+  historyLabel->setBuddy(SpinHistoryLimit);
 }
 
 void TFormMain::CreatePlayGroup(QWidget* left) {
@@ -321,6 +340,14 @@ void TFormMain::ConnectHandlers() {
   on(BtnSaveGif, &TFormMain::BtnSaveGifClick);
   on(btnx, &TFormMain::btnxClick);
   on(btny, &TFormMain::btnyClick);
+  for (QPushButton* b : {BtnUndo, BtnRedo})
+    connect(b, &QPushButton::clicked, this,
+            [this, redo = b == BtnRedo] { Guarded([&] { StepHistory(redo); }); });
+  // The limit holds for the library open now and every one opened later.
+  connect(SpinHistoryLimit, &QSpinBox::valueChanged, this, [this](int mib) {
+    jov_->SetHistoryLimit(int64_t(mib) << 20);
+    Guarded([this] { ShowHistorySteps(); });
+  });
 
   // The ten options share one handler: once for the radio button that became checked,
   // once for a check box whichever way it went.
@@ -371,6 +398,18 @@ void TFormMain::ConnectKeys() {
   key(QKeySequence::Copy, [this] { CopyClick(); });
   key(QKeySequence(Qt::CTRL | Qt::Key_V), [this] { PasteClick(false); });
   key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), [this] { PasteClick(true); });
+  // A text field with the focus keeps the undo keys for its own text: it takes those it
+  // knows before the window sees them, and the others do nothing there.
+  auto history = [this](bool redo) {
+    QWidget* focus = QApplication::focusWidget();
+    if (qobject_cast<QLineEdit*>(focus) != nullptr ||
+        qobject_cast<QAbstractSpinBox*>(focus) != nullptr)
+      return;
+    (redo ? BtnRedo : BtnUndo)->click();
+  };
+  key(QKeySequence(Qt::CTRL | Qt::Key_Z), [history] { history(false); });
+  key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [history] { history(true); });
+  key(QKeySequence(Qt::CTRL | Qt::Key_Y), [history] { history(true); });
   for (const auto& [arrow, dx, dy] : {std::tuple(Qt::Key_Left, -1, 0), std::tuple(Qt::Key_Right, 1, 0),
                                       std::tuple(Qt::Key_Up, 0, -1), std::tuple(Qt::Key_Down, 0, 1)}) {
     key(QKeySequence(Qt::CTRL | arrow), [this, dx, dy] { NudgeShown(dx, dy); });
@@ -447,6 +486,7 @@ void TFormMain::OpenLibrary(const QString& path) {
     PaintBox1->update();
     DrawGrid1->viewport()->update();
   }
+  ShowHistorySteps();
 }
 
 void TFormMain::OpenFromCommandLine(const QStringList& arguments) {
@@ -699,6 +739,7 @@ void TFormMain::EditPlacement(const QString& caption, const QString& prompt, boo
   (x ? request.xText : request.yText) = InputDialog->Value;
   if (const TValidation refusal = request.Validate(*jov_)) return Refuse(*refusal);
   const TOutcome outcome = request.Run(*jov_);
+  ShowHistorySteps();
   if (!outcome.Done()) return Report(outcome);
   FillInfo(currentIndex_);
 }
@@ -777,8 +818,10 @@ void TFormMain::ShowLibraryChanged() {
   if (jov_->Open(jov_->FileName()) != TOpenResult::Opened || !jov_->IsOpen()) {
     PaintBox1->update();
     DrawGrid1->viewport()->update();
+    ShowHistorySteps();
     return showErrMessage(msg::kNotALibrary);
   }
+  ShowHistorySteps();
   if (jov_->ImageCount() != count) DrawGrid1->ClearMarkedRange();
   SetGridRowCount();
   FillInfo(std::max(0, std::min(currentIndex_, jov_->ImageCount() - 1)));

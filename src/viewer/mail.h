@@ -69,6 +69,10 @@ class TFormMain : public QMainWindow, public TDialogHost {
   QLabel* LabelY;
   QLabel* Label7;
   QLabel* LabelIndex;
+  // Beside X and Y: the newest change undone, the newest undone one made again.  Each is
+  // enabled while the library's history offers a step, its tooltip naming it.
+  QPushButton* BtnUndo;
+  QPushButton* BtnRedo;
   QGroupBox* GroupOptions;
   QRadioButton* Rb50;
   QRadioButton* rb100;
@@ -81,6 +85,8 @@ class TFormMain : public QMainWindow, public TDialogHost {
   QCheckBox* checkboxXY;
   QCheckBox* CheckBoxzuobiao;
   QLabel* LinkLabel;
+  // The bytes of history a library keeps, in MiB (0: none), for every library opened.
+  QSpinBox* SpinHistoryLimit;
   // The animation preview beside Play: the rate (0 is "max", Play's own pace), the loop
   // range (empty: from the image shown to the last) and the animation saved as a GIF.
   QGroupBox* GroupPlay;
@@ -165,6 +171,11 @@ class TFormMain : public QMainWindow, public TDialogHost {
   void btnallinputClick();
   void btnallOutClick();
   void BtnSaveGifClick();
+  // Undo, Redo, Ctrl+Z, Ctrl+Shift+Z and Ctrl+Y: one step through the library's history,
+  // run as every change is; the window then shows the library as the step left it.
+  void StepHistory(bool redo);
+  // Undo and Redo brought in line with the library's history; after every change.
+  void ShowHistorySteps();
   // Ctrl+C: the image shown onto the clipboard; Ctrl+V and Ctrl+Shift+V: the clipboard's
   // picture over the image shown, or inserted before it.
   void CopyClick();

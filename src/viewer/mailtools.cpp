@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include "common/parseinteger.h"
+#include "editing/undo.h"
 #include "viewer/clipboard.h"
 #include "viewer/droppictures.h"
 #include "viewer/mail.h"
@@ -131,6 +132,41 @@ void TFormMain::PasteClick(bool insert) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Undo and redo
+
+void TFormMain::StepHistory(bool redo) {
+  if (Busy()) return;
+  const THistoryStepRequest request{redo};
+  if (const TValidation refusal = request.Validate(*jov_)) return Refuse(*refusal);
+  // Quiet when done: the window shows the library as the step left it, and the buttons'
+  // tooltips name the next steps.
+  const TOutcome outcome =
+      RunOffThread(TRunTarget::Change, redo ? QStringLiteral("Redo") : QStringLiteral("Undo"),
+                   [&](TJOV* jov, TOperationDelegate* d) { return request.Run(*jov, d); });
+  if (!outcome.Done()) Report(outcome);
+}
+
+void TFormMain::ShowHistorySteps() {
+  for (const auto& [button, role, caption] :
+       {std::tuple(BtnUndo, THistoryRole::Undo, QStringLiteral("Undo")),
+        std::tuple(BtnRedo, THistoryRole::Redo, QStringLiteral("Redo"))}) {
+    THistoryStep step;
+    // A library that cannot be changed, or whose history cannot be read, offers none.
+    if (!THistoryStepRequest{}.Validate(*jov_)) {
+      try {
+        step = NextStep(*jov_, role);
+      } catch (const std::exception&) {
+        step = {};
+      }
+    }
+    // A step the history refuses is not offered.  One that a change by another program
+    // made refused since the last look stays offered, and its run says why.
+    button->setEnabled(step.at != 0 && !step.entry.refused);
+    button->setToolTip(step.at != 0 ? caption + QStringLiteral(": ") + step.entry.what : QString());
+  }
+}
+
+// ---------------------------------------------------------------------------------------
 // Placements moved by keys
 
 void TFormMain::NudgeShown(int dx, int dy) {
@@ -149,6 +185,7 @@ void TFormMain::WriteNudge(int index, int x, int y) {
   request.yText = QString::number(y);
   if (const TValidation refusal = request.Validate(*jov_)) return Refuse(*refusal);
   const TOutcome outcome = request.Run(*jov_);
+  ShowHistorySteps();
   if (!outcome.Done()) Report(outcome);
 }
 

@@ -20,10 +20,12 @@ TWorkerRun*& CurrentRun() {
 // hands the old bytes of a change in place to the window's.  When the window has no
 // library open the body gets a closed object, and the request refuses as it does for
 // the window.
-TOutcome Work(TJOV& window, const QString& path, TRunTarget target,
+// The worker's object keeps the history within the window's limit.
+TOutcome Work(TJOV& window, const QString& path, int64_t historyLimit, TRunTarget target,
               const TWorkerRun::Body& body, TOperationDelegate& delegate) {
   if (target == TRunTarget::Outside) return body(nullptr, &delegate);
   TJOV worker;
+  worker.SetHistoryLimit(historyLimit);
   if (!path.isEmpty()) worker.Open(path);
   if (target == TRunTarget::Change)
     worker.SetOnChangeBegun(
@@ -44,6 +46,7 @@ class TWorkerRun::Delegate final : public TOperationDelegate {
     if (StepHook) StepHook();
     return run_.cancel_;
   }
+  bool ConfirmWithoutUndo(const QString& text) override { return run_.Confirm(text); }
 
  private:
   TWorkerRun& run_;
@@ -75,6 +78,7 @@ TOutcome TWorkerRun::Run(TJOV& window, TRunTarget target, const Body& body) {
     latest_ = {};
   }
   const QString path = window.IsOpen() ? window.FileName() : QString();
+  const int64_t historyLimit = window.HistoryLimit();
   TOutcome outcome;
   std::exception_ptr error;
   QEventLoop loop;
@@ -82,14 +86,16 @@ TOutcome TWorkerRun::Run(TJOV& window, TRunTarget target, const Body& body) {
   Delegate delegate(*this);
   std::thread worker([&] {
     try {
-      outcome = Work(window, path, target, body, delegate);
+      outcome = Work(window, path, historyLimit, target, body, delegate);
     } catch (...) {
       error = std::current_exception();
     }
     QMetaObject::invokeMethod(this, [this] { WorkerEnded(); }, Qt::QueuedConnection);
   });
   if (!ended_) loop.exec();
-  // Also when an exit of every loop cut the wait short: the thread ends at its next step.
+  // Also when an exit of every loop cut the wait short: the thread ends at its next step,
+  // or at the question it waits on.
+  if (!ended_) AbandonQuestion();
   worker.join();
   quit_ = nullptr;
   Deliver();
@@ -129,4 +135,57 @@ void TWorkerRun::WorkerEnded() {
   ended_ = true;
   if (quit_) quit_();
   emit Finished();
+}
+
+bool TWorkerRun::Answer::Waiting() {
+  std::lock_guard lock(mutex);
+  return !answered;
+}
+
+void TWorkerRun::Answer::Give(bool value) {
+  {
+    std::lock_guard lock(mutex);
+    if (answered) return;
+    answered = true;
+    yes = value;
+  }
+  given.notify_all();
+}
+
+bool TWorkerRun::Confirm(const QString& text) {
+  if (!ConfirmWithoutUndo) return true;
+  auto answer = std::make_shared<Answer>();
+  {
+    std::lock_guard lock(reportMutex_);
+    asking_ = answer;
+  }
+  QMetaObject::invokeMethod(
+      this,
+      [this, answer, text] {
+        // Whatever happens here, the worker gets an answer: a failed question is a No.
+        bool yes = false;
+        try {
+          if (answer->Waiting()) yes = ConfirmWithoutUndo(text);
+        } catch (...) {
+        }
+        answer->Give(yes);
+      },
+      Qt::QueuedConnection);
+  std::unique_lock lock(answer->mutex);
+  answer->given.wait(lock, [&] { return answer->answered; });
+  const bool yes = answer->yes;
+  lock.unlock();
+  std::lock_guard reportLock(reportMutex_);
+  asking_.reset();
+  return yes;
+}
+
+void TWorkerRun::AbandonQuestion() {
+  cancel_ = true;
+  std::shared_ptr<Answer> answer;
+  {
+    std::lock_guard lock(reportMutex_);
+    answer = asking_;
+  }
+  if (answer) answer->Give(false);
 }

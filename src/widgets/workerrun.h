@@ -9,12 +9,16 @@
 // and the window opens it again.  A run that only reads opens an object of its own too, so
 // that the window's fetches and the worker's never share one.  Progress reaches the window
 // through queued calls, at most one waiting at a time; a cancel is a flag the operation
-// reads between its steps.  Only one run goes on at a time in the program.
+// reads between its steps.  A question the operation asks (a change that cannot be undone)
+// is answered on the window's thread while the worker waits.  Only one run goes on at a
+// time in the program.
 
 #include <QObject>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "editing/requests.h"
@@ -53,6 +57,10 @@ class TWorkerRun : public QObject {
 
   // The run under way in the program, if any.
   static TWorkerRun* Current();
+  // Asked on the window's thread before a change goes on that cannot be undone (text says
+  // why); false stops the change with a cancel.  Unset, the change goes on.
+  std::function<bool(const QString& text)> ConfirmWithoutUndo;
+
   // Called on the worker thread at every step, before the operation asks whether to stop
   // (tests slow runs down with it).
   static inline std::function<void()> StepHook;
@@ -71,6 +79,11 @@ class TWorkerRun : public QObject {
   void Report(int64_t done, int64_t total, bool bytes);
   void Deliver();
   void WorkerEnded();
+  // From the worker thread: ConfirmWithoutUndo asked on the window's thread, waited for.
+  bool Confirm(const QString& text);
+  // The run ends without waiting for the worker (every loop was told to exit): a question
+  // still waiting is answered No.
+  void AbandonQuestion();
 
   bool running_ = false;
   bool ended_ = false;
@@ -83,4 +96,13 @@ class TWorkerRun : public QObject {
     bool bytes = false, fresh = false;
   } latest_;
   bool deliveryWaiting_ = false;
+  // The question the worker waits on, if any (under reportMutex_).
+  struct Answer {
+    std::mutex mutex;
+    std::condition_variable given;
+    bool answered = false, yes = false;
+    bool Waiting();
+    void Give(bool value);  // the first answer given counts
+  };
+  std::shared_ptr<Answer> asking_;
 };

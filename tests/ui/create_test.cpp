@@ -149,7 +149,9 @@ TEST_F(CreateDialogTest, CreatesReplacesWholeAndKeepsItsFields) {
       ui.Edit("editxy")->setText(run.xy);
       ui.Button("BtnCreate")->click();
     });
-    EXPECT_EQ(Texts(), QStringList{QStringLiteral("消息！建立新文件成功!")});
+    EXPECT_EQ(
+        Texts(),
+        QStringList{QStringLiteral("消息！建立新文件成功!\nThe history of changes starts anew.")});
     EXPECT_FALSE(d->isVisible());
     EXPECT_FALSE(ui.Bar()->isVisibleTo(d));
     EXPECT_EQ(Placements(), run.placements);
