@@ -503,11 +503,12 @@ void WriteHeaderFields(TJovTransaction& t, const TJOV& jov,
   TStretchWriter out(t, fileSize);
   for (const THeaderField* f : copied) {
     const TRecordExtent r = RecordExtent(t, jov, f->index, entries[size_t(f->index)]);
-    uint8_t header[jov::RecordHeaderSize(4)];
-    t.ReadOld(TLibFile::Data, r.at, header, headerSize);
-    std::memcpy(header + f->offset, f->bytes, size_t(f->length));
+    // The header as the library's variant sizes it (a damaged one may claim any size).
+    std::vector<uint8_t> header(size_t(std::max<int64_t>(headerSize, f->offset + f->length)));
+    t.ReadOld(TLibFile::Data, r.at, header.data(), headerSize);
+    std::memcpy(header.data() + f->offset, f->bytes, size_t(f->length));
     entries[size_t(f->index)] = out.Position();
-    out.Put(header, headerSize);
+    out.Put(header.data(), headerSize);
     out.PutOld(r.at + headerSize, r.end - r.at - headerSize);
   }
   out.Flush();
