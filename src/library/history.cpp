@@ -605,6 +605,7 @@ class TDraft {
   const std::vector<TRange>& Written(int f) const { return written_[f]; }
 
  private:
+  std::vector<uint8_t> Listed() const;
   struct TKept {
     int file;
     int64_t from, length;        // old bytes of the file
@@ -739,14 +740,8 @@ int64_t TDraft::BodyLength() const {
   return n;
 }
 
-void TDraft::WriteTo(TFile& out, int64_t at, THead& head, TOperationDelegate* delegate) {
-  TStreamSum sum(kBodySeed);
-  int64_t to = at + kHeadSize;
-  auto put = [&](const uint8_t* p, int64_t n) {
-    out.WriteAt(to, p, n);
-    sum.Add(p, n);
-    to += n;
-  };
+// The body's first part: what, padded to 8 bytes, the pieces and the ranges written.
+std::vector<uint8_t> TDraft::Listed() const {
   std::vector<uint8_t> listed(size_t((what_.size() + 7) / 8 * 8), 0);
   std::memcpy(listed.data(), what_.constData(), size_t(what_.size()));
   for (int f = 0; f < 2; ++f) {
@@ -767,6 +762,18 @@ void TDraft::WriteTo(TFile& out, int64_t at, THead& head, TOperationDelegate* de
       listed.insert(listed.end(), b, b + kRangeSize);
     }
   }
+  return listed;
+}
+
+void TDraft::WriteTo(TFile& out, int64_t at, THead& head, TOperationDelegate* delegate) {
+  TStreamSum sum(kBodySeed);
+  int64_t to = at + kHeadSize;
+  auto put = [&](const uint8_t* p, int64_t n) {
+    out.WriteAt(to, p, n);
+    sum.Add(p, n);
+    to += n;
+  };
+  const std::vector<uint8_t> listed = Listed();
   // A small entry (most are) goes out in one write with its head; a large one in chunks.
   int64_t keptTotal = 0;
   for (const TKept& k : kept_) keptTotal += k.bytes.empty() ? k.length : int64_t(k.bytes.size());
