@@ -432,7 +432,11 @@ std::vector<TRange> THistoryFile::RangesOf(const THead& h, int file) {
 
 void THistoryFile::Grow(int64_t end) {
   if (end <= fileSize_) return;
-  const int64_t target = std::max(end, fileSize_ + std::max(kGrowth, fileSize_ / 8));
+  // A small history grows by a quarter of itself (64 KiB at least), so that a library
+  // edited once keeps a small file beside it; a large one by 1 MiB or an eighth.
+  const int64_t step = fileSize_ < 4 * kGrowth ? std::max<int64_t>(64 << 10, fileSize_ / 4)
+                                               : std::max(kGrowth, fileSize_ / 8);
+  const int64_t target = std::max(end, fileSize_ + step);
   static const std::vector<uint8_t> zeros(size_t(kGrowth), 0);
   for (int64_t at = fileSize_; at < target;) {
     const int64_t n = std::min<int64_t>(kGrowth, target - at);
