@@ -11,11 +11,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST(JovtoolCreate, MakesTheLibraryAnExportedFolderDescribes) {
   QTemporaryDir dir;
   LibraryBuilder b(0);
@@ -31,14 +26,14 @@ TEST(JovtoolCreate, MakesTheLibraryAnExportedFolderDescribes) {
   EXPECT_EQ(r.out, QStringLiteral("建立新文件成功!\n"));
   EXPECT_TRUE(r.err.isEmpty()) << "no bar when stderr is not a terminal";
   EXPECT_EQ(Jovtool({"info", made}).out, Jovtool({"info", source}).out);
-  EXPECT_EQ(ReadBytes(made).mid(56), b.Data().mid(56));
+  EXPECT_EQ(ReadFileBytes(made).mid(56), b.Data().mid(56));
 
   EXPECT_EQ(Jovtool({"create", made, pics, "--placement", "12,-3", "--quiet"}).out, "");
   EXPECT_EQ(Jovtool({"info", made}).out,
             QStringLiteral("VARN   数据格式(1)\nimages: 2\n0 8x2 12 -3\n1 4x4 12 -3\n"));
 
   // Failures leave the library as it was; wrong command lines change nothing.
-  const QByteArray before = ReadBytes(made);
+  const QByteArray before = ReadFileBytes(made);
   WriteFileBytes(pics + "/000002.bmp", "junk");
   const ToolRun failed = Jovtool({"create", made, pics});
   EXPECT_EQ(failed.code, 1);
@@ -48,7 +43,7 @@ TEST(JovtoolCreate, MakesTheLibraryAnExportedFolderDescribes) {
        {QStringList{"create", made}, QStringList{"create", made, pics, "--palette", "rgb"},
         QStringList{"create", made, pics, "--placement", "1,x"}, QStringList{"compact"}})
     EXPECT_EQ(Jovtool(wrong).code, 2) << wrong.join(' ').toStdString();
-  EXPECT_EQ(ReadBytes(made), before);
+  EXPECT_EQ(ReadFileBytes(made), before);
 }
 
 TEST(JovtoolCompact, SaysWhatItFreed) {

@@ -15,11 +15,6 @@
 
 namespace {
 
-QByteArray Bytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 class JovtoolHistory : public ::testing::TestWithParam<int> {
  protected:
   QTemporaryDir dir;
@@ -34,7 +29,7 @@ class JovtoolHistory : public ::testing::TestWithParam<int> {
     ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
     ASSERT_EQ(Jovtool({"export", lib, folder, "--from", "3", "--to", "4", "--quiet"}).code, 0);
   }
-  QByteArray Library() { return Bytes(lib) + Bytes(dir.filePath("lib.JOX")); }
+  QByteArray Library() { return ReadFileBytes(lib) + ReadFileBytes(dir.filePath("lib.JOX")); }
   ToolRun Ok(const QStringList& args) {
     const ToolRun r = Jovtool(args);
     EXPECT_EQ(r.code, 0) << args.join(' ').toStdString() << ": " << r.err.toStdString();
@@ -122,7 +117,7 @@ TEST_P(JovtoolHistory, TheLimitOnTheCommandLine) {
   Ok({"set-placement", lib, "0", "2", "2", "--history-limit", "1k"});
   Ok({"set-placement", lib, "0", "3", "3", "--history-limit", "64MiB"});
   EXPECT_EQ(Ok({"history", lib}).out.count('\n'), 2);
-  const QByteArray before = Library() + Bytes(history);
+  const QByteArray before = Library() + ReadFileBytes(history);
   for (const QStringList& wrong :
        {QStringList{"set-placement", lib, "0", "1", "1", "--history-limit", "lots"},
         QStringList{"set-placement", lib, "0", "1", "1", "--history-limit", "-1"},
@@ -133,7 +128,7 @@ TEST_P(JovtoolHistory, TheLimitOnTheCommandLine) {
     EXPECT_EQ(r.code, 2) << wrong.join(' ').toStdString();
     EXPECT_TRUE(r.err.contains("usage: jovtool")) << wrong.join(' ').toStdString();
   }
-  EXPECT_EQ(Library() + Bytes(history), before);
+  EXPECT_EQ(Library() + ReadFileBytes(history), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(FileTypes, JovtoolHistory, ::testing::Values(0, 1),

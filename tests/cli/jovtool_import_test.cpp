@@ -16,11 +16,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 class JovtoolImport : public ::testing::Test {
  protected:
   QTemporaryDir dir;
@@ -49,14 +44,14 @@ class JovtoolImport : public ::testing::Test {
       b.Add8(8, int16_t(1 + i), i, i, std::vector<uint8_t>(size_t(8 * (1 + i)), uint8_t(i + 3)));
     lib = b.Write(dir.path(), "lib");
     index = dir.filePath("lib.JOX");
-    baseData = ReadBytes(lib);
-    baseIndex = ReadBytes(index);
+    baseData = ReadFileBytes(lib);
+    baseIndex = ReadFileBytes(index);
   }
   void Restore() {
     WriteFileBytes(lib, baseData);
     WriteFileBytes(index, baseIndex);
   }
-  QByteArray Files() const { return ReadBytes(lib) + ReadBytes(index); }
+  QByteArray Files() const { return ReadFileBytes(lib) + ReadFileBytes(index); }
 };
 
 TEST_F(JovtoolImport, EveryModeGivesTheFilesOfTheBatchRun) {

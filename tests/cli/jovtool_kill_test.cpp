@@ -25,11 +25,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 pid_t Spawn(const QStringList& args) {
   return Spawn(JOVTOOL_PATH, args);
 }
@@ -61,7 +56,7 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
   b.AddBytes(QByteArray(300000, 's'));  // stale bytes for compact to free
   const QString lib = b.Write(dir.path(), "lib");
   const QString index = dir.filePath("lib.JOX");
-  const QByteArray baseData = ReadBytes(lib), baseIndex = ReadBytes(index);
+  const QByteArray baseData = ReadFileBytes(lib), baseIndex = ReadFileBytes(index);
   // Pictures from the library itself: one of each size.
   const QString big = dir.filePath("big.bmp"), small = dir.filePath("small.bmp");
   ASSERT_EQ(Wait(Spawn({"export-one", lib, "0", big})), 0);
@@ -124,9 +119,9 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
     for (const QStringList& b : e.before)
       ASSERT_EQ(Wait(Spawn(QStringList{b[0], lib} + b.mid(1))), 0) << b.join(' ').toStdString();
     if (!e.before.empty()) {
-      e.fromData = ReadBytes(lib);
-      e.fromIndex = ReadBytes(index);
-      e.fromHistory = ReadBytes(paths.History());
+      e.fromData = ReadFileBytes(lib);
+      e.fromIndex = ReadFileBytes(index);
+      e.fromHistory = ReadFileBytes(paths.History());
     }
     lay(e);
     const auto start = std::chrono::steady_clock::now();
@@ -134,8 +129,8 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
         << e.args.join(' ').toStdString();
     e.duration = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - start);
-    e.data = ReadBytes(lib);
-    e.index = ReadBytes(index);
+    e.data = ReadFileBytes(lib);
+    e.index = ReadFileBytes(index);
     ASSERT_NE(e.data + e.index, (e.before.empty() ? baseData : e.fromData) +
                                     (e.before.empty() ? baseIndex : e.fromIndex));
   }
@@ -168,7 +163,7 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
       EXPECT_FALSE(step.at != 0 && step.entry.refused) << step.entry.what.toStdString();
     }
     jov.Close();
-    const QByteArray data = ReadBytes(lib), idx = ReadBytes(index);
+    const QByteArray data = ReadFileBytes(lib), idx = ReadFileBytes(index);
     const bool isOld = IsOld(e, data, idx);
     const bool isNew = data == e.data && idx == e.index;
     EXPECT_TRUE(isOld || isNew);
@@ -198,7 +193,7 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
     const int status = Wait(pid);
     EXPECT_EQ(folderOfLib.entryList({"*-journal", "*-new", "*-switch"}, QDir::Files),
               QStringList());
-    const QByteArray data = ReadBytes(lib), idx = ReadBytes(index);
+    const QByteArray data = ReadFileBytes(lib), idx = ReadFileBytes(index);
     if (WIFSIGNALED(status)) {
       // Before the command was ready for it: nothing had begun.
       EXPECT_EQ(WTERMSIG(status), signal);

@@ -11,11 +11,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST(JovtoolPng, ExportImportAndCreateBringTheImagesBackUnchanged) {
   QTemporaryDir dir;
   LibraryBuilder b(0);
@@ -24,7 +19,7 @@ TEST(JovtoolPng, ExportImportAndCreateBringTheImagesBackUnchanged) {
     b.Add8(int16_t(8 * (i + 1)), 3, int16_t(-10 * i), int16_t(7 - i),
            std::vector<uint8_t>(size_t(24 * (i + 1)), i == 1 ? 200 : uint8_t(i)));
   const QString lib = b.Write(dir.path(), "lib"), out = dir.filePath("out");
-  const QByteArray data = ReadBytes(lib), index = ReadBytes(dir.filePath("lib.JOX"));
+  const QByteArray data = ReadFileBytes(lib), index = ReadFileBytes(dir.filePath("lib.JOX"));
   ASSERT_TRUE(QDir().mkpath(out));
   // Each step and its exit status; none changes a byte of the library.
   const struct {
@@ -41,18 +36,18 @@ TEST(JovtoolPng, ExportImportAndCreateBringTheImagesBackUnchanged) {
   for (const auto& s : steps) {
     const ToolRun r = Jovtool(s.args);
     EXPECT_EQ(r.code, s.code) << s.args.join(' ').toStdString() << r.err.toStdString();
-    EXPECT_EQ(ReadBytes(lib), data);
-    EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), index);
+    EXPECT_EQ(ReadFileBytes(lib), data);
+    EXPECT_EQ(ReadFileBytes(dir.filePath("lib.JOX")), index);
   }
-  EXPECT_EQ(ReadBytes(out + "/Placements/000002.txt"), QByteArray("-20\r\n5\r\n"));
+  EXPECT_EQ(ReadFileBytes(out + "/Placements/000002.txt"), QByteArray("-20\r\n5\r\n"));
   // Without placement files the offsets carry the placements, and the first file the
   // palette: the new library holds the same palette and records.
   ASSERT_TRUE(QDir(out + "/Placements").removeRecursively());
   const ToolRun created =
       Jovtool({"create", dir.filePath("new.jov"), out, "--format", "png", "--palette", "bmp"});
   ASSERT_EQ(created.code, 0) << created.err.toStdString();
-  EXPECT_EQ(ReadBytes(dir.filePath("new.jov")).mid(56), data.mid(56));
-  EXPECT_EQ(ReadBytes(dir.filePath("new.JOX")).mid(48), index.mid(48));
+  EXPECT_EQ(ReadFileBytes(dir.filePath("new.jov")).mid(56), data.mid(56));
+  EXPECT_EQ(ReadFileBytes(dir.filePath("new.JOX")).mid(48), index.mid(48));
 }
 
 }  // namespace

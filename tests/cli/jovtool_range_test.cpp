@@ -11,11 +11,6 @@
 
 namespace {
 
-QByteArray Bytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 std::vector<uint8_t> Solid(int w, int h, uint8_t v) {
   return std::vector<uint8_t>(size_t(w * h), v);
 }
@@ -34,7 +29,7 @@ class JovtoolRange : public ::testing::Test {
     image.save(picture);
   }
   QString Info() { return Jovtool({"info", lib}).out.section('\n', 1); }
-  QByteArray Library() { return Bytes(lib) + Bytes(dir.filePath("lib.JOX")); }
+  QByteArray Library() { return ReadFileBytes(lib) + ReadFileBytes(dir.filePath("lib.JOX")); }
 };
 
 TEST_F(JovtoolRange, InsertDeleteAndClearChangeTheLibraryAsTheDialogsDo) {

@@ -22,11 +22,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // A record as the builder lays it: size, placement and its pixel block.
 struct Rec {
   int16_t w, h, px, py;
@@ -109,8 +104,8 @@ class BatchImportTest : public ::testing::TestWithParam<int> {
   void Lay(const std::vector<Rec>& recs) {
     dataPath = Build(GetParam(), recs).Write(dir.path(), "lib");
     indexPath = dir.filePath("lib.JOX");
-    oldData = ReadBytes(dataPath);
-    oldIndex = ReadBytes(indexPath);
+    oldData = ReadFileBytes(dataPath);
+    oldIndex = ReadFileBytes(indexPath);
   }
   void File(const QString& name, const QByteArray& bytes) {
     ASSERT_TRUE(WriteBytesToFile(folder + name, bytes));
@@ -129,13 +124,13 @@ class BatchImportTest : public ::testing::TestWithParam<int> {
     // The data file is never shortened: the old file's last bytes stay behind.
     QByteArray data = b.Data();
     if (oldData.size() > data.size()) data += oldData.mid(data.size());
-    EXPECT_EQ(ReadBytes(dataPath), data);
-    EXPECT_EQ(ReadBytes(indexPath), b.Index());
+    EXPECT_EQ(ReadFileBytes(dataPath), data);
+    EXPECT_EQ(ReadFileBytes(indexPath), b.Index());
     EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(dataPath)));
   }
   void ExpectUnchanged() {
-    EXPECT_EQ(ReadBytes(dataPath), oldData);
-    EXPECT_EQ(ReadBytes(indexPath), oldIndex);
+    EXPECT_EQ(ReadFileBytes(dataPath), oldData);
+    EXPECT_EQ(ReadFileBytes(indexPath), oldIndex);
     EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(dataPath)));
   }
   static void ExpectDescribes(TJOV& jov) {
@@ -237,7 +232,7 @@ TEST_P(BatchImportTest, InsertInTheMiddleKeepsStaleBytesBehindTheLastRecord) {
   builder.AddBytes("stale");
   dataPath = builder.Write(dir.path(), "lib");
   indexPath = dir.filePath("lib.JOX");
-  oldData = ReadBytes(dataPath);
+  oldData = ReadFileBytes(dataPath);
   const Rec a = Add("a.bmp", 9, 2, 6, "1\n1");
   File("b.bmp", QByteArray(300, 'x'));
   TJOV jov;
@@ -275,9 +270,9 @@ TEST_P(BatchImportTest, ReplaceEndingAtTheLastImageLeavesTheFileLengthWhenShorte
   b.AddBytes(QByteArray(3, '\0'));
   QByteArray data = b.Data();
   data += oldData.mid(data.size());  // the old file's bytes stay behind
-  EXPECT_EQ(ReadBytes(dataPath), data);
+  EXPECT_EQ(ReadFileBytes(dataPath), data);
   QByteArray index = b.Index();
-  EXPECT_EQ(ReadBytes(indexPath), index);
+  EXPECT_EQ(ReadFileBytes(indexPath), index);
   EXPECT_EQ(jov.EntryOf(2), at);
 }
 
@@ -305,7 +300,7 @@ TEST_P(BatchImportTest, PicKeepsPlacementsAndTakesTheNumberedFiles) {
   expected[8] = Black(old[8].px, old[8].py);  // no 000008.bmp
   expected[9] = Placed(nine, old[9].px, old[9].py);
   const LibraryBuilder b = Build(GetParam(), expected);
-  const QByteArray data = ReadBytes(dataPath);
+  const QByteArray data = ReadFileBytes(dataPath);
   // The referenced bytes, and the length that replacing one image after the other
   // leaves: it grows by each record that grew and never shrinks.
   EXPECT_EQ(data.left(b.Data().size()), b.Data());
@@ -314,7 +309,7 @@ TEST_P(BatchImportTest, PicKeepsPlacementsAndTakesTheNumberedFiles) {
   for (int i = 7; i <= 9; ++i)
     grown += std::max<int64_t>(0, pixels(expected[size_t(i)]) - pixels(old[size_t(i)]));
   EXPECT_EQ(data.size(), oldData.size() + grown);
-  EXPECT_EQ(ReadBytes(indexPath), b.Index());
+  EXPECT_EQ(ReadFileBytes(indexPath), b.Index());
   if (GetParam() == 1) {
     // The copy of the placement behind py stays too.
     const int32_t at = jov.EntryOf(7).value();
@@ -356,8 +351,8 @@ TEST_P(BatchImportTest, XyFromFolderOrTypedPair) {
       PutI16(p + 8, old[size_t(i)].px);
       PutI16(p + 10, old[size_t(i)].py);
     }
-  EXPECT_EQ(ReadBytes(dataPath), data);
-  EXPECT_EQ(ReadBytes(indexPath), oldIndex);
+  EXPECT_EQ(ReadFileBytes(dataPath), data);
+  EXPECT_EQ(ReadFileBytes(indexPath), oldIndex);
 
   ImportPlacements(jov, QString(), {true, ParsePlacementText("12")}, 0, 0);
   jov.ImageAt(0);
@@ -488,7 +483,7 @@ TEST_P(BatchImportTest, AFailureOrAPowerCutAtAnyStepLeavesTheOldOrTheNewFiles) {
                                 return true;
                               }),
               3);
-    EXPECT_NE(ReadBytes(dataPath) + ReadBytes(indexPath), oldData + oldIndex);
+    EXPECT_NE(ReadFileBytes(dataPath) + ReadFileBytes(indexPath), oldData + oldIndex);
   }
 }
 

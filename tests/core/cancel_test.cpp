@@ -26,11 +26,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Asks to stop at the stopAt-th time it is asked (never when 0); counts the askings.
 class TStopAt final : public TOperationDelegate {
  public:
@@ -120,7 +115,7 @@ TEST(Cancel, AStopAtAnyStepLeavesTheOldFilesAndNothingBeside) {
       SCOPED_TRACE(testing::Message() << op.name << (floor == 0 ? ", new pair" : ", in place"));
       QTemporaryDir dir;
       const QString lib = Lay(dir.path()), folder = Pictures(dir.path());
-      const QByteArray data = ReadBytes(lib), index = ReadBytes(dir.filePath("lib.JOX"));
+      const QByteArray data = ReadFileBytes(lib), index = ReadFileBytes(dir.filePath("lib.JOX"));
       int steps;
       {
         // The whole run, to count the steps; then back to the old files.
@@ -139,8 +134,8 @@ TEST(Cancel, AStopAtAnyStepLeavesTheOldFilesAndNothingBeside) {
         ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
         TStopAt stop(k);
         EXPECT_THROW(op.run(jov, folder, &stop), ECancelled);
-        EXPECT_EQ(ReadBytes(lib), data);
-        EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), index);
+        EXPECT_EQ(ReadFileBytes(lib), data);
+        EXPECT_EQ(ReadFileBytes(dir.filePath("lib.JOX")), index);
         EXPECT_EQ(Beside(dir.path()), QStringList());
         ExpectDescribesFiles(jov, lib);
       }
@@ -186,9 +181,9 @@ TEST(OldView, AReaderShowsTheLibraryAsItWasUntilItOpensItAgain) {
     });
     change(worker, &slowly);
     // Not taken up yet: another change in place is refused, and changes nothing.
-    const QByteArray after = ReadBytes(lib);
+    const QByteArray after = ReadFileBytes(lib);
     EXPECT_THROW(ClearRange(worker, 0, 0), EJovError);
-    EXPECT_EQ(ReadBytes(lib), after);
+    EXPECT_EQ(ReadFileBytes(lib), after);
     running = false;
     painter.join();
     EXPECT_EQ(mismatches, 0);

@@ -21,11 +21,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // The palette of LibraryBuilder (no colour twice) as the 0xRRGGBB colours of a bitmap.
 std::vector<uint32_t> BuilderColours() {
   const LibraryBuilder b(0);
@@ -58,7 +53,7 @@ std::vector<uint8_t> Stored(int w, int h, uint8_t first) {
 }
 
 QByteArray Template(const char* name) {
-  return ReadBytes(QStringLiteral(":/EXEFILE/") + name);
+  return ReadFileBytes(QStringLiteral(":/EXEFILE/") + name);
 }
 
 class CreateTest : public ::testing::Test {
@@ -114,8 +109,8 @@ TEST_F(CreateTest, AnEmptyFolderGivesTheTwoTemplates) {
   EXPECT_EQ(colours.size(), 256);
 
   EXPECT_EQ(Create(false), 0);
-  EXPECT_EQ(ReadBytes(lib), jovT);
-  EXPECT_EQ(ReadBytes(index), joxT);
+  EXPECT_EQ(ReadFileBytes(lib), jovT);
+  EXPECT_EQ(ReadFileBytes(index), joxT);
   EXPECT_TRUE(Leftovers().isEmpty());
   TJOV jov;
   ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
@@ -139,14 +134,14 @@ TEST_F(CreateTest, BitmapsInNameOrderWithoutRegardToCase) {
   expected.Add8(4, 3, 12, -3, Stored(4, 3, 40));
   expected.Add8(8, 2, 0, 0, Stored(8, 2, 10));
   expected.Add8(1, 1, 1, 1, {0});
-  const QByteArray data = ReadBytes(lib), built = expected.Data();
+  const QByteArray data = ReadFileBytes(lib), built = expected.Data();
   QByteArray header = Template("JOV").left(56);
   PutI32(reinterpret_cast<uint8_t*>(header.data()) + 44, 3);
   EXPECT_EQ(data.left(56), header);
   EXPECT_EQ(data.mid(56), built.mid(56));  // palette and records
   QByteArray indexHeader = Template("JOX");
   PutI32(reinterpret_cast<uint8_t*>(indexHeader.data()) + 44, 3);
-  EXPECT_EQ(ReadBytes(index), indexHeader + expected.Index().mid(48));
+  EXPECT_EQ(ReadFileBytes(index), indexHeader + expected.Index().mid(48));
 
   // One typed pair for every image; no "Placements" folder is needed then, or at all.
   ASSERT_TRUE(QDir(folder + "/Placements").removeRecursively());
@@ -212,14 +207,14 @@ TEST_F(CreateTest, TheBitmapPaletteIsTheBytesFromByte54AsTheyStand) {
   Create(true);
   QByteArray palette = first.mid(54);
   palette.resize(1024, '\0');
-  EXPECT_EQ(ReadBytes(lib).mid(56, 1024), palette);
+  EXPECT_EQ(ReadFileBytes(lib).mid(56, 1024), palette);
 }
 
 TEST_F(CreateTest, AFailedRunLeavesTheOldLibraryAsItWas) {
   LibraryBuilder old(0);
   old.Add8(4, 2, 3, 4, Stored(4, 2, 9));
   old.Write(dir.path(), "new");
-  const QByteArray oldData = ReadBytes(lib), oldIndex = ReadBytes(index);
+  const QByteArray oldData = ReadFileBytes(lib), oldIndex = ReadFileBytes(index);
   const struct {
     const char* name;
     std::function<void()> lay;
@@ -245,8 +240,8 @@ TEST_F(CreateTest, AFailedRunLeavesTheOldLibraryAsItWas) {
     QFile::remove(folder + "/Placements/000001.txt");
     c.lay();
     EXPECT_THROW(Create(c.fromBitmap), EJovError);
-    EXPECT_EQ(ReadBytes(lib), oldData);
-    EXPECT_EQ(ReadBytes(index), oldIndex);
+    EXPECT_EQ(ReadFileBytes(lib), oldData);
+    EXPECT_EQ(ReadFileBytes(index), oldIndex);
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
   }
   // A target in a folder that is not there: the templates cannot be written.
@@ -311,10 +306,11 @@ TEST(Compact, PacksTheRecordsAndKeepsEverythingElse) {
     const QString lib = g.gappy.Write(dir.path(), "lib");
     TJOV jov;
     ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
-    const int64_t oldSize = ReadBytes(lib).size() + ReadBytes(dir.filePath("lib.JOX")).size();
+    const int64_t oldSize =
+        ReadFileBytes(lib).size() + ReadFileBytes(dir.filePath("lib.JOX")).size();
     const int64_t freed = CompactLibrary(jov);
-    EXPECT_EQ(ReadBytes(lib), g.packed.Data());
-    EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), g.packed.Index());
+    EXPECT_EQ(ReadFileBytes(lib), g.packed.Data());
+    EXPECT_EQ(ReadFileBytes(dir.filePath("lib.JOX")), g.packed.Index());
     EXPECT_EQ(freed, oldSize - g.packed.Data().size() - g.packed.Index().size());
     EXPECT_EQ(jov.ImageCount(), 4);
     EXPECT_EQ(int(jov.FileType()), fileType);
@@ -337,8 +333,8 @@ TEST(Compact, ARecordSharedByTwoEntriesIsWrittenOnce) {
   TJOV jov;
   ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
   EXPECT_EQ(CompactLibrary(jov), 5);
-  EXPECT_EQ(ReadBytes(lib), packed.Data());
-  EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), packed.Index());
+  EXPECT_EQ(ReadFileBytes(lib), packed.Data());
+  EXPECT_EQ(ReadFileBytes(dir.filePath("lib.JOX")), packed.Index());
 }
 
 TEST(Compact, RefusesWhatItCannotRewrite) {
@@ -353,12 +349,12 @@ TEST(Compact, RefusesWhatItCannotRewrite) {
   past.AddEntry(past.NextOffset() - 2);  // a record that runs past the end
   for (const LibraryBuilder* b : {&run16, &damaged, &past}) {
     const QString lib = b->Write(dir.path(), "lib");
-    const QByteArray data = ReadBytes(lib), index = ReadBytes(dir.filePath("lib.JOX"));
+    const QByteArray data = ReadFileBytes(lib), index = ReadFileBytes(dir.filePath("lib.JOX"));
     TJOV jov;
     ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
     EXPECT_THROW(CompactLibrary(jov), EJovError);
-    EXPECT_EQ(ReadBytes(lib), data);
-    EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), index);
+    EXPECT_EQ(ReadFileBytes(lib), data);
+    EXPECT_EQ(ReadFileBytes(dir.filePath("lib.JOX")), index);
   }
 }
 
@@ -386,7 +382,7 @@ TEST(CompactCrash, EveryStepOfACompact) {
     ExpectCrashSafe(
         lib, dir.filePath("lib.JOX"), [](TJOV& jov) { return CompactLibrary(jov) > 0; }, 8,
         false);  // a compacted library starts a new history
-    EXPECT_EQ(ReadBytes(lib), g.packed.Data());
+    EXPECT_EQ(ReadFileBytes(lib), g.packed.Data());
   }
 }
 

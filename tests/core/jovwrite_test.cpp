@@ -37,11 +37,6 @@ LibraryBuilder Build(int fileType, const std::vector<Rec>& recs, const QByteArra
   return b;
 }
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Three records of different sizes: 8 x 3, 4 x 1, 4 x 2.
 const std::vector<Rec> kThree = {{8, 3, 5, -6, 10}, {4, 1, -1, 2, 60}, {4, 2, 7, 8, 90}};
 
@@ -124,8 +119,8 @@ class WriteTest : public ::testing::TestWithParam<int> {
   void Lay(const LibraryBuilder& b) {
     dataPath = b.Write(dir.path(), "lib");
     indexPath = dir.filePath("lib.JOX");
-    oldData = ReadBytes(dataPath);
-    oldIndex = ReadBytes(indexPath);
+    oldData = ReadFileBytes(dataPath);
+    oldIndex = ReadFileBytes(indexPath);
   }
   // The expected files of a case, built independently of the writers.
   std::pair<QByteArray, QByteArray> Expected(const Case& c) {
@@ -150,8 +145,8 @@ TEST_P(WriteTest, WritersLeaveTheDocumentedBytes) {
     ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
     EXPECT_EQ(c.run(jov), c.result);
     const auto [data, index] = Expected(c);
-    EXPECT_EQ(ReadBytes(dataPath), data);
-    EXPECT_EQ(ReadBytes(indexPath), index);
+    EXPECT_EQ(ReadFileBytes(dataPath), data);
+    EXPECT_EQ(ReadFileBytes(indexPath), index);
     EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(dataPath)));
     ExpectDescribesFiles(jov, dataPath);
     // The record reads back as written.
@@ -174,8 +169,8 @@ TEST_P(WriteTest, AppendWritesItsEntryAtItsOwnPlaceAndDropsStaleOnes) {
   ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
   ASSERT_TRUE(jov.AppendBlankImage());
   LibraryBuilder expected = Build(GetParam(), {kThree[0], kThree[1], kThree[2], {1, 1, 1, 1, 0}});
-  EXPECT_EQ(ReadBytes(indexPath), expected.Index());
-  EXPECT_EQ(ReadBytes(dataPath), expected.Data());
+  EXPECT_EQ(ReadFileBytes(indexPath), expected.Index());
+  EXPECT_EQ(ReadFileBytes(dataPath), expected.Data());
 }
 
 TEST_P(WriteTest, ALibraryWithoutImagesHasNothingToReplace) {
@@ -183,8 +178,8 @@ TEST_P(WriteTest, ALibraryWithoutImagesHasNothingToReplace) {
   TJOV jov;
   ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
   EXPECT_FALSE(Replace(jov, 0, {4, 1, 0, 0, 1}));
-  EXPECT_EQ(ReadBytes(dataPath), oldData);
-  EXPECT_EQ(ReadBytes(indexPath), oldIndex);
+  EXPECT_EQ(ReadFileBytes(dataPath), oldData);
+  EXPECT_EQ(ReadFileBytes(indexPath), oldIndex);
 }
 
 // Every step of every writer fails in turn, and the power goes at every step with the
@@ -197,8 +192,8 @@ TEST_P(WriteTest, AFailureOrAPowerCutAtAnyStepLeavesTheOldOrTheNewFiles) {
     Lay(Build(GetParam(), kThree));
     const auto [newData, newIndex] = Expected(c);
     EXPECT_GT(ExpectCrashSafe(dataPath, indexPath, c.run), 3);
-    EXPECT_EQ(ReadBytes(dataPath), newData);
-    EXPECT_EQ(ReadBytes(indexPath), newIndex);
+    EXPECT_EQ(ReadFileBytes(dataPath), newData);
+    EXPECT_EQ(ReadFileBytes(indexPath), newIndex);
     // After an earlier change of the same open library, whose journal (a longer one:
     // the whole record) the change then writes over.  The earlier change has its own
     // entry in the history, so a run that fails still leaves one to undo.
@@ -210,7 +205,7 @@ TEST_P(WriteTest, AFailureOrAPowerCutAtAnyStepLeavesTheOldOrTheNewFiles) {
           return jov.ReplaceRecord(0, kThree[0].w, kThree[0].h, same.data()) && c.run(jov);
         },
         4, false);
-    EXPECT_EQ(ReadBytes(dataPath), newData);
+    EXPECT_EQ(ReadFileBytes(dataPath), newData);
   }
 }
 
@@ -250,7 +245,7 @@ TEST(WriteLockTest, AnOpeningClearsLeftoversThatNoWriterHolds) {
     QTemporaryDir dir;
     const QString path = Build(0, kThree).Write(dir.path(), "lib");
     const QString index = dir.filePath("lib.JOX");
-    const QByteArray before = ReadBytes(path);
+    const QByteArray before = ReadFileBytes(path);
     if (c.newPair) {
       WriteFileBytes(TLibraryPaths::Of(path).NewFile(TLibFile::Data), QByteArray(5000, 'n'));
       WriteFileBytes(TLibraryPaths::Of(path).NewFile(TLibFile::Index), QByteArray(60, 'n'));
@@ -275,7 +270,7 @@ TEST(WriteLockTest, AnOpeningClearsLeftoversThatNoWriterHolds) {
               c.newPair && leftoversStay);
     EXPECT_EQ(QFile::exists(TLibraryPaths::Of(path).Journal()),
               (c.idleJournal || c.hotJournal) && leftoversStay);
-    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_EQ(ReadFileBytes(path), before);
   }
 }
 
@@ -329,7 +324,7 @@ namespace {
 TEST(JournalTest, OldBytesStayReadableAndWritesOutsideTheJournalAreRefused) {
   QTemporaryDir dir;
   const QString path = Build(0, kThree).Write(dir.path(), "lib");
-  const QByteArray before = ReadBytes(path);
+  const QByteArray before = ReadFileBytes(path);
   TJOV jov;
   ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
   jov.Change([&](TJovTransaction& t) {
@@ -344,7 +339,7 @@ TEST(JournalTest, OldBytesStayReadableAndWritesOutsideTheJournalAreRefused) {
     // Past the old end needs no journal.
     t.Write(TLibFile::Data, before.size(), ones.constData(), 4);
   });  // not committed: rolled back
-  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(ReadFileBytes(path), before);
 }
 
 }  // namespace
@@ -370,13 +365,13 @@ TEST(WriteLockTest, ALibraryReplacedByAnotherProgramIsTakenUpOnlyWhenItIsTheSame
     ASSERT_TRUE(QFile::rename(path + "-other", path));
     if (!samePalette) {
       EXPECT_THROW(jov.SetImagePx(0, 9), ELibraryReplaced);
-      EXPECT_EQ(ReadBytes(path), replacement);
+      EXPECT_EQ(ReadFileBytes(path), replacement);
       jov.Close();
       ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
     }
     EXPECT_TRUE(jov.SetImagePx(0, 9));
     EXPECT_EQ(jov.ImageCount(), 1);
-    EXPECT_EQ(GetI16(reinterpret_cast<const uint8_t*>(ReadBytes(path).constData()) +
+    EXPECT_EQ(GetI16(reinterpret_cast<const uint8_t*>(ReadFileBytes(path).constData()) +
                      ::jov::kFirstRecord + 4),
               9);
   }
@@ -390,12 +385,12 @@ TEST(WriteTestWithoutIndex, PlacementsOfImagesTheIndexDoesNotReachChangeNothing)
   QTemporaryDir dir;
   const QString path = Build(0, kThree).Write(dir.path(), "lib");
   ASSERT_TRUE(QFile::remove(dir.filePath("lib.JOX")));
-  const QByteArray before = ReadBytes(path);
+  const QByteArray before = ReadFileBytes(path);
   TJOV jov;
   ASSERT_EQ(jov.Open(path), TOpenResult::Opened);
   EXPECT_TRUE(jov.SetImagePx(0, 5));
   EXPECT_TRUE(jov.SetImagePlacement(2, 5, 6));
-  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(ReadFileBytes(path), before);
   EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(path)));
 }
 

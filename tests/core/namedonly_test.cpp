@@ -22,11 +22,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // What an image shows: its picture and placement.
 struct Shown {
   QImage picture;
@@ -158,7 +153,8 @@ TEST(NamedOnly, EveryWriterChangesOnlyTheImagesItNames) {
         QTemporaryDir dir;
         const QString lib = Lay(dir.path(), fileType, kind.order);
         const QString folder = PictureFolder(dir.path());
-        const QByteArray oldData = ReadBytes(lib), oldIndex = ReadBytes(dir.filePath("lib.JOX"));
+        const QByteArray oldData = ReadFileBytes(lib),
+                         oldIndex = ReadFileBytes(dir.filePath("lib.JOX"));
         const std::vector<Shown> before = Show(lib);
         bool refused = false;
         {
@@ -171,8 +167,8 @@ TEST(NamedOnly, EveryWriterChangesOnlyTheImagesItNames) {
           }
         }
         if (refused) {
-          EXPECT_EQ(ReadBytes(lib), oldData);
-          EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), oldIndex);
+          EXPECT_EQ(ReadFileBytes(lib), oldData);
+          EXPECT_EQ(ReadFileBytes(dir.filePath("lib.JOX")), oldIndex);
           continue;
         }
         const std::vector<Shown> now = Show(lib);
@@ -204,7 +200,8 @@ TEST(NamedOnly, PicturesTheReaderWouldNotShowAreRefusedByEveryWriter) {
     large.fill(qRgb(1, 2, 3));
     ASSERT_TRUE(large.save(folder + "000001.bmp"));
     const QStringList files = {QStringLiteral("000001.bmp")};
-    const QByteArray oldData = ReadBytes(lib), oldIndex = ReadBytes(dir.filePath("lib.JOX"));
+    const QByteArray oldData = ReadFileBytes(lib),
+                     oldIndex = ReadFileBytes(dir.filePath("lib.JOX"));
     const QString reason = QStringLiteral(
                                "the picture is %1 x %2; a library image can be at most "
                                "2000 x 2000")
@@ -238,8 +235,8 @@ TEST(NamedOnly, PicturesTheReaderWouldNotShowAreRefusedByEveryWriter) {
       QString error;
       EXPECT_FALSE(jov.AppendImage(TPicture(large), 0, 0, &error));
       EXPECT_EQ(error, reason);
-      EXPECT_EQ(ReadBytes(lib), oldData);
-      EXPECT_EQ(ReadBytes(dir.filePath("lib.JOX")), oldIndex);
+      EXPECT_EQ(ReadFileBytes(lib), oldData);
+      EXPECT_EQ(ReadFileBytes(dir.filePath("lib.JOX")), oldIndex);
     }
   }
 }

@@ -18,11 +18,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QRgb Colour(const std::array<uint8_t, 1024>& palette, int i) {
   return qRgb(palette[size_t(i) * 4 + 2], palette[size_t(i) * 4 + 1], palette[size_t(i) * 4]);
 }
@@ -91,7 +86,7 @@ TEST(PngExport, ARoundTripOverTheSameRangeChangesNoByte) {
     LibraryBuilder b = Library(fileType, {4, 8, 12, 16, 6});
     b.Add8(1, 1, 1, 1, {0});
     const QString path = b.Write(dir.path(), name);
-    const QByteArray data = ReadBytes(path), index = ReadBytes(dir.filePath(name + ".JOX"));
+    const QByteArray data = ReadFileBytes(path), index = ReadFileBytes(dir.filePath(name + ".JOX"));
     const QString folder = dir.filePath(name + "-out");
     ASSERT_TRUE(QDir().mkpath(folder));
     TJOV jov;
@@ -99,8 +94,8 @@ TEST(PngExport, ARoundTripOverTheSameRangeChangesNoByte) {
     ExportSequence(jov, folder, {begin, end}, nullptr, TPictureFileFormat::Png);
     ImportReplace(jov, folder, ListBitmapFiles(folder, TPictureFileFormat::Png), {}, begin, end);
     jov.Close();
-    EXPECT_EQ(ReadBytes(path), data);
-    EXPECT_EQ(ReadBytes(dir.filePath(name + ".JOX")), index);
+    EXPECT_EQ(ReadFileBytes(path), data);
+    EXPECT_EQ(ReadFileBytes(dir.filePath(name + ".JOX")), index);
   }
 }
 

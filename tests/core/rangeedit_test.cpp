@@ -42,11 +42,6 @@ LibraryBuilder Build(int fileType, const std::vector<Rec>& recs, const QByteArra
   return b;
 }
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 const Rec A{8, 3, 5, -6, 10}, B{4, 1, -20, 15, 60}, C{4, 2, 7, 8, 90}, D{12, 2, 0, 1, 120};
 const Rec X{5 * 4, 2, -3, 300, 200};  // the inserted record
 const QByteArray kStale("stale!");
@@ -181,8 +176,8 @@ TEST_P(RangeEditTest, InsertDeleteAndClearLeaveTheDocumentedBytes) {
     ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
     EXPECT_TRUE(c.run(jov));
     const auto [data, index] = Expected(c);
-    EXPECT_EQ(ReadBytes(dataPath), data);
-    EXPECT_EQ(ReadBytes(indexPath), index);
+    EXPECT_EQ(ReadFileBytes(dataPath), data);
+    EXPECT_EQ(ReadFileBytes(indexPath), index);
     EXPECT_FALSE(JournalIsHot(TLibraryPaths::Of(dataPath)));
     ExpectDescribesFiles(jov, dataPath);
     TJOV reopened;
@@ -198,8 +193,8 @@ TEST_P(RangeEditTest, AFailureOrAPowerCutAtAnyStepLeavesTheOldOrTheNewFiles) {
     Lay(Build(GetParam(), c.before, c.trailing));
     EXPECT_GT(ExpectCrashSafe(dataPath, indexPath, c.run, 12), 3);
     const auto [data, index] = Expected(c);
-    EXPECT_EQ(ReadBytes(dataPath), data);
-    EXPECT_EQ(ReadBytes(indexPath), index);
+    EXPECT_EQ(ReadFileBytes(dataPath), data);
+    EXPECT_EQ(ReadFileBytes(indexPath), index);
   }
 }
 
@@ -218,15 +213,15 @@ TEST_P(RangeEditTest, ClearingInOnePassEqualsReplacingImageByImage) {
                         Range{5, 6}, Range{2, 2}}) {
     SCOPED_TRACE(testing::Message() << r.s << ".." << r.e);
     Lay(Build(GetParam(), library, kStale));
-    const QByteArray oldData = ReadBytes(dataPath), oldIndex = ReadBytes(indexPath);
+    const QByteArray oldData = ReadFileBytes(dataPath), oldIndex = ReadFileBytes(indexPath);
     QByteArray referenceData, referenceIndex;
     {
       TJOV jov;
       ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
       const uint8_t zeros[4] = {};
       for (int i = r.s; i <= r.e; ++i) ASSERT_TRUE(jov.ReplaceRecord(i, 4, 1, zeros));
-      referenceData = ReadBytes(dataPath);
-      referenceIndex = ReadBytes(indexPath);
+      referenceData = ReadFileBytes(dataPath);
+      referenceIndex = ReadFileBytes(indexPath);
     }
     WriteFileBytes(dataPath, oldData);
     WriteFileBytes(indexPath, oldIndex);
@@ -237,8 +232,8 @@ TEST_P(RangeEditTest, ClearingInOnePassEqualsReplacingImageByImage) {
     ClearRange(jov, r.s, r.e, &progress);
     EXPECT_EQ(steps.size(), size_t(r.e - r.s + 2));
     EXPECT_EQ(steps.back(), r.e - r.s + 1);
-    const QByteArray data = ReadBytes(dataPath);
-    EXPECT_EQ(ReadBytes(indexPath), referenceIndex);
+    const QByteArray data = ReadFileBytes(dataPath);
+    EXPECT_EQ(ReadFileBytes(indexPath), referenceIndex);
     ASSERT_EQ(data.size(), referenceData.size());
     // Referenced: everything up to the end of the last record.
     const int last = jov.ImageCount() - 1;
@@ -258,14 +253,14 @@ TEST_P(RangeEditTest, ClearingInOnePassEqualsReplacingImageByImage) {
 
 TEST_P(RangeEditTest, RangesOutsideTheLibraryAreRefusedAndChangeNothing) {
   Lay(Build(GetParam(), {A, B, C}));
-  const QByteArray oldData = ReadBytes(dataPath), oldIndex = ReadBytes(indexPath);
+  const QByteArray oldData = ReadFileBytes(dataPath), oldIndex = ReadFileBytes(indexPath);
   TJOV jov;
   ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
   EXPECT_THROW(DeleteRange(jov, 2, 1), EJovError);
   EXPECT_THROW(DeleteRange(jov, 0, 3), EJovError);
   EXPECT_THROW(ClearRange(jov, -1, 0), EJovError);
-  EXPECT_EQ(ReadBytes(dataPath), oldData);
-  EXPECT_EQ(ReadBytes(indexPath), oldIndex);
+  EXPECT_EQ(ReadFileBytes(dataPath), oldData);
+  EXPECT_EQ(ReadFileBytes(indexPath), oldIndex);
   EXPECT_EQ(jov.ImageCount(), 3);
 }
 

@@ -21,11 +21,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 std::vector<uint8_t> Pixels(int w, int h, int first) {
   std::vector<uint8_t> v(size_t(w) * size_t(h));
   for (size_t i = 0; i < v.size(); ++i) v[i] = uint8_t(first + int(i) * 3);
@@ -86,7 +81,7 @@ class UndoTest : public ::testing::TestWithParam<int> {
     QFile::remove(TLibraryPaths::Of(dataPath).History());
   }
   std::pair<QByteArray, QByteArray> Files() const {
-    return {ReadBytes(dataPath), ReadBytes(indexPath)};
+    return {ReadFileBytes(dataPath), ReadFileBytes(indexPath)};
   }
 };
 

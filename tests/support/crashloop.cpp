@@ -17,11 +17,6 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Runs the operation on a freshly opened library; exceptions count as failure.
 bool RunOnce(const QString& dataPath, const std::function<bool(TJOV&)>& run) {
   TJOV jov;
@@ -43,7 +38,7 @@ void RemoveLeftovers(const QString& dataPath, const QString& indexPath) {
 }
 
 std::optional<QByteArray> ReadIfThere(const QString& path) {
-  return QFile::exists(path) ? std::optional<QByteArray>(ReadBytes(path)) : std::nullopt;
+  return QFile::exists(path) ? std::optional<QByteArray>(ReadFileBytes(path)) : std::nullopt;
 }
 
 // The two loops every crash test runs once the whole run has given its step count:
@@ -106,7 +101,7 @@ namespace {
 int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
                   const std::function<bool(TJOV&)>& run, int seeds, bool undoable,
                   QByteArray& newData, QByteArray& newIndex) {
-  const QByteArray oldData = ReadBytes(dataPath), oldIndex = ReadBytes(indexPath);
+  const QByteArray oldData = ReadFileBytes(dataPath), oldIndex = ReadFileBytes(indexPath);
   const QString historyPath = TLibraryPaths::Of(dataPath).History();
   const std::optional<QByteArray> oldHistory = ReadIfThere(historyPath);
   auto restore = [&] {
@@ -122,8 +117,8 @@ int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
     EXPECT_TRUE(RunOnce(dataPath, run)) << "the whole run failed";
     steps = fs.Count();
   }
-  newData = ReadBytes(dataPath);
-  newIndex = ReadBytes(indexPath);
+  newData = ReadFileBytes(dataPath);
+  newIndex = ReadFileBytes(indexPath);
   // Reopens (recovering under a simulated disk, so nothing waits for a real flush) and
   // compares.  Returns whether the files are the new ones.
   auto check = [&](bool deep) {
@@ -131,7 +126,7 @@ int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
     TJOV reopened;
     EXPECT_EQ(reopened.Open(dataPath), TOpenResult::Opened);
     reopened.Close();
-    const QByteArray data = ReadBytes(dataPath), index = ReadBytes(indexPath);
+    const QByteArray data = ReadFileBytes(dataPath), index = ReadFileBytes(indexPath);
     const bool isOld = data == oldData && index == oldIndex;
     const bool isNew = data == newData && index == newIndex;
     EXPECT_TRUE(isOld || isNew);
@@ -147,9 +142,9 @@ int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
     if (undoable && isNew && deep) {
       // Undone, the change gives back the old files exactly; redone, the new ones.
       EXPECT_NO_THROW(UndoOrRedo(reopened, THistoryRole::Undo));
-      EXPECT_TRUE(ReadBytes(dataPath) == oldData && ReadBytes(indexPath) == oldIndex);
+      EXPECT_TRUE(ReadFileBytes(dataPath) == oldData && ReadFileBytes(indexPath) == oldIndex);
       EXPECT_NO_THROW(UndoOrRedo(reopened, THistoryRole::Redo));
-      EXPECT_TRUE(ReadBytes(dataPath) == newData && ReadBytes(indexPath) == newIndex);
+      EXPECT_TRUE(ReadFileBytes(dataPath) == newData && ReadFileBytes(indexPath) == newIndex);
     }
     return isNew;
   };
@@ -209,7 +204,7 @@ int ExpectCreateCrashSafe(const QString& dataPath, const QString& indexPath,
                           const std::function<bool()>& run, int seeds) {
   // A file that is not there is told apart from an empty one.
   auto read = [](const QString& path) {
-    return QFile::exists(path) ? std::optional<QByteArray>(ReadBytes(path)) : std::nullopt;
+    return QFile::exists(path) ? std::optional<QByteArray>(ReadFileBytes(path)) : std::nullopt;
   };
   const std::optional<QByteArray> oldData = read(dataPath), oldIndex = read(indexPath);
   auto lay = [](const QString& path, const std::optional<QByteArray>& bytes) {

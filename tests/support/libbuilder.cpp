@@ -35,9 +35,12 @@ LibraryBuilder::LibraryBuilder(int fileType) : fileType_(fileType) {
 
 int LibraryBuilder::HeaderSize() const {
   switch (fileType_) {
-    case 0: return 56 + 1024;
-    case 1: return 60 + 1024;
-    default: return 28;
+    case 0:
+      return 56 + 1024;
+    case 1:
+      return 60 + 1024;
+    default:
+      return 28;
   }
 }
 
@@ -120,6 +123,11 @@ std::vector<uint16_t> RowRecord(const std::vector<uint16_t>& codes) {
   out.push_back(uint16_t(codes.size()));
   out.insert(out.end(), codes.begin(), codes.end());
   return out;
+}
+
+QByteArray ReadFileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void WriteFileBytes(const QString& path, const QByteArray& bytes) {

@@ -50,3 +50,5 @@ std::vector<uint16_t> RowRecord(const std::vector<uint16_t>& codes);
 
 // A whole file written to disk.
 void WriteFileBytes(const QString& path, const QByteArray& bytes);
+// The whole file, or nothing when it cannot be read.
+QByteArray ReadFileBytes(const QString& path);

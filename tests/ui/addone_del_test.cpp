@@ -7,14 +7,10 @@
 
 #include "dialogs/addone.h"
 #include "dialogs/del.h"
+#include "support/libbuilder.h"
 #include "uitest.h"
 
 namespace {
-
-QByteArray FileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 class EditDialogTest : public ViewerTest {
  protected:
@@ -35,7 +31,9 @@ class EditDialogTest : public ViewerTest {
     ChooseFile(lib);
     Settle();
   }
-  QByteArray LibraryBytes() const { return FileBytes(lib) + FileBytes(dir.filePath("lib.JOX")); }
+  QByteArray LibraryBytes() const {
+    return ReadFileBytes(lib) + ReadFileBytes(dir.filePath("lib.JOX"));
+  }
   // Presses opener, runs action inside the modal dialog d, and cancels d if still open.
   void InDialog(QDialog* d, QPushButton* opener, std::function<void()> action) {
     InsideModal(

@@ -8,14 +8,10 @@
 #include <QRadioButton>
 
 #include "support/bmpbuilder.h"
+#include "support/libbuilder.h"
 #include "uitest.h"
 
 namespace {
-
-QByteArray FileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // An 8-bit bitmap of w x h, every pixel colour index 1.
 QByteArray Bitmap(int w, int h) {
@@ -62,7 +58,7 @@ class ImportAllTest : public ViewerTest {
     return texts;
   }
   QByteArray Library() const {
-    return FileBytes(dir.filePath("lib.jov")) + FileBytes(dir.filePath("lib.JOX"));
+    return ReadFileBytes(dir.filePath("lib.jov")) + ReadFileBytes(dir.filePath("lib.JOX"));
   }
 };
 

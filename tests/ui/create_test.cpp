@@ -8,14 +8,10 @@
 
 #include "dialogs/newlib.h"
 #include "support/bmpbuilder.h"
+#include "support/libbuilder.h"
 #include "uitest.h"
 
 namespace {
-
-QByteArray FileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // An 8-bit bitmap of one colour index in a grey palette.
 QByteArray Grey(int w, int h, uint8_t index) {
@@ -155,11 +151,11 @@ TEST_F(CreateDialogTest, CreatesReplacesWholeAndKeepsItsFields) {
     EXPECT_FALSE(d->isVisible());
     EXPECT_FALSE(ui.Bar()->isVisibleTo(d));
     EXPECT_EQ(Placements(), run.placements);
-    EXPECT_EQ(FileBytes(dir.filePath("made.JOX")).size(), 48 + 2 * 4);
-    EXPECT_EQ(FileBytes(lib).size(), 1080 + (8 + 32) + (8 + 16));
+    EXPECT_EQ(ReadFileBytes(dir.filePath("made.JOX")).size(), 48 + 2 * 4);
+    EXPECT_EQ(ReadFileBytes(lib).size(), 1080 + (8 + 32) + (8 + 16));
   }
   // The palette of the first bitmap: grey ramp.
-  EXPECT_EQ(FileBytes(lib).mid(56 + 4 * 200, 4), QByteArray("\xC8\xC8\xC8\0", 4));
+  EXPECT_EQ(ReadFileBytes(lib).mid(56 + 4 * 200, 4), QByteArray("\xC8\xC8\xC8\0", 4));
   // The fields stay for the next opening.
   InDialog([&] {
     EXPECT_EQ(ui.Edit("EditPicPath")->text(), pics);
@@ -174,7 +170,7 @@ TEST_F(CreateDialogTest, AFailedRunSaysSoAndLeavesTheOldLibrary) {
   LibraryBuilder old(0);
   old.Add8(4, 4, 1, 1, Solid(4, 4, 7));
   Write(old, QStringLiteral("made"));
-  const QByteArray oldData = FileBytes(lib);
+  const QByteArray oldData = ReadFileBytes(lib);
   // The viewer shows the library being replaced: it goes on showing it.
   ChooseFile(lib);
   WriteFileBytes(pics + "/Placements/000000.txt", "5\r\n");  // one line
@@ -188,7 +184,7 @@ TEST_F(CreateDialogTest, AFailedRunSaysSoAndLeavesTheOldLibrary) {
   EXPECT_EQ(messages[0].title, QStringLiteral("错误！"));
   EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("建立新文件失败!\n")))
       << messages[0].text.toStdString();
-  EXPECT_EQ(FileBytes(lib), oldData);
+  EXPECT_EQ(ReadFileBytes(lib), oldData);
   EXPECT_EQ(main->Jov().ImageCount(), 1);
 
   // Once it succeeds, the viewer shows the new library.

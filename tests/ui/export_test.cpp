@@ -10,14 +10,10 @@
 #include <QTimer>
 
 #include "dialogs/outpic.h"
+#include "support/libbuilder.h"
 #include "uitest.h"
 
 namespace {
-
-QByteArray FileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 class ExportTest : public ViewerTest {
  protected:
@@ -108,8 +104,8 @@ TEST_F(ExportTest, ExportAllWritesTheClampedRangeBesideOtherFiles) {
   EXPECT_EQ(Files(), QStringList({"000000.bmp", "000001.bmp", "000002.bmp"}));
   EXPECT_EQ(Files("/Placements"),
             QStringList({"000000.txt", "000001.txt", "000002.txt", "keep.txt"}));
-  EXPECT_EQ(FileBytes(out + "/Placements/000000.txt"), "-5\r\n0\r\n");
-  EXPECT_EQ(FileBytes(out + "/Placements/000001.txt"), "-4\r\n2\r\n");
+  EXPECT_EQ(ReadFileBytes(out + "/Placements/000000.txt"), "-5\r\n0\r\n");
+  EXPECT_EQ(ReadFileBytes(out + "/Placements/000001.txt"), "-4\r\n2\r\n");
   EXPECT_EQ(QImage(out + "/000002.bmp").pixel(0, 0), main->Jov().ImageAt(2)->pixel(0, 0));
   EXPECT_FALSE(ui.Bar()->isVisibleTo(d));
   EXPECT_EQ(ui.Bar()->value(), 3);
@@ -203,7 +199,7 @@ TEST_F(ExportTest, ExportAtSavesTheImageShownForEveryFileType) {
       return true;
     };
     main->BtnOut->click();
-    const QByteArray bmp = FileBytes(out + "/a.bmp");
+    const QByteArray bmp = ReadFileBytes(out + "/a.bmp");
     EXPECT_EQ(QImage(out + "/a.bmp").size(), QSize(8, 4));
     EXPECT_EQ(bmp.size() > 29 ? int(bmp[28]) : 0, fileType == 2 ? 16 : 8);
     EXPECT_EQ(Files(), QStringList{"a.bmp"});
@@ -273,21 +269,23 @@ TEST_F(ExportTest, SheetAndAnimationWriteWhatJovtoolWrites) {
   };
   const QString sheet = dir.filePath("sheet.png"), gif = dir.filePath("anim.gif");
   const std::vector<Case> cases = {
-      {"RabtnSheet", sheet,
+      {"RabtnSheet",
+       sheet,
        [&] {
          Child<QSpinBox>(d, "SpinColumns")->setValue(5);
          Child<QSpinBox>(d, "SpinScale")->setValue(3);
        },
        {"sheet", main->Jov().FileName(), "", "--from", "2", "--to", "9", "--columns", "5",
         "--scale", "3", "--quiet"}},
-      {"RabtnAnimation", gif,
+      {"RabtnAnimation",
+       gif,
        [&] {
          Child<QSpinBox>(d, "SpinFps")->setValue(25);
          Child<QSpinBox>(d, "SpinPlays")->setValue(2);
          Child<QCheckBox>(d, "CheckPlacement")->setChecked(false);
        },
-       {"gif", main->Jov().FileName(), "", "--from", "2", "--to", "9", "--fps", "25", "--loop",
-        "2", "--no-placement", "--quiet"}},
+       {"gif", main->Jov().FileName(), "", "--from", "2", "--to", "9", "--fps", "25", "--loop", "2",
+        "--no-placement", "--quiet"}},
   };
   for (Case c : cases) {
     SCOPED_TRACE(c.kind);
@@ -313,8 +311,8 @@ TEST_F(ExportTest, SheetAndAnimationWriteWhatJovtoolWrites) {
     c.tool[2] = c.file + ".tool";
     QString error;
     ASSERT_EQ(RunJovtool(c.tool, &error), 0) << error.toStdString();
-    EXPECT_EQ(FileBytes(c.file), FileBytes(c.file + ".tool"));
-    EXPECT_FALSE(FileBytes(c.file).isEmpty());
+    EXPECT_EQ(ReadFileBytes(c.file), ReadFileBytes(c.file + ".tool"));
+    EXPECT_FALSE(ReadFileBytes(c.file).isEmpty());
     EXPECT_TRUE(filter.contains(c.file.right(3))) << filter.toStdString();
   }
   // Without a file: the export's refusal, with the focus on the file field.

@@ -17,16 +17,12 @@
 #include "dialogs/addpic.h"
 #include "dialogs/del.h"
 #include "dialogs/outpic.h"
+#include "support/libbuilder.h"
 #include "uitest.h"
 #include "viewer/ffpbox.h"
 #include "viewer/nudge.h"
 
 namespace {
-
-QByteArray FileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 class SpriteTest : public ViewerTest {
  protected:
@@ -73,8 +69,8 @@ class SpriteTest : public ViewerTest {
   }
   // The window's library and the copy jovtool changed hold the same bytes.
   void ExpectSameAs(const QString& copy) {
-    EXPECT_EQ(FileBytes(lib), FileBytes(copy));
-    EXPECT_EQ(FileBytes(lib.chopped(4) + ".JOX"), FileBytes(copy.chopped(4) + ".JOX"));
+    EXPECT_EQ(ReadFileBytes(lib), ReadFileBytes(copy));
+    EXPECT_EQ(ReadFileBytes(lib.chopped(4) + ".JOX"), ReadFileBytes(copy.chopped(4) + ".JOX"));
   }
   void Tool(QStringList arguments) {
     QString error;
@@ -98,8 +94,8 @@ class SpriteTest : public ViewerTest {
     QApplication::sendEvent(main.get(), &drop);
   }
   QRect Cell(int number) const {
-    return main->DrawGrid1->visualRect(
-        main->DrawGrid1->model()->index(number / TDrawGrid::kColCount, number % TDrawGrid::kColCount));
+    return main->DrawGrid1->visualRect(main->DrawGrid1->model()->index(
+        number / TDrawGrid::kColCount, number % TDrawGrid::kColCount));
   }
 };
 
@@ -123,7 +119,8 @@ TEST_F(SpriteTest, PlayLoopsOverTheRangeAndSpaceStopsIt) {
   std::vector<int> frames;
   const auto paint = main->PaintBox1->OnPaint;
   main->PaintBox1->OnPaint = [&](TFlickerFreePaintBox* box, QPainter& canvas) {
-    if (frames.empty() || frames.back() != main->CurrentIndex()) frames.push_back(main->CurrentIndex());
+    if (frames.empty() || frames.back() != main->CurrentIndex())
+      frames.push_back(main->CurrentIndex());
     if (frames.size() == 8) QTest::keyClick(main.get(), Qt::Key_Space);
     paint(box, canvas);
   };
@@ -140,8 +137,8 @@ TEST_F(SpriteTest, PlayLoopsOverTheRangeAndSpaceStopsIt) {
   main->BtnSaveGif->click();
   Tool({"gif", lib, gif + ".tool", "--from", "2", "--to", "4", "--fps", "60", "--loop", "0",
         "--no-placement", "--quiet"});
-  EXPECT_EQ(FileBytes(gif), FileBytes(gif + ".tool"));
-  EXPECT_FALSE(FileBytes(gif).isEmpty());
+  EXPECT_EQ(ReadFileBytes(gif), ReadFileBytes(gif + ".tool"));
+  EXPECT_FALSE(ReadFileBytes(gif).isEmpty());
 }
 
 // Ctrl+arrows move the image shown by 1, with Shift by 10, at once on the screen; the
@@ -151,12 +148,12 @@ TEST_F(SpriteTest, ControlArrowsNudgeThePlacementInOneWrite) {
   OpenImages(8);
   main->FillInfo(5);
   const QString copy = CopyForTool();
-  const QByteArray before = FileBytes(lib);
+  const QByteArray before = ReadFileBytes(lib);
   for (int i = 0; i < 3; ++i) QTest::keyClick(main.get(), Qt::Key_Right, Qt::ControlModifier);
   QTest::keyClick(main.get(), Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
   QTest::keyClick(main.get(), Qt::Key_Left, Qt::ControlModifier);
   EXPECT_EQ(main->LabelX->text() + "," + main->LabelY->text(), QStringLiteral("7,5"));
-  EXPECT_EQ(FileBytes(lib), before) << "nothing written while the keys go on";
+  EXPECT_EQ(ReadFileBytes(lib), before) << "nothing written while the keys go on";
   QTest::qWait(TPlacementNudge::kQuietMs + 200);
   Tool({"set-placement", copy, "5", "7", "5"});
   ExpectSameAs(copy);
@@ -244,8 +241,9 @@ TEST_F(SpriteTest, CopyAndPasteGoThroughTheClipboard) {
   EXPECT_EQ(png.pixel(1, 1), main->Jov().ImageAt(3)->pixel(1, 1));
   const QImage bmp = QImage::fromData(data->data("image/bmp"), "BMP");
   EXPECT_EQ(bmp.size(), QSize(8, 4));
-  EXPECT_FALSE(data->data(QStringLiteral("application/x-qt-windows-mime;value=\"DeviceIndependentBitmap\""))
-                   .isEmpty());
+  EXPECT_FALSE(
+      data->data(QStringLiteral("application/x-qt-windows-mime;value=\"DeviceIndependentBitmap\""))
+          .isEmpty());
   const QString saved = dir.filePath("clip.png");
   WriteFileBytes(saved, data->data("image/png"));
   for (const bool insert : {false, true}) {
@@ -290,23 +288,27 @@ TEST_F(SpriteTest, AMarkedRangeFillsTheRangeFieldsOfTheDialogs) {
     QDialog* dialog;
     QPushButton* button;
   };
-  for (const Opened& o : {Opened{Dialog<TFormdel>(), main->btndelete},
-                          Opened{Dialog<TFormout>(), main->btnallOut},
-                          Opened{Dialog<TFormadd>(), main->btnallinput}}) {
+  for (const Opened& o :
+       {Opened{Dialog<TFormdel>(), main->btndelete}, Opened{Dialog<TFormout>(), main->btnallOut},
+        Opened{Dialog<TFormadd>(), main->btnallinput}}) {
     QString range;
-    InsideModal(o.dialog, [&] { o.button->click(); }, [&] {
-      Controls ui{o.dialog};
-      range = ui.Edit("editBegin")->text() + ".." + ui.Edit("EditEnd")->text();
-    });
+    InsideModal(
+        o.dialog, [&] { o.button->click(); },
+        [&] {
+          Controls ui{o.dialog};
+          range = ui.Edit("editBegin")->text() + ".." + ui.Edit("EditEnd")->text();
+        });
     EXPECT_EQ(range, QStringLiteral("2..9")) << o.dialog->metaObject()->className();
   }
   QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, Cell(4).center());
   Settle();
   QString range;
-  InsideModal(Dialog<TFormout>(), [&] { main->btnallOut->click(); }, [&] {
-    Controls ui{Dialog<TFormout>()};
-    range = ui.Edit("editBegin")->text() + ".." + ui.Edit("EditEnd")->text();
-  });
+  InsideModal(
+      Dialog<TFormout>(), [&] { main->btnallOut->click(); },
+      [&] {
+        Controls ui{Dialog<TFormout>()};
+        range = ui.Edit("editBegin")->text() + ".." + ui.Edit("EditEnd")->text();
+      });
   EXPECT_EQ(range, QStringLiteral("0..19")) << "\"Export all\" as documented";
 }
 

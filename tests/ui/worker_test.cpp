@@ -14,16 +14,12 @@
 #include "dialogs/addpic.h"
 #include "dialogs/del.h"
 #include "library/transaction.h"
+#include "support/libbuilder.h"
 #include "uitest.h"
 #include "viewer/ffpbox.h"
 #include "widgets/workerrun.h"
 
 namespace {
-
-QByteArray FileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 class WorkerTest : public ViewerTest {
  protected:
@@ -53,7 +49,8 @@ class WorkerTest : public ViewerTest {
     LibraryBuilder b(0);
     for (int i = 0; i < n; ++i) {
       std::vector<uint8_t> pixels(96 * 96);
-      for (size_t p = 0; p < pixels.size(); ++p) pixels[p] = uint8_t(1 + (p / 96 + p % 96 + i) % 200);
+      for (size_t p = 0; p < pixels.size(); ++p)
+        pixels[p] = uint8_t(1 + (p / 96 + p % 96 + i) % 200);
       b.Add8(96, 96, int16_t(i), int16_t(-i), pixels);
     }
     lib = Write(b, QStringLiteral("lib%1").arg(libraries_));
@@ -61,7 +58,7 @@ class WorkerTest : public ViewerTest {
     ChooseFile(lib);
     Settle();
   }
-  QByteArray LibraryBytes() const { return FileBytes(lib) + FileBytes(index_); }
+  QByteArray LibraryBytes() const { return ReadFileBytes(lib) + ReadFileBytes(index_); }
   QStringList Beside() const {
     return QDir(dir.path()).entryList({"*-journal", "*-new", "*-switch"}, QDir::Files);
   }
@@ -151,39 +148,45 @@ TEST_F(WorkerTest, CancelLeavesTheFilesAsTheyWereAndSaysSo) {
       {"delete",
        [&](TJovDialog*& d) {
          d = Dialog<TFormdel>();
-         InsideModal(d, [this] { main->btndelete->click(); }, [&] {
-           Controls ui{d};
-           ui.Edit("editBegin")->setText("1");
-           ui.Edit("EditEnd")->setText("2");
-           CancelWhenRunning(d);
-           ui.Button("BtnDelete")->click();
-         });
+         InsideModal(
+             d, [this] { main->btndelete->click(); },
+             [&] {
+               Controls ui{d};
+               ui.Edit("editBegin")->setText("1");
+               ui.Edit("EditEnd")->setText("2");
+               CancelWhenRunning(d);
+               ui.Button("BtnDelete")->click();
+             });
        },
        QStringLiteral("删除失败\n已取消")},
       {"batch insert",
        [&](TJovDialog*& d) {
          d = Dialog<TFormadd>();
-         InsideModal(d, [this] { main->btnallinput->click(); }, [&] {
-           Controls ui{d};
-           ui.Button("RabtnInsert")->click();
-           ui.Edit("editBegin")->setText("0");
-           ui.Edit("EditPicPath")->setText(in);
-           Child<QComboBox>(d, "ComboFormat")->setCurrentIndex(1);
-           CancelWhenRunning(d);
-           ui.Button("BtnImport")->click();
-         });
+         InsideModal(
+             d, [this] { main->btnallinput->click(); },
+             [&] {
+               Controls ui{d};
+               ui.Button("RabtnInsert")->click();
+               ui.Edit("editBegin")->setText("0");
+               ui.Edit("EditPicPath")->setText(in);
+               Child<QComboBox>(d, "ComboFormat")->setCurrentIndex(1);
+               CancelWhenRunning(d);
+               ui.Button("BtnImport")->click();
+             });
        },
        QStringLiteral("批量导入失败\n已取消")},
       {"insert one",
        [&](TJovDialog*& d) {
          d = Dialog<TFormaddone>();
-         InsideModal(d, [this] { main->btnAdd->click(); }, [&] {
-           Controls ui{d};
-           ui.Edit("EditPic")->setText(Picture());
-           ui.Button("RabtnInsert")->click();
-           CancelWhenRunning(d);
-           ui.Button("BtnAdd")->click();
-         });
+         InsideModal(
+             d, [this] { main->btnAdd->click(); },
+             [&] {
+               Controls ui{d};
+               ui.Edit("EditPic")->setText(Picture());
+               ui.Button("RabtnInsert")->click();
+               CancelWhenRunning(d);
+               ui.Button("BtnAdd")->click();
+             });
        },
        QStringLiteral("加入图片失败！\n已取消")},
   };
