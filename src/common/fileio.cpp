@@ -46,34 +46,21 @@ class TPosixFile final : public TFile {
 
   int64_t ReadAt(int64_t offset, void* buffer, int64_t n) override {
     if (offset < 0 || n < 0) throw EReadError();
-    auto* out = static_cast<char*>(buffer);
-    int64_t done = 0;
-    while (done < n) {
-      ssize_t got = ::pread(fd_, out + done, size_t(n - done), off_t(offset + done));
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        throw EReadError(
-            QStringLiteral("Read error in \"%1\": %2").arg(Path(), SystemReason(errno)));
-      }
-      if (got == 0) break;
-      done += got;
-    }
-    return done;
+    return Transfer<EReadError>(n, "Read", [&](int64_t done) {
+      return ::pread(fd_, static_cast<char*>(buffer) + done, size_t(n - done),
+                     off_t(offset + done));
+    });
   }
 
   void WriteAt(int64_t offset, const void* buffer, int64_t n) override {
     if (offset < 0 || n < 0) throw EWriteError();
-    auto* in = static_cast<const char*>(buffer);
-    int64_t done = 0;
-    while (done < n) {
-      ssize_t put = ::pwrite(fd_, in + done, size_t(n - done), off_t(offset + done));
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        throw EWriteError(
-            QStringLiteral("Write error in \"%1\": %2").arg(Path(), SystemReason(errno)));
-      }
-      done += put;
-    }
+    const int64_t written = Transfer<EWriteError>(n, "Write", [&](int64_t done) {
+      return ::pwrite(fd_, static_cast<const char*>(buffer) + done, size_t(n - done),
+                      off_t(offset + done));
+    });
+    // A write that takes nothing and reports no error would otherwise pass for done.
+    if (written < n)
+      throw EWriteError(QStringLiteral("Write error in \"%1\": %2").arg(Path(), SystemReason(EIO)));
     // Large writes (the moves and journals of a change) start going to the disk at
     // once, so that the flush that ends the change finds most of them written.
     if (n >= kEarlyWriteback)
@@ -83,37 +70,20 @@ class TPosixFile final : public TFile {
   // Scattered reads and gathered writes in one system call for up to IOV_MAX parts at a
   // time; whatever a call leaves undone goes through the plain calls.
   int64_t ReadPartsAt(int64_t offset, const Part* parts, int count) override {
-    int64_t done = 0;
-    for (int first = 0; first < count;) {
-      iovec iov[kMaxParts];
-      int64_t want;
-      const int n = ToIovecs(parts, first, count, iov, want);
-      const ssize_t got = ::preadv(fd_, iov, n, off_t(offset + done));
-      if (got == want) {
-        done += got;
-        first += n;
-        continue;
-      }
-      // Short or failed: finish part by part.
-      return done + TFile::ReadPartsAt(offset + done, parts + first, count - first);
-    }
-    return done;
+    return InBatches(
+        offset, parts, count,
+        [&](const iovec* iov, int n, off_t at) { return ::preadv(fd_, iov, n, at); },
+        [&](int64_t at, const Part* rest, int left) { return TFile::ReadPartsAt(at, rest, left); });
   }
 
   void WritePartsAt(int64_t offset, const Part* parts, int count) override {
-    int64_t done = 0;
-    for (int first = 0; first < count;) {
-      iovec iov[kMaxParts];
-      int64_t want;
-      const int n = ToIovecs(parts, first, count, iov, want);
-      const ssize_t put = ::pwritev(fd_, iov, n, off_t(offset + done));
-      if (put != want) {
-        TFile::WritePartsAt(offset + done, parts + first, count - first);
-        return;
-      }
-      done += put;
-      first += n;
-    }
+    InBatches(
+        offset, parts, count,
+        [&](const iovec* iov, int n, off_t at) { return ::pwritev(fd_, iov, n, at); },
+        [&](int64_t at, const Part* rest, int left) {
+          TFile::WritePartsAt(at, rest, left);
+          return int64_t(0);
+        });
   }
 
   void CopyFrom(TFile& source, int64_t from, int64_t offset, int64_t n, uint8_t* buffer,
@@ -196,6 +166,42 @@ class TPosixFile final : public TFile {
   void Unlock() override { ::flock(fd_, LOCK_UN); }
 
  private:
+  // Hands the parts to `call` (preadv or pwritev) up to kMaxParts at a time.  Whatever a
+  // short or failed call leaves goes to `rest`, part by part; gives the bytes moved.
+  template <class Call, class Rest>
+  int64_t InBatches(int64_t offset, const Part* parts, int count, const Call& call,
+                    const Rest& rest) {
+    int64_t done = 0;
+    for (int first = 0; first < count;) {
+      iovec iov[kMaxParts];
+      int64_t want;
+      const int n = ToIovecs(parts, first, count, iov, want);
+      const ssize_t moved = call(iov, n, off_t(offset + done));
+      if (moved != want) return done + rest(offset + done, parts + first, count - first);
+      done += moved;
+      first += n;
+    }
+    return done;
+  }
+
+  // Repeats a read or write call (given the bytes done so far) until n bytes are done, the
+  // call gives 0 (the end of the file) or fails; an interrupted call is tried again.
+  template <class Error, class Call>
+  int64_t Transfer(int64_t n, const char* what, const Call& call) {
+    int64_t done = 0;
+    while (done < n) {
+      const ssize_t moved = call(done);
+      if (moved < 0) {
+        if (errno == EINTR) continue;
+        throw Error(QStringLiteral("%1 error in \"%2\": %3")
+                        .arg(QLatin1String(what), Path(), SystemReason(errno)));
+      }
+      if (moved == 0) break;
+      done += moved;
+    }
+    return done;
+  }
+
   int fd_;
 };
 
