@@ -440,22 +440,23 @@ void TDIB::MakePrivate(bool allowPlain) {
   ReplaceStore(std::move(fresh));
 }
 
-void TDIB::ChangeWidth(int w) {
-  if (w <= 0)
+// A new width or height of 0 or less empties the picture; an empty picture that gets a
+// side becomes 8-bit, its other side at least 1.
+void TDIB::ChangeSide(int w, int h, bool empties) {
+  if (empties)
     MakeEmpty();
   else if (IsEmpty())
-    Recreate(w, std::max(height_, 1), 8);
+    Recreate(std::max(w, 1), std::max(h, 1), 8);
   else
-    Recreate(w, height_, depth_);
+    Recreate(w, h, depth_);
+}
+
+void TDIB::ChangeWidth(int w) {
+  ChangeSide(w, height_, w <= 0);
 }
 
 void TDIB::ChangeHeight(int h) {
-  if (h <= 0)
-    MakeEmpty();
-  else if (IsEmpty())
-    Recreate(std::max(width_, 1), h, 8);
-  else
-    Recreate(width_, h, depth_);
+  ChangeSide(width_, h, h <= 0);
 }
 
 void TDIB::ChangeBitDepth(int n) {

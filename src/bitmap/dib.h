@@ -234,6 +234,7 @@ class TDIB {
   void CopyFromGraphic(const TGraphic& source);
   // Takes over the store of a picture that was changed in place of this one.
   void Adopt(const TDIB& work);
+  void ChangeSide(int w, int h, bool empties);
 
   std::unique_ptr<TDIBCanvas> surface_;
   std::shared_ptr<TDIBSharedImage> store_;

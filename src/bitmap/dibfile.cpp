@@ -18,16 +18,16 @@
 
 namespace {
 
-constexpr int64_t kFileHeaderSize = 14;
-constexpr uint32_t kCoreHeaderSize = 12;
-constexpr uint32_t kInfoHeaderSize = 40;
-constexpr int64_t kMaskBytes = 12;
-constexpr int kMaxColours = 256;
+using bmp::kCompressionBitFields;
+using bmp::kCompressionNone;
+using bmp::kCompressionRle4;
+using bmp::kCompressionRle8;
+using bmp::kFileHeaderSize;
+using bmp::kInfoHeaderSize;
+using bmp::kMaskBytes;
 
-constexpr uint32_t kCompressionNone = 0;
-constexpr uint32_t kCompressionRle8 = 1;
-constexpr uint32_t kCompressionRle4 = 2;
-constexpr uint32_t kCompressionBitFields = 3;
+constexpr uint32_t kCoreHeaderSize = 12;
+constexpr int kMaxColours = 256;
 
 // Limits on what a file may make us allocate.  A picture of more than 256 MiB of pixels
 // (the order of Qt's own image allocation limit) is taken for a damaged or hostile file,
