@@ -122,6 +122,21 @@ TPrint GetPrint(const uint8_t* p) {
   return {{GetI64(p), GetI64(p + 8)}, GetU64(p + 16), GetU64(p + 24)};
 }
 
+// A slot or an entry head: a tag, its fields, and a checksum of the first `summed` bytes
+// under a seed of its own, so that neither passes for the other.
+void SealBlock(uint8_t* p, uint64_t seed, int summed) {
+  TSum sum(seed);
+  sum.Add(p, summed);
+  PutU64(p + summed, sum.Value());
+}
+
+bool BlockIntact(const uint8_t* p, const char* tag, uint64_t seed, int summed) {
+  if (std::memcmp(p, tag, 8) != 0) return false;
+  TSum sum(seed);
+  sum.Add(p, summed);
+  return GetU64(p + summed) == sum.Value();
+}
+
 void PutSlot(uint8_t* p, const TSlot& s) {
   std::memset(p, 0, kSlotSize);
   std::memcpy(p, kSlotTag, 8);
@@ -136,16 +151,11 @@ void PutSlot(uint8_t* p, const TSlot& s) {
     PutU64(p + 144 + 24 * f, s.state.stamp[f].inode);
     PutI64(p + 152 + 24 * f, s.state.stamp[f].modifiedNs);
   }
-  TSum sum(kSlotSeed);
-  sum.Add(p, kSlotSummed);
-  PutU64(p + kSlotSummed, sum.Value());
+  SealBlock(p, kSlotSeed, kSlotSummed);
 }
 
 bool GetSlot(const uint8_t* p, TSlot& s) {
-  if (std::memcmp(p, kSlotTag, 8) != 0) return false;
-  TSum sum(kSlotSeed);
-  sum.Add(p, kSlotSummed);
-  if (GetU64(p + kSlotSummed) != sum.Value()) return false;
+  if (!BlockIntact(p, kSlotTag, kSlotSeed, kSlotSummed)) return false;
   uint64_t* fields[] = {&s.number,    &s.end,  &s.doneTop, &s.undoneTop, &s.refusedUpTo,
                         &s.firstKept, &s.next, &s.journal, &s.keptBytes, &s.lastEntry};
   for (int k = 0; k < 10; ++k) *fields[k] = GetU64(p + 8 + 8 * k);
@@ -181,16 +191,11 @@ void PutHead(uint8_t* p, const THead& h) {
   PutU64(p + 72, h.bodySum);
   PutPrint(p + 80, h.makes);
   PutPrint(p + 112, h.appliesTo);
-  TSum sum(kHeadSeed);
-  sum.Add(p, kHeadSummed);
-  PutU64(p + kHeadSummed, sum.Value());
+  SealBlock(p, kHeadSeed, kHeadSummed);
 }
 
 bool GetHead(const uint8_t* p, THead& h) {
-  if (std::memcmp(p, kEntryTag, 8) != 0) return false;
-  TSum sum(kHeadSeed);
-  sum.Add(p, kHeadSummed);
-  if (GetU64(p + kHeadSummed) != sum.Value()) return false;
+  if (!BlockIntact(p, kEntryTag, kHeadSeed, kHeadSummed)) return false;
   h.number = GetU64(p + 8);
   h.below = GetU64(p + 16);
   h.whenMs = GetI64(p + 24);
