@@ -510,16 +510,8 @@ void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t leng
   // over (writes go to journalled bytes or past the old end), so they are still the old
   // ones: the source is taken in stretches of either kind.
   for (int64_t at = from; at < from + length;) {
-    const TJournalRange* inside = nullptr;
     int64_t next = from + length;
-    for (const TJournalRange& r : protected_[int(file)]) {
-      if (r.offset <= at && at < r.offset + r.length) {
-        inside = &r;
-        next = std::min(next, r.offset + r.length);
-        break;
-      }
-      if (r.offset > at) next = std::min(next, r.offset);
-    }
+    const TJournalRange* inside = ProtectedStretch(file, at, next);
     const int64_t n = next - at, dest = to + (at - from);
     if (inside != nullptr)
       f.CopyFrom(*files_.journal, inside->at + (at - inside->offset), dest, n, chunk,
@@ -528,6 +520,20 @@ void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t leng
       MoveInPlace(f, at, dest, n);
     at = next;
   }
+}
+
+// The protected range that holds the byte at `at`, or none; `next` (the end of the
+// stretch asked about) is cut to where the stretch from `at` stops being of that kind.
+const TJournalRange* TJovTransaction::ProtectedStretch(TLibFile file, int64_t at,
+                                                       int64_t& next) const {
+  for (const TJournalRange& r : protected_[int(file)]) {
+    if (r.offset <= at && at < r.offset + r.length) {
+      next = std::min(next, r.offset + r.length);
+      return &r;
+    }
+    if (r.offset > at) next = std::min(next, r.offset);
+  }
+  return nullptr;
 }
 
 void TJovTransaction::MoveInPlace(TFile& f, int64_t from, int64_t to, int64_t length) {
@@ -560,17 +566,7 @@ void TJovTransaction::ReadOld(TLibFile file, int64_t offset, void* out, int64_t 
   const int64_t end = offset + length;
   for (int64_t at = offset; at < end;) {
     int64_t next = end;
-    const TJournalRange* inside = nullptr;
-    if (!newPair_) {
-      for (const TJournalRange& r : protected_[int(file)]) {
-        if (r.offset <= at && at < r.offset + r.length) {
-          inside = &r;
-          next = std::min(end, r.offset + r.length);
-          break;
-        }
-        if (r.offset > at) next = std::min(next, r.offset);
-      }
-    }
+    const TJournalRange* inside = newPair_ ? nullptr : ProtectedStretch(file, at, next);
     if (inside != nullptr)
       files_.journal->ReadExactAt(inside->at + (at - inside->offset), to + (at - offset),
                                   next - at);

@@ -184,6 +184,7 @@ class TJovTransaction {
   void RollbackAfterFailure();
   void AfterCommit(bool keptHistory);
   void MoveInPlace(TFile& f, int64_t from, int64_t to, int64_t length);
+  const TJournalRange* ProtectedStretch(TLibFile file, int64_t at, int64_t& next) const;
   uint8_t* Buffer(int64_t n);
 
   TLibraryFiles& files_;
