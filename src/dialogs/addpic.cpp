@@ -151,10 +151,7 @@ TBatchImportRequest TFormadd::Request() const {
 void TFormadd::BtnImportClick() {
   if (Running()) return;
   TBatchImportRequest request = Request();
-  std::optional<TOutcome> outcome;
-  if (!Refused(request.Validate(Host.Jov())))
-    outcome = RunRequest(TRunTarget::Change, {Controls, BtnImport},
-                         [&](TJOV* jov, TOperationDelegate* d) { return request.Run(*jov, d); });
+  const auto outcome = ValidateAndRun(request, TRunTarget::Change, {Controls, BtnImport});
   if (outcome && !outcome->Done() && !RabtnAll->isChecked()) {
     // A file a Pic or X/Y run cannot read stops it: the library is as it was, and the
     // dialog stays open.

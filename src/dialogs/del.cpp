@@ -36,13 +36,12 @@ void TFormdel::BtnDeleteClick() {
   request.endText = EditEnd->text();
   request.clear = RabtnNull->isChecked();
   // A refusal leaves the dialog open.
-  if (Refused(request.Validate(Host.Jov()))) return;
   // The main window shows the library as it now is, also after a failure (unchanged).
-  const TOutcome outcome =
-      RunRequest(TRunTarget::Change, {BtnDelete, editBegin, EditEnd, RabtnDel, RabtnNull},
-                 [&](TJOV* jov, TOperationDelegate* d) { return request.Run(*jov, d); });
+  const auto outcome = ValidateAndRun(request, TRunTarget::Change,
+                                      {BtnDelete, editBegin, EditEnd, RabtnDel, RabtnNull});
+  if (!outcome) return;
   ProgressBar1->hide();
-  Host.Report(outcome, TBox::Information);
+  Host.Report(*outcome, TBox::Information);
   TakeCloseRequest();  // the dialog closes anyway
   accept();
 }

@@ -118,6 +118,15 @@ class TJovDialog : public QDialog {
   // of a dialog goes through here.
   TOutcome RunRequest(TRunTarget target, std::initializer_list<QWidget*> controls,
                       const TWorkerRun::Body& run);
+  // Validates a request against the open library and, unless that refuses it (the
+  // refusal shown), runs it through RunRequest.
+  template <class Request>
+  std::optional<TOutcome> ValidateAndRun(Request& request, TRunTarget target,
+                                         std::initializer_list<QWidget*> controls) {
+    if (Refused(request.Validate(Host.Jov()))) return std::nullopt;
+    return RunRequest(target, controls,
+                      [&](TJOV* jov, TOperationDelegate* d) { return request.Run(*jov, d); });
+  }
   // Whether a close was asked for during the run that just ended; forgets it.
   bool TakeCloseRequest() { return std::exchange(closeRequested_, false); }
   // Closes at once; during a run it asks first, then stops the run and closes when the

@@ -131,21 +131,24 @@ void TFormout::ExportFolder() {
   request.folder = EditPicPath->text();
   request.beginText = editBegin->text();
   request.endText = EditEnd->text();
-  if (Refused(request.Validate(Host.Jov()))) return;
-  const TOutcome outcome =
-      RunRequest(TRunTarget::Read,
-                 {BtnExport, BtnBrowse, editBegin, EditEnd, RabtnSheet, RabtnAnimation},
-                 [&](TJOV* jov, TOperationDelegate* d) { return request.Run(*jov, d); });
-  if (!outcome.Done()) {
-    // The bar stays as the failure left it; what was written stays too.
+  if (const auto outcome =
+          ValidateAndRun(request, TRunTarget::Read,
+                         {BtnExport, BtnBrowse, editBegin, EditEnd, RabtnSheet, RabtnAnimation}))
+    Finish(*outcome);
+}
+
+// A done run closes the dialog.  A failed one keeps it open, the bar as the failure left
+// it (what was written stays), unless a close was asked for during the run.
+void TFormout::Finish(const TOutcome& outcome) {
+  const bool closeAsked = TakeCloseRequest();
+  if (outcome.Done()) {
+    ProgressBar1->hide();
     Host.Report(outcome);
-    if (TakeCloseRequest()) QDialog::reject();
+    accept();
     return;
   }
-  TakeCloseRequest();  // the dialog closes anyway
-  ProgressBar1->hide();
   Host.Report(outcome);
-  accept();
+  if (closeAsked) QDialog::reject();
 }
 
 void TFormout::SharePictures() {
@@ -160,17 +163,8 @@ void TFormout::SharePictures() {
   request.fps = SpinFps->value();
   request.plays = SpinPlays->value();
   request.placement = CheckPlacement->isChecked();
-  if (Refused(request.Validate(Host.Jov()))) return;
-  const TOutcome outcome =
-      RunRequest(TRunTarget::Read,
-                 {BtnExport, BtnFile, editBegin, EditEnd, RabtnFolder, RabtnSheet, RabtnAnimation},
-                 [&](TJOV* jov, TOperationDelegate* d) { return request.Run(*jov, d); });
-  Host.Report(outcome);
-  const bool closeAsked = TakeCloseRequest();
-  if (outcome.Done()) {
-    ProgressBar1->hide();
-    accept();
-  } else if (closeAsked) {
-    QDialog::reject();
-  }
+  if (const auto outcome = ValidateAndRun(
+          request, TRunTarget::Read,
+          {BtnExport, BtnFile, editBegin, EditEnd, RabtnFolder, RabtnSheet, RabtnAnimation}))
+    Finish(*outcome);
 }

@@ -28,6 +28,7 @@ class TFormout : public TJovDialog {
   void BtnExportClick();
   void ExportFolder();
   void SharePictures();
+  void Finish(const TOutcome& outcome);
 
   QGroupBox* CreateKindGroup();
   QHBoxLayout* CreateShareOptions();
@@ -42,7 +43,7 @@ class TFormout : public TJovDialog {
   QSpinBox* SpinColumns;
   QSpinBox* SpinScale;
   QSpinBox* SpinFps;
-  QSpinBox* SpinPlays;      // 0: for ever
+  QSpinBox* SpinPlays;        // 0: for ever
   QCheckBox* CheckPlacement;  // frames at their placements
   QLineEdit* editBegin;
   QLineEdit* EditEnd;

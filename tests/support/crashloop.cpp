@@ -138,7 +138,9 @@ int LoopsOfOneWay(const QString& dataPath, const QString& indexPath,
     const THistoryStep redo = NextStep(reopened, THistoryRole::Redo);
     EXPECT_FALSE(undo.at != 0 && undo.entry.refused) << undo.entry.what.toStdString();
     EXPECT_FALSE(redo.at != 0 && redo.entry.refused) << redo.entry.what.toStdString();
-    if (undoable && isOld && !oldHistory) EXPECT_EQ(undo.at, 0) << undo.entry.what.toStdString();
+    if (undoable && isOld && !oldHistory) {
+      EXPECT_EQ(undo.at, 0) << undo.entry.what.toStdString();
+    }
     if (undoable && isNew && deep) {
       // Undone, the change gives back the old files exactly; redone, the new ones.
       EXPECT_NO_THROW(UndoOrRedo(reopened, THistoryRole::Undo));
