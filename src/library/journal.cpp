@@ -9,7 +9,6 @@
 #include "common/byteio.h"
 #include "common/checksum.h"
 #include "common/operation.h"
-#include "library/history.h"
 
 // Layout of a journal (all integers little-endian):
 //   header   "JOVJRNL1", u32 salt, u32 0, i64 old data size, i64 old index size,
@@ -275,7 +274,7 @@ bool JournalIsHot(const TLibraryPaths& paths) {
 }
 
 bool ApplyJournal(TFile& data, const TLibraryPaths& paths, TByteBuffer& buffer, bool keepIdle,
-                  bool ownRollback) {
+                  const TJournalCommitted& committed) {
   const QString journalPath = paths.Journal();
   {
     std::unique_ptr<TFile> journal = TFile::Open(journalPath, TFile::Mode::Read);
@@ -283,8 +282,7 @@ bool ApplyJournal(TFile& data, const TLibraryPaths& paths, TByteBuffer& buffer, 
     TParsedJournal parsed;
     // A change that committed through its history, whose journal's title was not yet
     // cleared on the disk, stays.
-    if (ReadJournal(*journal, buffer, parsed) &&
-        (ownRollback || !HistoryCommittedJournal(paths, parsed.id)))
+    if (ReadJournal(*journal, buffer, parsed) && !(committed && committed(parsed.id)))
       WriteBack(*journal, parsed, data, paths, buffer);
   }
   // Until the journal is gone from the disk, the next opening would undo again, which

@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "common/bytebuffer.h"
@@ -47,13 +48,17 @@ bool JournalHasTitle(TFile& journal);
 // changes is not hot.
 bool JournalIsHot(const TLibraryPaths& paths);
 
+// Whether the change of the journal with this id reached its commit point elsewhere (its
+// history names it), so that its journal must not be undone.  Empty: it did not.
+using TJournalCommitted = std::function<bool(uint64_t journalId)>;
+
 // Undoes the change the library's journal describes, when it is complete, with data the
 // locked data file open for writing, and removes the journal.  With keepIdle, a journal
 // without its title stays; returns whether the journal was removed.  A journal whose
-// change the history names as committed is only removed, unless the caller is the
-// change's own rollback (ownRollback), which has not reached its commit point.
-bool ApplyJournal(TFile& data, const TLibraryPaths& paths, TByteBuffer& buffer,
-                  bool keepIdle = false, bool ownRollback = false);
+// change `committed` names is only removed: the change's own rollback, which has not
+// reached its commit point, gives none.
+bool ApplyJournal(TFile& data, const TLibraryPaths& paths, TByteBuffer& buffer, bool keepIdle,
+                  const TJournalCommitted& committed);
 
 // The chunk in which old bytes are journalled and moved.
 inline constexpr int64_t kJournalChunk = 4 << 20;

@@ -24,6 +24,12 @@ constexpr auto kLockWait = std::chrono::milliseconds(1000);
 
 int64_t rewriteFloor = 1 << 20;
 
+// An opening keeps the change a journal describes when the library's history names it as
+// committed: the history's slot was its commit point.
+TJournalCommitted CommittedByHistory(const TLibraryPaths& paths) {
+  return [paths](uint64_t journalId) { return HistoryCommittedJournal(paths, journalId); };
+}
+
 bool LockWithin(TFile& file) {
   const auto until = std::chrono::steady_clock::now() + kLockWait;
   while (!file.TryLock()) {
@@ -134,7 +140,7 @@ void RecoverOnOpen(TFile& data, const TLibraryPaths& paths, bool writable) {
     if (FileExists(journalPath)) {
       TByteBuffer buffer;
       try {
-        ApplyJournal(data, paths, buffer, true);
+        ApplyJournal(data, paths, buffer, true, CommittedByHistory(paths));
       } catch (const EJovError& e) {
         throw refuse(e.Message());
       }
@@ -235,7 +241,8 @@ TJovTransaction::TJovTransaction(TLibraryFiles& files, TChangeKind kind,
                                             "again before changing it.")
                                  .arg(files_.paths.Data()));
     // An interrupted change of another program comes first.
-    if (FileExists(files_.paths.Journal()) && ApplyJournal(*data_, files_.paths, buffer_, true))
+    if (FileExists(files_.paths.Journal()) &&
+        ApplyJournal(*data_, files_.paths, buffer_, true, CommittedByHistory(files_.paths)))
       files_.journal.reset();
     oldSize_[0] = data_->Size();
     // A rewrite reads the old index, or rewrites it in place when the pair cannot switch.
@@ -706,5 +713,5 @@ void TJovTransaction::Rollback() {
   // From here on the destructor does not try again: a failure leaves the journal for
   // the next opening.
   state_ = State::Finished;
-  ApplyJournal(*data_, files_.paths, buffer_, false, true);
+  ApplyJournal(*data_, files_.paths, buffer_, false, {});
 }
