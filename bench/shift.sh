@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs bench_shift on ext4 and XFS made on loop devices (as root; 2.6 GB images: a
-# size-changing replace near the start writes a new pair beside the 1 GiB library), and on the system's
-# temporary folder, where edits copy as they always did.  Usage: bench/shift.sh [BUILD]
+# Runs bench_shift on ext4 and XFS made on loop devices (as root; 4 GB images: a
+# size-changing replace near the start writes new pairs beside the 1 GiB library), and on
+# the system's temporary folder, where edits copy as they always did.  Usage: bench/shift.sh [BUILD]
 set -euo pipefail
 build=${1:-build}
 bench="$(cd "$build" && pwd)/bench/bench_shift"
@@ -13,7 +13,7 @@ for fs in ext4 xfs; do
     echo "$fs: skipped, mounting a loop device needs root"
     continue
   fi
-  truncate -s 2600M "$work/image"
+  truncate -s 4G "$work/image"
   case $fs in
     ext4) mkfs.ext4 -q -F -b 4096 "$work/image" ;;
     xfs) mkfs.xfs -q -f "$work/image" ;;
@@ -24,7 +24,7 @@ for fs in ext4 xfs; do
     continue
   fi
   echo "== $fs"
-  JOV_BENCH_DIR="$work/mnt" "$bench"
+  JOV_BENCH_DIR="$work/mnt" "$bench" || echo "$fs: the benchmark failed"
   umount "$work/mnt"
   rm -f "$work/image"
 done
