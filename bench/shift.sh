@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs bench_shift on ext4 and XFS made on loop devices (as root; 4 GB images: a
-# size-changing replace near the start writes new pairs beside the 1 GiB library), and on
-# the system's temporary folder, where edits copy as they always did.  Usage: bench/shift.sh [BUILD]
+# Runs bench_shift on ext4 and XFS made on loop devices (as root; 4 GB images, room for
+# the 1 GiB library and a new pair beside it where an edit still writes one), and on
+# /dev/shm (tmpfs), where edits copy as they always did.  Usage: bench/shift.sh [BUILD]
 set -euo pipefail
 build=${1:-build}
 bench="$(cd "$build" && pwd)/bench/bench_shift"
