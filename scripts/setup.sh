@@ -16,6 +16,9 @@ PACKAGES=(
   # The encoders of the pictures made to share: the contact sheet's PNG stream (zlib) and
   # the animated GIF (giflib).
   zlib1g-dev libgif-dev
+  # The tests and benchmarks of edits that shift extents make XFS file systems on loop
+  # devices (ext4's tools come with the system).
+  xfsprogs e2fsprogs
 )
 # The fuzzing targets need clang and its sanitizer runtime.
 if [ "${JOV_WITH_FUZZ:-0}" = "1" ]; then

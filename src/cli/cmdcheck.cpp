@@ -17,7 +17,8 @@ int CmdCheck(const QStringList& raw) {
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
   std::vector<TProblem> problems, notes;
-  for (const TProblem& p : CheckLibrary(jov)) (p.note ? notes : problems).push_back(p);
+  TGaps gaps;
+  for (const TProblem& p : CheckLibrary(jov, &gaps)) (p.note ? notes : problems).push_back(p);
   auto list = [](const std::vector<TProblem>& items) {
     QJsonArray array;
     for (const TProblem& p : items)
@@ -29,7 +30,9 @@ int CmdCheck(const QStringList& raw) {
   if (args.Has(QStringLiteral("--json"))) {
     const QJsonObject root{{QStringLiteral("file"), jov.FileName()},
                            {QStringLiteral("problems"), list(problems)},
-                           {QStringLiteral("notes"), list(notes)}};
+                           {QStringLiteral("notes"), list(notes)},
+                           {QStringLiteral("gapBytes"), double(gaps.total)},
+                           {QStringLiteral("largestGap"), double(gaps.largest)}};
     PrintOut(QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented)));
   } else {
     QString out;
@@ -38,6 +41,11 @@ int CmdCheck(const QStringList& raw) {
       for (const TProblem& p : notes)
         out += QStringLiteral("note: ") + p.problem + QLatin1Char('\n');
     if (problems.empty() && !args.Quiet()) out += QStringLiteral("ok\n");
+    // Only a library with gaps says so: one without reads as it always did.
+    if (gaps.total > 0 && !args.Quiet())
+      out += QStringLiteral("gaps: %1 bytes between records, the largest %2\n")
+                 .arg(gaps.total)
+                 .arg(gaps.largest);
     PrintOut(out);
   }
   if (problems.empty()) return 0;

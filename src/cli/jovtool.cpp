@@ -18,6 +18,7 @@
 #include "cli/cmdshare.h"
 #include "cli/demo.h"
 #include "common/errors.h"
+#include "library/jovcheck.h"
 #include "library/jovformat.h"
 #include "library/myjov.h"
 
@@ -110,7 +111,14 @@ int CmdInfo(const QStringList& raw) {
         out.clear();
       }
     }
-    out += jov.ImageCount() > 0 ? QStringLiteral("\n  ]\n}\n") : QStringLiteral("]\n}\n");
+    // What compact would free: the bytes between and behind the records (it compacts
+    // the 8-bit variants only).
+    TGaps gaps;
+    CheckLibrary(jov, &gaps);
+    const QString saves = jov.FileType() == TFileType::RunCoded ? QStringLiteral("null")
+                                                                : QString::number(gaps.total);
+    out += (jov.ImageCount() > 0 ? QStringLiteral("\n  ],\n") : QStringLiteral("],\n")) +
+           QStringLiteral("  \"compactSaves\": %1\n}\n").arg(saves);
     PrintOut(out);
     return 0;
   }

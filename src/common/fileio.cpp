@@ -1,9 +1,11 @@
 #include "common/fileio.h"
 
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -147,10 +149,46 @@ class TPosixFile final : public TFile {
     // writes that follow allocate as they go.
   }
 
+  int64_t ShiftUnit() override {
+    // The file systems known to move extents; any other is not asked.
+    constexpr long kExt4 = 0xEF53, kXfs = 0x58465342;
+    struct statfs fs;
+    if (::fstatfs(fd_, &fs) != 0 || (long(fs.f_type) != kExt4 && long(fs.f_type) != kXfs)) return 0;
+    return int64_t(fs.f_bsize);
+  }
+
+  bool Shift(int64_t offset, int64_t delta) override {
+    const int mode = delta > 0 ? FALLOC_FL_INSERT_RANGE : FALLOC_FL_COLLAPSE_RANGE;
+    return Allocate(mode, offset, delta > 0 ? delta : -delta);
+  }
+
+  bool PunchHole(int64_t offset, int64_t length) override {
+    return Allocate(FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, length);
+  }
+
+  int64_t NextHole(int64_t offset) override {
+    const off_t at = ::lseek(fd_, off_t(offset), SEEK_HOLE);
+    if (at >= 0) return int64_t(at);
+    if (errno == ENXIO) return std::max(offset, Size());
+    throw EReadError(QStringLiteral("Cannot read \"%1\": %2").arg(Path(), SystemReason(errno)));
+  }
+
   // The data and what is needed to read it back (the size), not the times.
   void Flush() override {
     if (::fdatasync(fd_) != 0 && errno != EINVAL)
       throw EWriteError(QStringLiteral("Cannot flush \"%1\": %2").arg(Path(), SystemReason(errno)));
+  }
+
+  // A refusal of the file system (the mode or the range) is false; any other failure
+  // throws.
+  bool Allocate(int mode, int64_t offset, int64_t length) {
+    int rc;
+    do {
+      rc = ::fallocate(fd_, mode, off_t(offset), off_t(length));
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0) return true;
+    if (errno == EOPNOTSUPP || errno == EINVAL || errno == ENOSYS) return false;
+    throw EWriteError(QStringLiteral("Cannot write \"%1\": %2").arg(Path(), SystemReason(errno)));
   }
 
   bool TryLock() override {

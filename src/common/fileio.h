@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,6 +35,30 @@ class TFile {
   // follow find their space allocated.  Throws EWriteError when the disk is full; a file
   // system that cannot do it ignores it.
   virtual void Reserve(int64_t size) { (void)size; }
+
+  // Moving the bytes behind a place by whole blocks of the file system, without copying
+  // them: the file system moves its extents.  ShiftUnit is the block the offsets and
+  // lengths must be multiples of (0: this file cannot shift).  Shift with delta > 0
+  // opens a hole of delta bytes at offset (offset inside the file), with delta < 0 closes
+  // the -delta bytes at offset up (ending before the end of the file); the size changes
+  // by delta.  False when the file system refuses (the caller then copies); throws
+  // EWriteError on any other failure.  The change is durable after Flush.
+  virtual int64_t ShiftUnit() { return 0; }
+  virtual bool Shift(int64_t offset, int64_t delta) {
+    (void)offset;
+    (void)delta;
+    return false;
+  }
+  // The start of the first hole (bytes the file system holds no block for) at or after
+  // offset; the size when there is none.
+  virtual int64_t NextHole(int64_t offset) { return std::max(offset, Size()); }
+  // Gives back the blocks of [offset, offset + length) (multiples of ShiftUnit), which
+  // then read as zeros, keeping the size.  False when the file system refuses.
+  virtual bool PunchHole(int64_t offset, int64_t length) {
+    (void)offset;
+    (void)length;
+    return false;
+  }
 
   // Takes the exclusive writer's lock of the file without waiting: false when another
   // open file (in this process or another) holds it.  Readers take no lock and are

@@ -44,18 +44,24 @@ void InsertRecord(TJOV& jov, int index, int width, int height, int x, int y, con
         if (r < fileSize) places.CheckNoneAcross(at, r);
         const int headerSize = jov::RecordHeaderSize(jov.OffSet());
         const int64_t length = headerSize + int64_t(width) * height;
-        CheckDataEnd(fileSize + length);
-        // Every record from r on moves by the new record's length, its entry with it.
-        std::vector<int64_t> entries = places.Moved({{r, length}});
+        // Every record from r on moves by the new record's length, its entry with it; or,
+        // shifted in whole blocks, by a little more, the rest a gap behind the new record.
+        const int64_t room = r < fileSize ? t.PlanShift(r, length) : 0;
+        const int64_t step = room > 0 ? room : length;
+        CheckDataEnd(fileSize + step);
+        std::vector<int64_t> entries = places.Moved({{r, step}});
         entries.insert(entries.begin() + at, r);
         const int first = FirstChangedEntry(old, at, r);
 
         ProtectCounts(t);
-        t.Protect(TLibFile::Data, r, fileSize - r);
+        if (room == 0) t.Protect(TLibFile::Data, r, fileSize - r);
         const int64_t entriesAt = jov::IndexEntryOffset(jov.OffSet(), first);
         t.Protect(TLibFile::Index, entriesAt, t.OldSize(TLibFile::Index) - entriesAt);
         t.Begin();
-        MoveTail(t, r, r + length, fileSize - r, delegate);
+        if (room > 0)
+          t.Shift();
+        else
+          MoveTail(t, r, r + length, fileSize - r, delegate);
         uint8_t header[jov::RecordHeaderSize(4)];
         jov::EncodeRecordHeader(header, jov.OffSet(), width, height, x, y);
         const TFile::Part record[2] = {{header, headerSize},
@@ -136,17 +142,22 @@ void DeleteRange(TJOV& jov, int s, int e, TOperationDelegate* delegate) {
         const int64_t a = old[size_t(s)];
         const int64_t b = e + 1 < n ? old[size_t(e) + 1] : fileSize;
         const bool block = a >= FirstRecord(jov) && a <= b && b <= fileSize && places.Private(a, b);
-        std::vector<int64_t> moved = block ? places.Moved({{b, a - b}}) : old;
+        // Closed up in whole blocks, the few bytes left over stay as a gap.
+        const int64_t closed = block && a < b ? -t.PlanShift(a, a - b) : 0;
+        std::vector<int64_t> moved =
+            block ? places.Moved({{b, closed > 0 ? -closed : a - b}}) : old;
         moved.erase(moved.begin() + s, moved.begin() + e + 1);
         const int first = block ? FirstChangedEntry(old, s, b) : s;
         const int64_t entriesAt = jov::IndexEntryOffset(jov.OffSet(), first);
         const int64_t indexSize = t.OldSize(TLibFile::Index);
 
         ProtectCounts(t);
-        if (block) t.Protect(TLibFile::Data, a, fileSize - a);
+        if (block && closed == 0) t.Protect(TLibFile::Data, a, fileSize - a);
         t.Protect(TLibFile::Index, entriesAt, indexSize - entriesAt);
         t.Begin();
-        if (block) {
+        if (closed > 0) {
+          t.Shift();
+        } else if (block) {
           MoveTail(t, b, a, fileSize - b, delegate);
           if (b > a) t.Truncate(TLibFile::Data, fileSize - (b - a));
         }

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/byteio.h"
@@ -15,7 +16,11 @@
 //            u16 n, n bytes: the index file's name (UTF-8, no folder)
 //   records  "RECD", u8 file (0 data, 1 index), 3 bytes 0, i64 offset, i64 length,
 //            length bytes: the old bytes, u64 checksum of them
+//   shift    "SHFT", u8 0 (data), 3 bytes 0, i64 offset, i64 delta, u64 checksum of them:
+//            at most one, counted with the records
 //   trailer  "JEND", u32 record count, u64 checksum of the header
+//   mark     "JSFT", u32 0, u64 checksum of the header: written once the shift is made and
+//            durable (MarkJournalShifted)
 // Every checksum is seeded with the journal's random salt, so bytes left on the disk by
 // an older journal never pass for this one's.  A journal without a valid trailer, or
 // with any record whose checksum fails, was not complete when the process stopped; the
@@ -26,6 +31,10 @@ namespace {
 constexpr char kMagic[] = "JOVJRNL1";
 constexpr char kRecordTag[] = "RECD";
 constexpr char kTrailerTag[] = "JEND";
+constexpr char kShiftTag[] = "SHFT";
+constexpr char kShiftedTag[] = "JSFT";
+constexpr int kShiftRecord = 32;
+constexpr int kMarkSize = 16;
 constexpr int kHeaderFixed = 34;
 constexpr int kRecordHead = 24;
 constexpr int kTrailerSize = 16;
@@ -86,6 +95,17 @@ void PutRecord(TJournalOut& out, TFile& source, int file, TJournalRange& r, uint
   out.Put(stored, 8);
 }
 
+void PutShift(TJournalOut& out, const TJournalShift& shift, uint32_t salt) {
+  uint8_t record[kShiftRecord] = {};
+  std::memcpy(record, kShiftTag, 4);
+  PutU64(record + 8, uint64_t(shift.offset));
+  PutU64(record + 16, uint64_t(shift.delta));
+  TSum sum(RecordSeed(salt, 2, shift.offset, shift.delta));
+  sum.Add(record, 24);
+  PutU64(record + 24, sum.Value());
+  out.Put(record, kShiftRecord);
+}
+
 // A journal read back: validated first, then applied.
 struct TParsedJournal {
   uint32_t salt = 0;
@@ -99,6 +119,9 @@ struct TParsedJournal {
     int64_t at;  // where its bytes start in the journal
   };
   std::vector<Record> records;
+  TJournalShift shift;
+  bool shifted = false;  // the shift's mark is there
+  int64_t end = 0;       // where the trailer ends (and the mark stands)
 };
 
 // Reads the fixed header and the index name; false when they are not whole and sound.
@@ -154,6 +177,34 @@ bool ReadJournalRecord(TFile& journal, int64_t size, int64_t at, TParsedJournal&
   return true;
 }
 
+bool ReadShift(TFile& journal, int64_t at, TParsedJournal& out) {
+  uint8_t record[kShiftRecord];
+  if (journal.ReadAt(at, record, kShiftRecord) != kShiftRecord) return false;
+  const TJournalShift shift{int64_t(GetU64(record + 8)), int64_t(GetU64(record + 16))};
+  TSum sum(RecordSeed(out.salt, 2, shift.offset, shift.delta));
+  sum.Add(record, 24);
+  if (record[4] != 0 || GetU64(record + 24) != sum.Value() || shift.delta == 0 ||
+      shift.offset < 0 || shift.offset > out.oldSize[0] || shift.delta < -out.oldSize[0])
+    return false;
+  out.shift = shift;
+  return true;
+}
+
+// The trailer at `at`, and the shift's mark behind it.  Bytes behind the trailer may be
+// an older journal's, in a file that is reused: its mark carries another checksum.
+bool ReadTrailer(TFile& journal, int64_t at, const TSum& headerSum, TParsedJournal& out) {
+  uint8_t trailer[kTrailerSize + kMarkSize];
+  const int64_t got = journal.ReadAt(at, trailer, kTrailerSize + kMarkSize);
+  if (got < kTrailerSize) return false;
+  out.id = GetU64(trailer + 8);
+  out.end = at + kTrailerSize;
+  out.shifted = got == kTrailerSize + kMarkSize &&
+                std::memcmp(trailer + kTrailerSize, kShiftedTag, 4) == 0 &&
+                GetU64(trailer + kTrailerSize + 8) == out.id;
+  const size_t count = out.records.size() + (out.shift.delta != 0 ? 1 : 0);
+  return GetU32(trailer + 4) == count && out.id == headerSum.Value();
+}
+
 // Reads and checks the whole journal; false when it is not complete.
 bool ReadJournal(TFile& journal, TByteBuffer& buffer, TParsedJournal& out) {
   const int64_t size = journal.Size();
@@ -164,17 +215,76 @@ bool ReadJournal(TFile& journal, TByteBuffer& buffer, TParsedJournal& out) {
   for (;;) {
     uint8_t tag[4];
     if (at + kTrailerSize > size || journal.ReadAt(at, tag, 4) != 4) return false;
-    if (std::memcmp(tag, kTrailerTag, 4) == 0) {
-      uint8_t trailer[kTrailerSize];
-      // Bytes behind the trailer are an older journal's, in a file that is reused.
-      if (journal.ReadAt(at, trailer, kTrailerSize) != kTrailerSize) return false;
-      out.id = GetU64(trailer + 8);
-      return GetU32(trailer + 4) == out.records.size() && out.id == headerSum.Value();
+    if (std::memcmp(tag, kTrailerTag, 4) == 0) return ReadTrailer(journal, at, headerSum, out);
+    if (std::memcmp(tag, kShiftTag, 4) == 0) {
+      if (out.shift.delta != 0 || !ReadShift(journal, at, out)) return false;
+      at += kShiftRecord;
+      continue;
     }
     if (std::memcmp(tag, kRecordTag, 4) != 0) return false;
     if (!ReadJournalRecord(journal, size, at, out, chunk)) return false;
     at = out.records.back().at + out.records.back().length + 8;
   }
+}
+
+EWriteError ShiftLost(const TFile& data) {
+  return EWriteError(QStringLiteral("\"%1\" is not in a state its journal's shift may have "
+                                    "left it in.")
+                         .arg(data.Path()));
+}
+
+// Closes up the hole of `length` bytes that stands first at or after `from`: a shift made
+// in part, its bytes up to the hole still where they were and those behind it moved.  A
+// hole that ends the file is cut off; so is its last `length` bytes when the first hole
+// starts there or later (the hole is behind the last block of old bytes, which is data
+// though the old end falls inside it).
+void CloseHole(TFile& data, int64_t from, int64_t length) {
+  const int64_t size = data.Size(), hole = data.NextHole(from);
+  if (hole >= size - length)
+    data.Truncate(size - length);  // a hole behind the last block it moves, or none
+  else if (!data.Shift(hole, -length))
+    throw ShiftLost(data);
+}
+
+void ClearShiftMark(const QString& journalPath, int64_t at) {
+  static const uint8_t kCleared[kMarkSize] = {};
+  std::unique_ptr<TFile> journal = TFile::Open(journalPath, TFile::Mode::ReadWrite);
+  journal->WriteAt(at, kCleared, kMarkSize);
+  journal->Flush();
+}
+
+// Puts the data file's bytes back where they stood before the journal's shift, from any
+// state a power cut can leave it in.  A shift moves extents one after the other, the
+// size changing first when it opens and last when it closes, so that until it is durable
+// the file is the old one with a hole of the shift's length somewhere from its offset on
+// (a closing shift first empties its range): closing that hole gives the file as it was
+// before an opening shift, or after a closing one, which is then opened again.  Once the
+// mark says the shift is durable, the change may have written into an opened hole: it is
+// emptied again first.  Every step leaves a state of the same kind, so that recovery can
+// stop anywhere and run again.
+void UndoShift(TFile& data, const TParsedJournal& parsed, const QString& journalPath) {
+  const TJournalShift& shift = parsed.shift;
+  const int64_t oldSize = parsed.oldSize[0], length = std::abs(shift.delta);
+  if (parsed.shifted) {
+    if (shift.delta > 0 && !data.PunchHole(shift.offset, length)) throw ShiftLost(data);
+    data.Flush();
+    ClearShiftMark(journalPath, parsed.end);
+  }
+  const int64_t size = data.Size();
+  if (shift.delta > 0) {
+    if (size == oldSize) return;
+    if (size != oldSize + length) throw ShiftLost(data);
+    CloseHole(data, shift.offset, length);
+  } else {
+    if (size == oldSize) {
+      if (data.NextHole(shift.offset) >= oldSize) return;  // never started
+      CloseHole(data, shift.offset, length);
+    } else if (size != oldSize - length) {
+      throw ShiftLost(data);
+    }
+    if (!data.Shift(shift.offset, length)) throw ShiftLost(data);
+  }
+  data.Flush();
 }
 
 // Writes the journal's old bytes back and cuts both files to their old sizes.
@@ -184,6 +294,7 @@ void WriteBack(TFile& journal, const TParsedJournal& parsed, TFile& data,
   std::unique_ptr<TFile> index =
       TFile::Open(indexPath, FileExists(indexPath) ? TFile::Mode::ReadWrite : TFile::Mode::Create);
   TFile* files[2] = {&data, index.get()};
+  if (parsed.shift.delta != 0) UndoShift(data, parsed, journal.Path());
   uint8_t* chunk = buffer.Reserve(kJournalChunk);
   for (const TParsedJournal::Record& record : parsed.records) {
     for (int64_t done = 0; done < record.length;) {
@@ -203,7 +314,8 @@ void WriteBack(TFile& journal, const TParsedJournal& parsed, TFile& data,
 
 uint64_t WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSize[2],
                       const QString& indexName, std::vector<TJournalRange> (&ranges)[2],
-                      TByteBuffer& buffer, TOperationDelegate* delegate) {
+                      TByteBuffer& buffer, TOperationDelegate* delegate, const TJournalShift& shift,
+                      int64_t* end) {
   const uint32_t salt = QRandomGenerator::system()->generate();
   const QByteArray name = indexName.toUtf8();
   TJournalOut out(journal);
@@ -220,6 +332,10 @@ uint64_t WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSi
   out.Put(name.constData(), name.size());
 
   uint32_t records = 0;
+  if (shift.delta != 0) {
+    PutShift(out, shift, salt);
+    ++records;
+  }
   for (int f = 0; f < 2; ++f) {
     for (TJournalRange& r : ranges[f]) {
       PutRecord(out, *files[f], f, r, salt, buffer, delegate);
@@ -231,8 +347,18 @@ uint64_t WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSi
   PutU32(trailer + 4, records);
   PutU64(trailer + 8, headerSum.Value());
   out.Put(trailer, kTrailerSize);
+  // A mark behind the trailer left by an older journal names another one; none is kept.
+  if (end) *end = out.At();
   journal.Flush();
   return headerSum.Value();
+}
+
+void MarkJournalShifted(TFile& journal, uint64_t id, int64_t end) {
+  uint8_t mark[kMarkSize] = {};
+  std::memcpy(mark, kShiftedTag, 4);
+  PutU64(mark + 8, id);
+  journal.WriteAt(end, mark, kMarkSize);
+  journal.Flush();
 }
 
 void MarkJournalCommitted(TFile& journal) {

@@ -25,15 +25,30 @@ struct TJournalRange {
   int64_t at = 0;
 };
 
+// A shift of the data file's bytes by whole blocks of its file system (TFile::Shift),
+// made before any other change of the data file: delta bytes opened at offset (delta > 0)
+// or -delta bytes closed up there.  None when delta is 0.
+struct TJournalShift {
+  int64_t offset = 0;
+  int64_t delta = 0;
+};
+
 // Writes a complete journal into journal from byte 0 (whatever it held is overwritten;
 // bytes behind the trailer are never read) and flushes it: the old bytes of ranges[f],
 // read from files[f], with the files' old sizes and the index file's name.  Sets the
 // ranges' positions in the journal.  Checks for a cancel between chunks.
 // Returns the journal's name for the history (library/history.h): a number that tells it
 // from every other journal.
+// A shift, when there is one, is recorded as pending; `end` is set to where the journal
+// ends, for MarkJournalShifted.
 uint64_t WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSize[2],
                       const QString& indexName, std::vector<TJournalRange> (&ranges)[2],
-                      TByteBuffer& buffer, TOperationDelegate* delegate);
+                      TByteBuffer& buffer, TOperationDelegate* delegate,
+                      const TJournalShift& shift = {}, int64_t* end = nullptr);
+// Says on the disk that the journal's shift is made and durable, before the data file
+// changes any further: from here on its bytes may be written over and recovery no longer
+// looks for the shift's hole.  id and end are what WriteJournal gave.
+void MarkJournalShifted(TFile& journal, uint64_t id, int64_t end);
 
 // The commit point: the journal's title cleared, on the disk.  On failure the title is
 // put back (whether the cleared one reached the disk is not known) and the error goes on.

@@ -50,8 +50,11 @@ class Checker {
     }
     CheckOverlaps();
     NoteOrder();
+    MeasureGaps(headed);
     return std::move(problems_);
   }
+
+  const TGaps& Gaps() const { return gaps_; }
 
  private:
   void Add(int index, const QString& text) { problems_.push_back({index, text, false}); }
@@ -185,6 +188,21 @@ class Checker {
     }
   }
 
+  // The bytes from the header on that no record covers (spans sorted by start).
+  void MeasureGaps(int64_t headed) {
+    int64_t covered = headed;
+    auto gap = [&](int64_t upTo) {
+      if (upTo <= covered) return;
+      gaps_.total += upTo - covered;
+      gaps_.largest = std::max(gaps_.largest, upTo - covered);
+    };
+    for (const Span& s : spans_) {
+      gap(s.start);
+      covered = std::max(covered, s.end);
+    }
+    gap(dataSize_);
+  }
+
   // The first image whose record lies before the previous image's in the file.
   void NoteOrder() {
     for (int i = 1; i < jov_.ImageCount(); ++i) {
@@ -206,11 +224,15 @@ class Checker {
   const bool wide_;
   std::vector<TProblem> problems_;
   std::vector<Span> spans_;
+  TGaps gaps_;
 };
 
 }  // namespace
 
-std::vector<TProblem> CheckLibrary(TJOV& jov) {
+std::vector<TProblem> CheckLibrary(TJOV& jov, TGaps* gaps) {
   if (!jov.IsOpen()) return {};
-  return Checker(jov).Run();
+  Checker checker(jov);
+  std::vector<TProblem> problems = checker.Run();
+  if (gaps) *gaps = checker.Gaps();
+  return problems;
 }

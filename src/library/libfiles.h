@@ -82,5 +82,7 @@ struct TLibraryFiles {
   std::shared_ptr<THistoryFile> history;
   int64_t historyLimit = kDefaultHistoryLimit;
   bool writable = false;
+  // The file system refused to shift the data file once: its changes copy from then on.
+  bool shiftRefused = false;
   std::function<void(std::shared_ptr<const TOldView>)> onBegun;
 };

@@ -139,14 +139,21 @@ class TJOV {
   template <class Body>
   void Change(Body&& body, TChangeKind kind = TChangeKind::Edit,
               TOperationDelegate* delegate = nullptr) {
-    std::unique_ptr<TJovTransaction> transaction = StartTransaction(kind, delegate);
-    try {
-      RefreshFromFiles();
-      body(*transaction);
-    } catch (...) {
-      transaction.reset();  // rolls back, or leaves the journal for the next opening
-      ResyncAfterFailure();
-      throw;
+    for (;;) {
+      std::unique_ptr<TJovTransaction> transaction = StartTransaction(kind, delegate);
+      try {
+        RefreshFromFiles();
+        body(*transaction);
+        return;
+      } catch (const EShiftRefused&) {
+        // The file system would not shift: run again, copying (the refusal is kept).
+        transaction.reset();
+        ResyncAfterFailure();
+      } catch (...) {
+        transaction.reset();  // rolls back, or leaves the journal for the next opening
+        ResyncAfterFailure();
+        throw;
+      }
     }
   }
   // Re-reads the image count and the index entries from the files.

@@ -395,6 +395,31 @@ void AppendRecords(TJovTransaction& t, TRecordPlaces& places, const std::vector<
   places.WriteChangedEntries(entries);
 }
 
+// One record that changes size, its followers moved by shifting whole blocks of the file
+// system (TJovTransaction::PlanShift): room opened behind it when it grows, blocks closed
+// up inside its old end when it shrinks, the bytes left over a gap behind it.  False,
+// with nothing planned, when the tail is to be copied.
+bool ReplaceByShift(TJovTransaction& t, const TRecordPlaces& places, const TNamedRecord& r,
+                    int64_t headerSize, int64_t newSize, const TRecordSource& source) {
+  const TRecordExtent& e = r.extent;
+  const int64_t oldSize = e.end - e.at, delta = newSize - oldSize;
+  if (delta == 0) return false;
+  const int64_t moved = t.PlanShift(delta > 0 ? e.end : e.at + newSize, delta);
+  if (moved == 0) return false;
+  t.Protect(TLibFile::Data, e.at, oldSize);
+  places.ProtectEntries();
+  t.Begin();
+  uint8_t old[jov::RecordHeaderSize(4)];
+  t.ReadOld(TLibFile::Data, e.at, old, headerSize);
+  t.Shift();
+  const TRecordContent content = source(r.image, old);
+  TStretchWriter out(t, e.at);
+  PutContent(out, content, headerSize);
+  out.Flush();
+  places.WriteChangedEntries(places.Moved({{e.end, moved}}));
+  return true;
+}
+
 }  // namespace
 
 void RewriteRecords(TJovTransaction& t, const TJOV& jov, const std::vector<int>& images,
@@ -423,6 +448,10 @@ void RewriteRecords(TJovTransaction& t, const TJOV& jov, const std::vector<int>&
     return fixedSize && e.width == fixedSize->first && e.height == fixedSize->second;
   };
   while (first < byPlace.size() && keepsSize(byPlace[first].extent)) ++first;
+  if (byPlace.size() == 1 && first == 0 && fixedSize &&
+      ReplaceByShift(t, places, byPlace[0], headerSize,
+                     headerSize + int64_t(fixedSize->first) * fixedSize->second, source))
+    return;
   for (size_t k = 0; k < first; ++k)
     t.Protect(TLibFile::Data, byPlace[k].extent.at + headerSize,
               int64_t(fixedSize->first) * fixedSize->second);

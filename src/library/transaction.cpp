@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
@@ -23,6 +24,7 @@ namespace {
 constexpr auto kLockWait = std::chrono::milliseconds(1000);
 
 int64_t rewriteFloor = 1 << 20;
+int64_t shiftFloor = 1 << 20;
 
 // An opening keeps the change a journal describes when the library's history names it as
 // committed: the history's slot was its commit point.
@@ -214,6 +216,10 @@ int64_t TJovTransaction::SetRewriteFloor(int64_t bytes) {
   return std::exchange(rewriteFloor, bytes);
 }
 
+int64_t TJovTransaction::SetShiftFloor(int64_t bytes) {
+  return std::exchange(shiftFloor, bytes);
+}
+
 // ---------------------------------------------------------------------------------------
 // Starting and ending
 
@@ -387,6 +393,10 @@ void TJovTransaction::Begin() {
     return;
   }
   for (auto& ranges : protected_) Merge(ranges);
+  if (shift_.delta != 0) {
+    BeginJournal();
+    return;
+  }
   int64_t protectedData = 0;
   for (const TJournalRange& r : protected_[0]) protectedData += r.length;
   // A journal writes every protected byte twice, a new pair the whole file once.
@@ -414,7 +424,7 @@ void TJovTransaction::BeginJournal() {
   TFile* const files[2] = {data_, index_.get()};
   journalId_ =
       WriteJournal(*files_.journal, files, oldSize_, QFileInfo(files_.paths.Index()).fileName(),
-                   protected_, buffer_, delegate_);
+                   protected_, buffer_, delegate_, shift_, &journalEnd_);
   if (fresh) SyncFolder(files_.paths.Folder());
   state_ = State::Begun;
   // A reader of this program that shows the library meanwhile reads the old bytes from
@@ -456,6 +466,23 @@ void TJovTransaction::CheckWrite(TLibFile file, int64_t offset, int64_t length) 
   if (state_ != State::Begun) throw std::logic_error("write outside a begun transaction");
   if (offset < 0 || length < 0) throw std::logic_error("write at a negative offset");
   if (kind_ == TChangeKind::Rewrite) return;
+  if (file == TLibFile::Data && shifted_)
+    CheckShiftedWrite(offset, length);
+  else
+    CheckOldWrite(file, offset, length);
+}
+
+// A write to the shifted data file falls on the room opened, or on old bytes that the
+// journal holds, wherever the shift has put them.
+void TJovTransaction::CheckShiftedWrite(int64_t offset, int64_t length) const {
+  const int64_t at = shift_.offset, moved = std::abs(shift_.delta), end = offset + length;
+  if (end > oldSize_[0] + shift_.delta) throw std::logic_error("a write past a shifted file");
+  if (offset < at) CheckOldWrite(TLibFile::Data, offset, std::min(end, at) - offset);
+  const int64_t behind = std::max(offset, shift_.delta > 0 ? at + moved : at);
+  if (behind < end) CheckOldWrite(TLibFile::Data, behind - shift_.delta, end - behind);
+}
+
+void TJovTransaction::CheckOldWrite(TLibFile file, int64_t offset, int64_t length) const {
   const int64_t end = std::min(offset + length, oldSize_[int(file)]);
   if (offset >= end) return;  // past the old end
   for (const TJournalRange& r : protected_[int(file)])
@@ -488,6 +515,7 @@ void TJovTransaction::Copied(TLibFile file, int64_t from, int64_t to, int64_t le
 }
 
 void TJovTransaction::Truncate(TLibFile file, int64_t size) {
+  if (file == TLibFile::Data && shifted_) throw std::logic_error("a shifted file cut");
   const int64_t current = newPair_ ? new_[int(file)].size : File(file).Size();
   if (size < current) CheckWrite(file, size, current - size);
   written_[int(file)] = true;
@@ -498,6 +526,7 @@ void TJovTransaction::Truncate(TLibFile file, int64_t size) {
 
 void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t length) {
   if (length <= 0 || from == to) return;
+  if (file == TLibFile::Data && shifted_) throw std::logic_error("a move in a shifted file");
   CheckWrite(file, to, length);
   written_[int(file)] = true;
   if (recorder_) recorder_->Map(file).Copied(from, to, length);
@@ -578,9 +607,84 @@ void TJovTransaction::ReadOld(TLibFile file, int64_t offset, void* out, int64_t 
       files_.journal->ReadExactAt(inside->at + (at - inside->offset), to + (at - offset),
                                   next - at);
     else
-      File(file).ReadExactAt(at, to + (at - offset), next - at);
+      ReadUnwritten(file, at, to + (at - offset), next - at);
     at = next;
   }
+}
+
+void TJovTransaction::ReadUnwritten(TLibFile file, int64_t offset, uint8_t* out, int64_t length) {
+  TFile& f = File(file);
+  if (file != TLibFile::Data || !shifted_) {
+    f.ReadExactAt(offset, out, length);
+    return;
+  }
+  const int64_t at = shift_.offset, moved = std::abs(shift_.delta);
+  for (int64_t from = offset; from < offset + length;) {
+    int64_t next = offset + length, place = from;
+    if (from < at)
+      next = std::min(next, at);
+    else if (shift_.delta > 0)
+      place = from + moved;
+    else if (from < at + moved)
+      throw std::logic_error("read of closed bytes the journal does not hold");
+    else
+      place = from - moved;
+    f.ReadExactAt(place, out + (from - offset), next - from);
+    from = next;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Shifting
+
+int64_t TJovTransaction::PlanShift(int64_t offset, int64_t delta) {
+  if (state_ != State::Preparing || shift_.delta != 0)
+    throw std::logic_error("a shift planned after Begin or twice");
+  const int64_t size = oldSize_[0];
+  if (kind_ != TChangeKind::Edit || delta == 0 || files_.onBegun || files_.shiftRefused ||
+      offset < 0 || size - offset < std::max<int64_t>(shiftFloor, 1) || offset - delta >= size)
+    return 0;
+  const int64_t unit = data_->ShiftUnit();
+  if (unit <= 0) return 0;
+  const int64_t at = offset / unit * unit;
+  const int64_t moved = delta > 0 ? (delta + unit - 1) / unit * unit : -delta / unit * unit;
+  // Recovery tells an unfinished shift by its hole: the bytes it moves must have none.
+  if (moved == 0 || data_->NextHole(at) < size) return 0;
+  shift_ = {at, delta > 0 ? moved : -moved};
+  shiftAsked_ = offset;
+  // The bytes before offset in its block go back in place over bytes the shift brings
+  // there: those of the room opened, or the closed ones' followers, which are dropped.
+  Protect(TLibFile::Data, at, offset - at + (delta > 0 ? 0 : moved));
+  return shift_.delta;
+}
+
+void TJovTransaction::Shift() {
+  if (state_ != State::Begun || shift_.delta == 0 || shifted_ || written_[0])
+    throw std::logic_error("a shift not planned, or after the data file changed");
+  const int64_t at = shift_.offset, moved = std::abs(shift_.delta), oldSize = oldSize_[0];
+  std::vector<uint8_t> head(size_t(shiftAsked_ - at));
+  data_->ReadExactAt(at, head.data(), int64_t(head.size()));
+  written_[0] = true;
+  if (!data_->Shift(at, shift_.delta)) {
+    files_.shiftRefused = true;
+    throw EShiftRefused(QStringLiteral("\"%1\" cannot be shifted here.").arg(data_->Path()));
+  }
+  // The shift is durable, and the journal says so, before anything else changes: until
+  // then recovery finds it by its hole, afterwards by the mark.
+  data_->Flush();
+  MarkJournalShifted(*files_.journal, journalId_, journalEnd_);
+  shifted_ = true;
+  data_->WriteAt(at, head.data(), int64_t(head.size()));
+  if (!recorder_) return;
+  TChangeMap& map = recorder_->Map(TLibFile::Data);
+  if (shift_.delta > 0) {
+    map.Copied(at, at + moved, oldSize - at);
+    map.Wrote(at, moved);
+  } else {
+    map.Copied(at + moved, at, oldSize - at - moved);
+    map.Cut(oldSize - moved);
+  }
+  map.Copied(at, at, int64_t(head.size()));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -56,6 +56,13 @@ class ERecoveryFailed : public EJovError {
   using EJovError::EJovError;
 };
 
+// The file system refused a shift the change had planned (TJovTransaction::Shift): the
+// change rolled back and is run again, copying.
+class EShiftRefused : public EJovError {
+ public:
+  using EJovError::EJovError;
+};
+
 enum class TChangeKind {
   Edit,     // changes some bytes of the pair: in place, or through a new pair
   Rewrite,  // writes the whole pair anew from empty files (a create, a compact)
@@ -99,6 +106,25 @@ class TJovTransaction {
   // the file's old end need none: a rollback cuts the file back to its old size.  A
   // rewrite declares nothing.
   void Protect(TLibFile file, int64_t offset, int64_t length);
+  // Before Begin: plans to move the data file's bytes from offset on by shifting the
+  // file system's extents instead of copying them (TFile::Shift), in whole blocks.  For
+  // delta > 0 it opens room of at least delta bytes at offset; for delta < 0 it closes up
+  // at most -delta bytes at offset, bytes the change drops.  Returns how far the bytes
+  // from offset on (behind the closed bytes) will move, or 0 when the change must copy:
+  // the file system cannot shift, the bytes to move are fewer than the shift floor, the
+  // range reaches the end of the file, or a reader of this program watches the change.
+  // The bytes of the opened room past delta, and the dropped bytes not closed up
+  // (fewer than a block), stay in the file between records.  A planned shift keeps the
+  // change in place, under the journal.
+  int64_t PlanShift(int64_t offset, int64_t delta);
+  // After Begin, before any other change of the data file: makes the planned shift and
+  // puts the bytes before offset that share its block back in place.  The room opened
+  // must then be written from offset on for delta bytes at least.  From here on the data
+  // file keeps its size: its writes fall below offset (on protected bytes) or in the
+  // room opened; it is not cut and nothing in it is moved.  Throws EShiftRefused when
+  // the file system refuses.
+  void Shift();
+
   // Writes the journal and makes it durable, with the folder, or starts the new pair.
   // Then the files may change.
   void Begin();
@@ -156,6 +182,9 @@ class TJovTransaction {
   // bytes of the data file to a new pair, to run both ways on small libraries; returns
   // the old value.
   static int64_t SetRewriteFloor(int64_t bytes);
+  // Fewer bytes to move than this are copied rather than shifted (by default 1 MiB).
+  // Tests set 0 to shift the bytes of small libraries; returns the old value.
+  static int64_t SetShiftFloor(int64_t bytes);
 
  private:
   enum class State { Preparing, Begun, Committed, Finished };
@@ -172,6 +201,10 @@ class TJovTransaction {
   };
 
   void CheckWrite(TLibFile file, int64_t offset, int64_t length) const;
+  void CheckOldWrite(TLibFile file, int64_t offset, int64_t length) const;
+  void CheckShiftedWrite(int64_t offset, int64_t length) const;
+  // Reads old bytes the change has not written over, wherever a shift has put them.
+  void ReadUnwritten(TLibFile file, int64_t offset, uint8_t* out, int64_t length);
   void BeginJournal();
   void BeginNewPair(bool keepOld);
   void CommitJournal();
@@ -204,4 +237,8 @@ class TJovTransaction {
   TByteBuffer buffer_;
   std::unique_ptr<THistoryRecorder> recorder_;
   uint64_t journalId_ = 0;
+  int64_t journalEnd_ = 0;
+  TJournalShift shift_;     // the planned shift of the data file, in whole blocks
+  int64_t shiftAsked_ = 0;  // the offset the caller asked for
+  bool shifted_ = false;    // made
 };

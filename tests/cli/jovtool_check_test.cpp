@@ -57,4 +57,47 @@ TEST(JovtoolCheck, ExitStatusAndOutputFollowTheProblemsFound) {
   EXPECT_EQ(Jovtool({"check", soundPath, "--yaml"}).code, 2);
 }
 
+// Stale bytes between records and behind the last: check counts them, info says what a
+// compact would free, and compact frees exactly that.  A record shared by two images and
+// records out of file order count once.
+TEST(JovtoolCheck, GapsAreReportedAndCompactRemovesThem) {
+  QTemporaryDir dir;
+  LibraryBuilder b(0);
+  const int32_t first = b.Add8(4, 1, 0, 0, std::vector<uint8_t>(4, 1));
+  b.AddBytes(QByteArray(10, 's'));
+  b.Add8(8, 2, 0, 0, std::vector<uint8_t>(16, 2));
+  b.AddBytes(QByteArray(300, 't'));
+  b.Add8(4, 3, 0, 0, std::vector<uint8_t>(12, 3));
+  b.AddBytes(QByteArray(7, 'u'));
+  b.AddEntry(first);  // shares the first record
+  const QString path = b.Write(dir.path(), "gaps");
+
+  const ToolRun text = Jovtool({"check", path});
+  EXPECT_EQ(text.code, 0);
+  EXPECT_EQ(text.out.toStdString(),
+            "note: image 3 shares its record at 1080 with image 0\n"
+            "note: the index lists records out of file order: image 3 at 1080 lies before image "
+            "2 at 1426\n"
+            "ok\n"
+            "gaps: 317 bytes between records, the largest 300\n");
+  const QJsonObject json =
+      QJsonDocument::fromJson(Jovtool({"check", path, "--json"}).out.toUtf8()).object();
+  EXPECT_EQ(json["gapBytes"].toInt(), 317);
+  EXPECT_EQ(json["largestGap"].toInt(), 300);
+  const QJsonObject info =
+      QJsonDocument::fromJson(Jovtool({"info", path, "--json"}).out.toUtf8()).object();
+  EXPECT_EQ(info["compactSaves"].toInt(), 317);
+  EXPECT_EQ(info["images"].toArray().size(), 4);
+
+  const ToolRun compact = Jovtool({"compact", path});
+  EXPECT_EQ(compact.code, 0) << compact.err.toStdString();
+  EXPECT_TRUE(compact.out.contains("317")) << compact.out.toStdString();
+  const ToolRun after = Jovtool({"check", path});
+  EXPECT_FALSE(after.out.contains("gaps")) << after.out.toStdString();
+  EXPECT_EQ(QJsonDocument::fromJson(Jovtool({"info", path, "--json"}).out.toUtf8())
+                .object()["compactSaves"]
+                .toInt(),
+            0);
+}
+
 }  // namespace

@@ -1,8 +1,14 @@
 #include "support/crashfs.h"
 
+#include <fcntl.h>
+#include <linux/falloc.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "common/errors.h"
@@ -19,6 +25,27 @@ QByteArray ReadReal(const QString& path) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) return QByteArray();
   return f.readAll();
+}
+
+constexpr int64_t kPage = TCrashFs::kPage;
+
+// The pages of the file at path that are holes.
+std::set<int64_t> HolesOf(const QString& path) {
+  std::set<int64_t> holes;
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+  if (fd < 0) return holes;
+  const off_t size = ::lseek(fd, 0, SEEK_END);
+  for (off_t at = 0; at < size;) {
+    const off_t hole = ::lseek(fd, at, SEEK_HOLE);
+    if (hole < 0 || hole >= size) break;
+    off_t data = ::lseek(fd, hole, SEEK_DATA);
+    if (data < 0) data = size;
+    for (int64_t page = (hole + kPage - 1) / kPage; (page + 1) * kPage <= data; ++page)
+      holes.insert(page);
+    at = data;
+  }
+  ::close(fd);
+  return holes;
 }
 
 class TCrashFile final : public TFile {
@@ -56,8 +83,46 @@ class TCrashFile final : public TFile {
     content.resize(qsizetype(inner_->ReadAt(0, content.data(), content.size())));
     TCrashFs::Node& node = fs_.NodeOf(node_);
     node.durable = content;
+    if (holes_) node.durableHoles = HolesOf(inner_->Path());
     node.pending.clear();
   }
+  // A file system that shifts is asked (a test on a real one); on any other the unit the
+  // layer is given stands for it.
+  int64_t ShiftUnit() override {
+    if (fs_.refuseShifts) return fs_.ShiftUnit();
+    const int64_t native = inner_->ShiftUnit();
+    return native > 0 ? native : fs_.ShiftUnit();
+  }
+  bool Shift(int64_t offset, int64_t delta) override {
+    const int64_t unit = ShiftUnit(), size = inner_->Size(), length = std::abs(delta);
+    if (unit == 0 || fs_.refuseShifts || offset % unit != 0 || length % unit != 0 ||
+        offset >= size || (delta < 0 && offset + length >= size))
+      return false;
+    fs_.Step();
+    if (!inner_->Shift(offset, delta)) ShiftByCopying(offset, delta);
+    fs_.NodeOf(node_).pending.push_back({false, offset, {}, delta, 0});
+    holes_ = true;
+    return true;
+  }
+  // The tail moved by copying, and the hole punched; the disk a cut leaves is made by Cut.
+  void ShiftByCopying(int64_t offset, int64_t delta) {
+    const int64_t size = inner_->Size(), length = std::abs(delta);
+    QByteArray tail(qsizetype(size - offset - (delta < 0 ? length : 0)), '\0');
+    inner_->ReadExactAt(delta > 0 ? offset : offset + length, tail.data(), tail.size());
+    inner_->WriteAt(delta > 0 ? offset + delta : offset, tail.constData(), tail.size());
+    if (delta > 0 && !inner_->PunchHole(offset, delta))
+      throw EWriteError(std::string("the scratch folder cannot hold holes"));
+    if (delta < 0) inner_->Truncate(size - length);
+  }
+  bool PunchHole(int64_t offset, int64_t length) override {
+    fs_.Step();
+    if (!inner_->PunchHole(offset, length))
+      throw EWriteError(std::string("the scratch folder cannot hold holes"));
+    fs_.NodeOf(node_).pending.push_back({false, offset, {}, 0, length});
+    holes_ = true;
+    return true;
+  }
+  int64_t NextHole(int64_t offset) override { return inner_->NextHole(offset); }
   bool TryLock() override { return inner_->TryLock(); }
   bool IsFileAt(const QString& path) override { return inner_->IsFileAt(path); }
   void Unlock() override { inner_->Unlock(); }
@@ -66,16 +131,124 @@ class TCrashFile final : public TFile {
   TCrashFs& fs_;
   std::unique_ptr<TFile> inner_;
   int node_;
+  bool holes_ = false;  // may hold holes (they are looked for only then)
 };
 
-void Apply(QByteArray& content, const TCrashFs::Op& op) {
-  if (op.truncate) {
-    content.resize(qsizetype(op.offset), '\0');
+// A file as a disk may hold it: its bytes, and its pages that are holes.
+struct TDiskFile {
+  QByteArray bytes;
+  std::set<int64_t> holes;
+
+  void Resize(int64_t size) {
+    bytes.resize(qsizetype(size), '\0');
+    std::erase_if(holes, [&](int64_t page) { return page * kPage >= size; });
+  }
+  void Fill(int64_t at, int64_t length) {
+    for (int64_t page = at / kPage; page * kPage < at + length; ++page) holes.erase(page);
+  }
+  void Write(int64_t at, const QByteArray& data) {
+    if (bytes.size() < at + data.size()) bytes.resize(qsizetype(at + data.size()), '\0');
+    std::memcpy(bytes.data() + at, data.constData(), size_t(data.size()));
+    Fill(at, data.size());
+  }
+  // A hole of length bytes opened at `at` (a page), every page from there on moved.
+  void Open(int64_t at, int64_t length) {
+    bytes.insert(qsizetype(at), QByteArray(qsizetype(length), '\0'));
+    std::set<int64_t> moved;
+    for (int64_t page : holes) moved.insert(page * kPage >= at ? page + length / kPage : page);
+    for (int64_t page = (at + kPage - 1) / kPage; (page + 1) * kPage <= at + length; ++page)
+      moved.insert(page);
+    holes = std::move(moved);
+    Clip();
+  }
+  // The length bytes at `at` (a page) removed, every page behind them moved.
+  void Close(int64_t at, int64_t length) {
+    bytes.remove(qsizetype(at), qsizetype(length));
+    std::set<int64_t> moved;
+    for (int64_t page : holes) {
+      if (page * kPage < at) moved.insert(page);
+      if (page * kPage >= at + length) moved.insert(page - length / kPage);
+    }
+    holes = std::move(moved);
+  }
+  // Only whole pages inside the file are holes; the rest of a page reads as zeros.
+  void Clip() {
+    std::erase_if(holes, [&](int64_t page) { return (page + 1) * kPage > bytes.size(); });
+  }
+};
+
+// A shift that a power cut may have left done in part: up to `stop` (a page, or the old
+// end) the bytes stand where they stood.  An opening shift has changed the size first: a
+// hole of its length stands at stop.  A closing one has emptied its range first and moved
+// the bytes up to stop: the hole stands right before stop, and the size changes last.
+void ShiftInPart(TDiskFile& file, int64_t offset, int64_t delta, int64_t stop) {
+  const int64_t length = std::abs(delta);
+  if (delta > 0) {
+    file.Open(stop, length);
     return;
   }
-  const qsizetype end = qsizetype(op.offset) + op.bytes.size();
-  if (content.size() < end) content.resize(end, '\0');
-  std::memcpy(content.data() + op.offset, op.bytes.constData(), size_t(op.bytes.size()));
+  const int64_t size = file.bytes.size();
+  QByteArray moved = file.bytes.mid(qsizetype(offset + length), qsizetype(stop - offset - length));
+  file.Write(offset, moved);
+  file.bytes.replace(qsizetype(stop - length), qsizetype(length), QByteArray(qsizetype(length), 0));
+  for (int64_t page = (stop - length + kPage - 1) / kPage; (page + 1) * kPage <= stop; ++page)
+    file.holes.insert(page);
+  file.Resize(size);
+  file.Clip();
+}
+
+// One pending operation as a power cut may have left it.
+void ApplyAtCut(TDiskFile& file, const TCrashFs::Op& op, std::mt19937& random) {
+  auto coin = [&] { return (random() & 1) != 0; };
+  if (op.shift != 0) {
+    const int64_t size = file.bytes.size(), length = std::abs(op.shift);
+    const int64_t first = op.shift > 0 ? op.offset : op.offset + length;
+    switch (random() % 4) {
+      case 0:
+        return;  // lost
+      case 1:
+        if (op.shift > 0)
+          file.Open(op.offset, length);
+        else
+          file.Close(op.offset, length);
+        return;
+      default: {
+        const int64_t pages = (size - first) / kPage + 1;
+        ShiftInPart(file, op.offset, op.shift,
+                    std::min(size, first + int64_t(random() % uint32_t(pages + 1)) * kPage));
+        return;
+      }
+    }
+  }
+  if (op.punch != 0) {
+    if (!coin()) return;
+    file.Write(op.offset, QByteArray(qsizetype(op.punch), '\0'));
+    for (int64_t page = op.offset / kPage; page * kPage < op.offset + op.punch; ++page)
+      file.holes.insert(page);
+    file.Clip();
+    return;
+  }
+  if (op.truncate) {
+    if (coin()) file.Resize(op.offset);
+    return;
+  }
+  for (qsizetype at = 0; at < op.bytes.size();) {
+    const int64_t absolute = op.offset + at;
+    const qsizetype n =
+        std::min<qsizetype>(op.bytes.size() - at, kSector - qsizetype(absolute % kSector));
+    if (coin()) file.Write(absolute, op.bytes.mid(at, n));
+    at += n;
+  }
+}
+
+void WriteDisk(const QString& path, const TDiskFile& file) {
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+  f.write(file.bytes);
+  f.flush();
+  for (int64_t page : file.holes)
+    (void)::fallocate(f.handle(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off_t(page * kPage),
+                      off_t(kPage));
 }
 
 }  // namespace
@@ -205,36 +378,21 @@ void TCrashFs::Cut(uint32_t seed) {
     }
   }
   // Each node's content: what was flushed, plus each sector of each later write, or not.
-  std::map<int, QByteArray> contents;
-  auto contentOf = [&](int id) -> const QByteArray& {
+  std::map<int, TDiskFile> contents;
+  auto contentOf = [&](int id) -> const TDiskFile& {
     auto it = contents.find(id);
     if (it != contents.end()) return it->second;
     const Node& node = nodes_[size_t(id)];
-    QByteArray content = node.durable.value_or(QByteArray());
-    for (const Op& op : node.pending) {
-      if (op.truncate) {
-        if (coin()) Apply(content, op);
-        continue;
-      }
-      for (qsizetype at = 0; at < op.bytes.size();) {
-        const int64_t absolute = op.offset + at;
-        const qsizetype n =
-            std::min<qsizetype>(op.bytes.size() - at, kSector - qsizetype(absolute % kSector));
-        if (coin()) Apply(content, {false, absolute, op.bytes.mid(at, n)});
-        at += n;
-      }
-    }
-    return contents.emplace(id, std::move(content)).first->second;
+    TDiskFile file{node.durable.value_or(QByteArray()), node.durableHoles};
+    for (const Op& op : node.pending) ApplyAtCut(file, op, random);
+    return contents.emplace(id, std::move(file)).first->second;
   };
   for (auto& [path, node] : live_) entries.try_emplace(path, -1);
   for (const auto& [path, node] : entries) {
-    if (node < 0) {
+    if (node < 0)
       QFile::remove(path);
-      continue;
-    }
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) continue;
-    f.write(contentOf(node));
+    else
+      WriteDisk(path, contentOf(node));
   }
   nodes_.clear();
   live_.clear();

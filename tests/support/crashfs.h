@@ -9,6 +9,11 @@
 // Each change of a folder's entries since that folder was flushed (a file created,
 // removed or renamed) may or may not have happened; a rename carries the file's state,
 // flushed and pending, to its new name.
+// Files can shift their bytes by whole pages (TFile::Shift) once SetShiftUnit allows it.
+// A shift not yet flushed may at a power cut be lost, kept, or kept in part as ext4 and
+// XFS may leave one: the bytes up to some page where they were, a hole of the shift's
+// length, the rest moved (the size already changed when it opens, not yet when it
+// closes).  Holes, and those made by PunchHole, stay holes on the disk the cut leaves.
 
 #include <QByteArray>
 #include <QString>
@@ -16,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "common/fileio.h"
@@ -30,6 +36,14 @@ class TCrashFs {
 
   void FailAt(int k) { failAt_ = k; }
   void CutAt(int k) { cutAt_ = k; }
+  // The block the files shift by (0, the default: they refuse to shift); a page.
+  static constexpr int64_t kPage = 4096;
+  void SetShiftUnit(int64_t unit) { shiftUnit_ = unit; }
+  // The shift unit every layer installed from now on starts with.
+  static inline int64_t shiftUnitForNew = 0;
+  // Files that give a shift unit and then refuse every shift, as a file system may.
+  static inline bool refuseShiftsForNew = false;
+  int64_t ShiftUnit() const { return shiftUnit_; }
   // Operations seen so far.
   int Count() const { return count_; }
   bool CutHappened() const { return cut_; }
@@ -43,10 +57,13 @@ class TCrashFs {
     bool truncate;
     int64_t offset;  // or the new size
     QByteArray bytes;
+    int64_t shift = 0;  // a shift by this many bytes at offset
+    int64_t punch = 0;  // a hole of this many bytes punched at offset
   };
   // One file's content on the disk, whatever name it has.
   struct Node {
     std::optional<QByteArray> durable;  // content as flushed; none: never flushed
+    std::set<int64_t> durableHoles;     // its pages that are holes
     std::vector<Op> pending;            // changes since the last flush
   };
   // The node at path (tracking it from the disk when first seen); -1 when none.
@@ -74,6 +91,10 @@ class TCrashFs {
   int failAt_ = -1;
   int cutAt_ = -1;
   bool cut_ = false;
+  int64_t shiftUnit_ = shiftUnitForNew;
+
+ public:
+  const bool refuseShifts = refuseShiftsForNew;
   TFile::Factory oldFactory_;
   TFolderOps oldFolderOps_;
 };
