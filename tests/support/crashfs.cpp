@@ -306,7 +306,7 @@ void TCrashFs::Track(const QString& key) {
   int node = -1;
   if (FileExists(key)) {
     node = int(nodes_.size());
-    nodes_.push_back({ReadReal(key), {}});
+    nodes_.push_back({ReadReal(key), {}, {}});
   }
   live_[key] = node;
   durableEntry_[key] = node;
