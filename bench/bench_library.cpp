@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstring>
 #include <random>
 
@@ -160,5 +161,78 @@ void BM_ImageAt16_256_Floor(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ImageAt16_256_Floor)->Unit(benchmark::kMicrosecond);
+
+// ---- Following other programs (TJOV::SetFollowOthers), against not following, in one
+// run: each iteration fetches with both objects, in turns that swap, and times each.
+// Counters: microseconds per fetch of each and the ratio following / not following.
+template <class Fetch>
+void FollowAgainstNot(benchmark::State& state, const QString& library, Fetch fetch) {
+  TJOV plain, following;
+  following.SetFollowOthers(true);
+  plain.Open(library);
+  following.Open(library);
+  using Clock = std::chrono::steady_clock;
+  Clock::duration spent[2] = {};
+  int64_t n = 0;
+  for (auto _ : state) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const int which = (int(n) + turn) % 2;
+      const Clock::time_point start = Clock::now();
+      fetch(which == 0 ? plain : following, n);
+      spent[which] += Clock::now() - start;
+    }
+    ++n;
+  }
+  auto us = [&](int which) {
+    return std::chrono::duration<double, std::micro>(spent[which]).count() / double(n);
+  };
+  state.counters["plain_us"] = us(0);
+  state.counters["follow_us"] = us(1);
+  state.counters["ratio"] = us(1) / us(0);
+}
+
+void BM_ImageAt8_256_FollowRatio(benchmark::State& state) {
+  FollowAgainstNot(state, Library8(), [](TJOV& jov, int64_t) {
+    benchmark::DoNotOptimize(jov.ImageAt(0)->constBits());
+  });
+}
+BENCHMARK(BM_ImageAt8_256_FollowRatio)->Unit(benchmark::kMicrosecond);
+
+// The worst case: 4 x 4 records, where the check weighs most against the fetch.
+void BM_ImageAt8_4_FollowRatio(benchmark::State& state) {
+  FollowAgainstNot(state, Library100k(), [](TJOV& jov, int64_t n) {
+    benchmark::DoNotOptimize(jov.ImageAt(int(n % 100000))->constBits());
+  });
+}
+BENCHMARK(BM_ImageAt8_4_FollowRatio)->Unit(benchmark::kMicrosecond);
+
+// Opening takes the files' stamps for the check: their share of an opening, each timed
+// in turn in one run.  Counters: microseconds of each, and the ratio of an opening to
+// one without the stamps (open / (open - stamps)).
+void BM_Open100k_StampShare(benchmark::State& state) {
+  TJOV jov;
+  const TLibraryPaths paths = TLibraryPaths::Of(Library100k());
+  using Clock = std::chrono::steady_clock;
+  Clock::duration open{}, stamps{};
+  int64_t n = 0;
+  for (auto _ : state) {
+    Clock::time_point start = Clock::now();
+    jov.Open(Library100k());
+    open += Clock::now() - start;
+    jov.Close();
+    start = Clock::now();
+    TJournalProbe probe;
+    benchmark::DoNotOptimize(TLibraryStamp::Of(paths, &probe).data.size);
+    benchmark::DoNotOptimize(jov.DataStream());
+    stamps += Clock::now() - start;
+    ++n;
+  }
+  const double o = std::chrono::duration<double, std::micro>(open).count() / double(n);
+  const double t = std::chrono::duration<double, std::micro>(stamps).count() / double(n);
+  state.counters["open_us"] = o;
+  state.counters["stamps_us"] = t;
+  state.counters["ratio"] = o / (o - t);
+}
+BENCHMARK(BM_Open100k_StampShare)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -82,6 +82,7 @@ TOpenResult TJOV::Open(QString path) {
   }
   // New files a change of an earlier run left unswitched go, when no writer holds them.
   if (files_.writable) RemoveLeftNewPair(*files_.data, files_.paths);
+  TakeStamps();
   LoadIndex(files_.paths.Index());
   GrowTables();
   if (fileType_ != TFileType::RunCoded) LoadPalette();
@@ -234,7 +235,35 @@ void TJOV::MakeOutputOnePixel() {
 const QImage* TJOV::ImageAt(int index) {
   if (libType_ != ltLoadBmp) return nullptr;
   std::shared_lock reading(viewMutex_);
-  return &FetchImage(index);
+  FetchImage(index);
+  if (!FetchIsSound()) DropStaleFetch();
+  return &outputBitmap_;
+}
+
+void TJOV::TakeStamps() {
+  shown_ = TLibraryStamp::Of(files_.paths, &probe_);
+  openData_ = files_.data ? files_.data->Stamp() : TFileStamp{};
+}
+
+TLibraryChange TJOV::ChangeByOthers() {
+  if (!IsOpen()) return TLibraryChange::None;
+  return CompareToShown(shown_, TLibraryStamp::Of(files_.paths, &probe_));
+}
+
+bool TJOV::FetchIsSound() {
+  // A view of the library as it was is this program's own change, read as before it.
+  if (!followOthers_ || viewFile_ || !IsOpen()) return true;
+  // The journal is looked at last: a change whose writes the data file's times do not
+  // show (a clock tick shared with the write before) is still seen while under way.
+  return !shown_.underway && files_.data->Stamp() == openData_ &&
+         !probe_.Hot(files_.paths.Journal());
+}
+
+void TJOV::DropStaleFetch() {
+  ++staleFetches_;
+  storedRowsAt_ = -1;
+  MakeOutputEmpty();
+  width_ = height_ = 0;
 }
 
 void TJOV::SetOnChangeBegun(std::function<void(std::shared_ptr<const TOldView>)> onBegun) {
@@ -270,6 +299,10 @@ const uint8_t* TJOV::StoredRows8(int index) {
   const int64_t have = ReadRecordSize(*entry, headerSize, index, w, h);
   if (have < 0 || w % 4 != 0 || w > jov::kMaxImageSide8 || h > jov::kMaxImageSide8) return nullptr;
   if (!reader_.ReadRest(Source(), *entry, have, headerSize + int64_t(w) * h)) return nullptr;
+  if (!FetchIsSound()) {
+    DropStaleFetch();
+    return nullptr;
+  }
   width_ = w;
   height_ = h;
   px_ = PxTable(index);

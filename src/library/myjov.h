@@ -17,6 +17,7 @@
 #include "bitmap/dib.h"
 #include "common/bytebuffer.h"
 #include "library/libfiles.h"
+#include "library/libstamp.h"
 #include "library/recordreader.h"
 #include "library/transaction.h"
 
@@ -143,6 +144,8 @@ class TJOV {
     try {
       RefreshFromFiles();
       body(*transaction);
+      // Still under the writer's lock: what this change left is what this object shows.
+      TakeStamps();
     } catch (...) {
       transaction.reset();  // rolls back, or leaves the journal for the next opening
       ResyncAfterFailure();
@@ -166,6 +169,20 @@ class TJOV {
   int64_t HistoryLimit() const { return files_.historyLimit; }
   void ShowAsBefore(std::shared_ptr<const TOldView> view);
 
+  // ---- Other programs changing the library while this object shows it.  Following them,
+  // every fetch checks afterwards that the open data file is still as it was when the
+  // index was read and that no change is under way (library/libstamp.h); a fetch that
+  // fails the check gives an empty picture, never bytes of a half-made change, and is
+  // counted.  Off by default (jovtool reads a library once): costs a stat or two per fetch.
+  void SetFollowOthers(bool on) { followOthers_ = on; }
+  bool FollowsOthers() const { return followOthers_; }
+  // The fetches that failed the check since this object was made.
+  int StaleFetches() const { return staleFetches_; }
+  // The files as this object last read or wrote them (at Open and after each Change).
+  const TLibraryStamp& ShownStamp() const { return shown_; }
+  // What the files at the library's names now say against that.
+  TLibraryChange ChangeByOthers();
+
   // The text shown when the data file is missing.
   static QString MissingFileMessage(const QString& fileName);
 
@@ -180,6 +197,11 @@ class TJOV {
   void SetTables(int index, int x, int y);
   void GrowTables();
   void ResyncAfterFailure();
+  void TakeStamps();
+  // Whether what the last fetch read is what the shown state holds (see SetFollowOthers).
+  bool FetchIsSound();
+  // A fetch that failed the check: counted, and its picture emptied.
+  void DropStaleFetch();
   // The transaction of Change.  When another program has switched a new pair of this
   // library in since it was opened (a change of its own that rewrote the data file),
   // the data file at FileName is taken up in place of the open one, as long as its
@@ -224,4 +246,10 @@ class TJOV {
   int64_t storedRowsAt_ = -1;  // where its rows start, until laid into the output bitmap
   QSize storedSize_;           // and the record's size
   uint8_t blackIndex_ = 0;     // palette index nearest to black
+
+  TLibraryStamp shown_;
+  TFileStamp openData_;  // the open data file when the index was read
+  TJournalProbe probe_;
+  bool followOthers_ = false;
+  int staleFetches_ = 0;
 };
