@@ -120,6 +120,7 @@ void TJOV::Close() {
   OutputBitmap();  // settle rows handed out by StoredRows8 while their palette is here
   DropView();
   CloseLibraryFiles(files_);
+  events_.Stop();
   indexEntries_.clear();
   offSet_ = 0;
   fileType_ = TFileType::Indexed;
@@ -235,19 +236,31 @@ void TJOV::MakeOutputOnePixel() {
 const QImage* TJOV::ImageAt(int index) {
   if (libType_ != ltLoadBmp) return nullptr;
   std::shared_lock reading(viewMutex_);
-  FetchImage(index);
-  if (!FetchIsSound()) DropStaleFetch();
-  return &outputBitmap_;
+  return &FetchImage(index);
 }
 
 void TJOV::TakeStamps() {
+  // Only a follower compares them; an object that reads the library once takes none.
+  if (!followOthers_) return;
+  // Events from here on are looked at by the next fetch: none came before the stamps.
+  if (followOthers_ && IsOpen()) events_.Watch(files_.paths.Folder(), files_.paths.Data());
+  fetchesStale_ = false;
   shown_ = TLibraryStamp::Of(files_.paths, &probe_);
   openData_ = files_.data ? files_.data->Stamp() : TFileStamp{};
 }
 
 TLibraryChange TJOV::ChangeByOthers() {
   if (!IsOpen()) return TLibraryChange::None;
-  return CompareToShown(shown_, TLibraryStamp::Of(files_.paths, &probe_));
+  const TLibraryChange change = CompareToShown(shown_, TLibraryStamp::Of(files_.paths, &probe_));
+  // Fetches that met a change are trusted again only once the library is read anew.
+  return change == TLibraryChange::None && fetchesStale_ ? TLibraryChange::Committed : change;
+}
+
+bool TJOV::FetchesSound() {
+  std::shared_lock reading(viewMutex_);
+  if (FetchIsSound()) return true;
+  ++staleFetches_;
+  return false;
 }
 
 bool TJOV::FetchIsSound() {
@@ -255,15 +268,11 @@ bool TJOV::FetchIsSound() {
   if (!followOthers_ || viewFile_ || !IsOpen()) return true;
   // The journal is looked at last: a change whose writes the data file's times do not
   // show (a clock tick shared with the write before) is still seen while under way.
-  return !shown_.underway && files_.data->Stamp() == openData_ &&
-         !probe_.Hot(files_.paths.Journal());
-}
-
-void TJOV::DropStaleFetch() {
-  ++staleFetches_;
-  storedRowsAt_ = -1;
-  MakeOutputEmpty();
-  width_ = height_ = 0;
+  if (shown_.underway || fetchesStale_) return false;
+  // Nothing written beside the library since the stamps were taken: nothing to compare.
+  if (!events_.Any()) return true;
+  fetchesStale_ = files_.data->Stamp() != openData_ || probe_.Hot(files_.paths.Journal());
+  return !fetchesStale_;
 }
 
 void TJOV::SetOnChangeBegun(std::function<void(std::shared_ptr<const TOldView>)> onBegun) {
@@ -299,10 +308,6 @@ const uint8_t* TJOV::StoredRows8(int index) {
   const int64_t have = ReadRecordSize(*entry, headerSize, index, w, h);
   if (have < 0 || w % 4 != 0 || w > jov::kMaxImageSide8 || h > jov::kMaxImageSide8) return nullptr;
   if (!reader_.ReadRest(Source(), *entry, have, headerSize + int64_t(w) * h)) return nullptr;
-  if (!FetchIsSound()) {
-    DropStaleFetch();
-    return nullptr;
-  }
   width_ = w;
   height_ = h;
   px_ = PxTable(index);

@@ -16,6 +16,7 @@
 
 #include "bitmap/dib.h"
 #include "common/bytebuffer.h"
+#include "common/fileevents.h"
 #include "library/libfiles.h"
 #include "library/libstamp.h"
 #include "library/recordreader.h"
@@ -170,15 +171,22 @@ class TJOV {
   void ShowAsBefore(std::shared_ptr<const TOldView> view);
 
   // ---- Other programs changing the library while this object shows it.  Following them,
-  // every fetch checks afterwards that the open data file is still as it was when the
-  // index was read and that no change is under way (library/libstamp.h); a fetch that
-  // fails the check gives an empty picture, never bytes of a half-made change, and is
-  // counted.  Off by default (jovtool reads a library once): costs a stat or two per fetch.
+  // FetchesSound tells whether the fetches made since the stamps were taken read the
+  // library as this object shows it: its open data file still as it was when the index
+  // was read, and no change under way (library/libstamp.h).  A caller asks after the
+  // fetches of what it is about to show (a frame), and shows nothing of them when the
+  // answer is no: that picture may hold bytes of a half-made change, or of another image.
+  // Off by default (jovtool reads a library once).  The fetches themselves cost nothing
+  // more; the check is one system call while nothing is written beside the library.
+  // Set before opening: the stamps are taken at opening.
   void SetFollowOthers(bool on) { followOthers_ = on; }
   bool FollowsOthers() const { return followOthers_; }
-  // The fetches that failed the check since this object was made.
+  // Once it says no, it says no until the library is opened again.
+  bool FetchesSound();
+  // The checks that said no since this object was made.
   int StaleFetches() const { return staleFetches_; }
-  // The files as this object last read or wrote them (at Open and after each Change).
+  // The files as this object last read or wrote them (at Open and after each Change),
+  // taken while it follows others.
   const TLibraryStamp& ShownStamp() const { return shown_; }
   // What the files at the library's names now say against that.
   TLibraryChange ChangeByOthers();
@@ -198,10 +206,7 @@ class TJOV {
   void GrowTables();
   void ResyncAfterFailure();
   void TakeStamps();
-  // Whether what the last fetch read is what the shown state holds (see SetFollowOthers).
   bool FetchIsSound();
-  // A fetch that failed the check: counted, and its picture emptied.
-  void DropStaleFetch();
   // The transaction of Change.  When another program has switched a new pair of this
   // library in since it was opened (a change of its own that rewrote the data file),
   // the data file at FileName is taken up in place of the open one, as long as its
@@ -250,6 +255,8 @@ class TJOV {
   TLibraryStamp shown_;
   TFileStamp openData_;  // the open data file when the index was read
   TJournalProbe probe_;
+  TFileEvents events_;  // since the stamps were taken; none: the check has nothing to do
   bool followOthers_ = false;
+  bool fetchesStale_ = false;  // a check failed: none passes until the stamps are taken again
   int staleFetches_ = 0;
 };

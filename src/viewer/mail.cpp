@@ -612,9 +612,7 @@ void TFormMain::FillInfo(int v) {
   // Blank images are skipped forwards, never past the last image; a fetch that met
   // another program's change is no blank image.
   if (CheckBoxjump->isChecked()) {
-    const int stale = jov_->StaleFetches();
-    while ((w <= 1 || h <= 1) && currentIndex_ < jov_->ImageCount() - 1 &&
-           jov_->StaleFetches() == stale) {
+    while ((w <= 1 || h <= 1) && currentIndex_ < jov_->ImageCount() - 1 && jov_->FetchesSound()) {
       ++currentIndex_;
       jov_->ImageAt(currentIndex_);
       w = jov_->Width();
@@ -906,7 +904,6 @@ void TFormMain::ReportPaintError() {
 }
 
 void TFormMain::PaintBox1Paint(TFlickerFreePaintBox* sender, QPainter& canvas) {
-  const int stale = jov_->StaleFetches();
   try {
     if (jov_->IsOpen())
       DrawZoomed(*jov_, canvas, originX_, originY_, currentIndex_, zoom_, transparent_);
@@ -923,7 +920,7 @@ void TFormMain::PaintBox1Paint(TFlickerFreePaintBox* sender, QPainter& canvas) {
     canvas.drawLine(W / 2, 0, W / 2, H);
     canvas.restore();
   }
-  previewStale_ = jov_->StaleFetches() != stale;
+  previewStale_ = !jov_->FetchesSound();
 }
 
 void TFormMain::DrawGrid1DrawCell(int col, int row, const QRect& rect, TGridDrawState,
@@ -932,6 +929,8 @@ void TFormMain::DrawGrid1DrawCell(int col, int row, const QRect& rect, TGridDraw
   if (!jov_->IsOpen() || index >= jov_->ImageCount()) return;
   try {
     DrawThumbnail(*jov_, canvas, rect, index);
+    // A picture fetched across another program's change is wiped before it is seen.
+    if (!jov_->FetchesSound()) canvas.eraseRect(rect);
   } catch (...) {
     ReportPaintError();
   }

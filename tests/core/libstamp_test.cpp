@@ -23,9 +23,8 @@ struct Look {
 };
 
 Look LookAt(TJOV& reader) {
-  const int stale = reader.StaleFetches();
   const QImage* image = reader.ImageAt(0);
-  const bool trusted = reader.StaleFetches() == stale;
+  const bool trusted = reader.FetchesSound();
   return {reader.ChangeByOthers(), trusted, trusted ? IdOf(*image, kBase) : 0};
 }
 
