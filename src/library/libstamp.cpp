@@ -4,18 +4,14 @@
 #include "library/journal.h"
 
 bool TJournalProbe::Hot(const QString& journalPath) {
-  const TFileStamp now = StampAt(journalPath);
-  if (!now.Exists()) return false;
-  if (now == idle_) return false;
-  bool hot = true;  // there, and not known to be idle
+  // The title is read every time: a stamp cannot tell a title written over a complete
+  // journal within the same tick of the file system's clock.
+  if (!StampAt(journalPath).Exists()) return false;
   try {
-    hot = JournalHasTitle(*TFile::Open(journalPath, TFile::Mode::Read));
+    return JournalHasTitle(*TFile::Open(journalPath, TFile::Mode::Read));
   } catch (const EJovError&) {
+    return true;  // there, and not known to be idle
   }
-  // A title written after the stamp was taken changes the stamp again: the next look
-  // reads it.
-  if (!hot) idle_ = now;
-  return hot;
 }
 
 TLibraryStamp TLibraryStamp::Of(const TLibraryPaths& paths, TJournalProbe* probe) {

@@ -29,14 +29,10 @@ struct TLibraryStamp {
   }
 };
 
-// Whether a library's journal is hot, reading its title only when the journal's stamp
-// is not the one it last found idle: a stat in the common case.
+// Whether a library's journal is hot: a stat, and its title read when it is there.
 class TJournalProbe {
  public:
   bool Hot(const QString& journalPath);
-
- private:
-  TFileStamp idle_;
 };
 
 // What the files now say against the state a reader shows.

@@ -247,6 +247,10 @@ void TJOV::TakeStamps() {
   fetchesStale_ = false;
   shown_ = TLibraryStamp::Of(files_.paths, &probe_);
   openData_ = files_.data ? files_.data->Stamp() : TFileStamp{};
+  // A switch that finished between opening the data file and these stamps: the index at
+  // the name is the new pair's, the open data file the old one.
+  if (openData_.inode != shown_.data.inode || openData_.device != shown_.data.device)
+    shown_.underway = true;
 }
 
 TLibraryChange TJOV::ChangeByOthers() {
