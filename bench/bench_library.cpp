@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstring>
 #include <random>
 
@@ -160,5 +161,84 @@ void BM_ImageAt16_256_Floor(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ImageAt16_256_Floor)->Unit(benchmark::kMicrosecond);
+
+// ---- Following other programs (TJOV::SetFollowOthers), against not following, in one
+// run: each iteration fetches with both objects, in turns that swap, and times each.
+// Counters: microseconds per fetch of each and the ratio following / not following.
+// checkEvery: the fetches of one shown frame, after which the follower asks FetchesSound
+// (0: never, the fetch alone).
+template <class Fetch>
+void FollowAgainstNot(benchmark::State& state, const QString& library, int checkEvery,
+                      Fetch fetch) {
+  TJOV plain, following;
+  following.SetFollowOthers(true);
+  plain.Open(library);
+  following.Open(library);
+  using Clock = std::chrono::steady_clock;
+  Clock::duration spent[2] = {};
+  int64_t n = 0;
+  for (auto _ : state) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const int which = (int(n) + turn) % 2;
+      const Clock::time_point start = Clock::now();
+      fetch(which == 0 ? plain : following, n);
+      if (which == 1 && checkEvery > 0 && n % checkEvery == 0)
+        benchmark::DoNotOptimize(following.FetchesSound());
+      spent[which] += Clock::now() - start;
+    }
+    ++n;
+  }
+  auto us = [&](int which) {
+    return std::chrono::duration<double, std::micro>(spent[which]).count() / double(n);
+  };
+  state.counters["plain_us"] = us(0);
+  state.counters["follow_us"] = us(1);
+  state.counters["ratio"] = us(1) / us(0);
+}
+
+// The preview: one 256 x 256 fetch a frame, checked (Arg 1), or the fetch alone (Arg 0).
+void BM_ImageAt8_256_FollowRatio(benchmark::State& state) {
+  FollowAgainstNot(state, Library8(), int(state.range(0)), [](TJOV& jov, int64_t) {
+    benchmark::DoNotOptimize(jov.ImageAt(0)->constBits());
+  });
+}
+BENCHMARK(BM_ImageAt8_256_FollowRatio)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// Tiny 4 x 4 records, where a check weighs most: fetches alone (Arg 0), or checked once
+// per grid page of 30 cells (Arg 30) or after every fetch (Arg 1).
+void BM_ImageAt8_4_FollowRatio(benchmark::State& state) {
+  FollowAgainstNot(state, Library100k(), int(state.range(0)), [](TJOV& jov, int64_t n) {
+    benchmark::DoNotOptimize(jov.ImageAt(int(n % 100000))->constBits());
+  });
+}
+BENCHMARK(BM_ImageAt8_4_FollowRatio)->Arg(0)->Arg(30)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// Opening while following (the stamps and the watch taken) against not, in turns that
+// swap, in one run.  Counters: microseconds of each, and their ratio.
+void BM_Open100k_FollowRatio(benchmark::State& state) {
+  TJOV plain, following;
+  following.SetFollowOthers(true);
+  using Clock = std::chrono::steady_clock;
+  Clock::duration spent[2] = {};
+  int64_t n = 0;
+  for (auto _ : state) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const int which = (int(n) + turn) % 2;
+      TJOV& jov = which == 0 ? plain : following;
+      const Clock::time_point start = Clock::now();
+      jov.Open(Library100k());
+      spent[which] += Clock::now() - start;
+      jov.Close();
+    }
+    ++n;
+  }
+  auto us = [&](int which) {
+    return std::chrono::duration<double, std::micro>(spent[which]).count() / double(n);
+  };
+  state.counters["plain_us"] = us(0);
+  state.counters["follow_us"] = us(1);
+  state.counters["ratio"] = us(1) / us(0);
+}
+BENCHMARK(BM_Open100k_FollowRatio)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

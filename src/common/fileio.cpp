@@ -25,6 +25,11 @@ QString SystemReason(int err) {
   return QString::fromLocal8Bit(std::strerror(err));
 }
 
+TFileStamp StampOfStat(const struct stat& st) {
+  auto ns = [](const timespec& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; };
+  return {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), ns(st.st_mtim)};
+}
+
 constexpr int kMaxParts = 512;
 // Writes of at least this size start their write-back right away.
 constexpr int64_t kEarlyWriteback = 1 << 20;
@@ -101,6 +106,11 @@ class TPosixFile final : public TFile {
       n -= done;
     }
     if (n > 0) TFile::CopyFrom(source, from, offset, n, buffer, bufferSize);
+  }
+
+  TFileStamp Stamp() override {
+    struct stat st;
+    return ::fstat(fd_, &st) == 0 ? StampOfStat(st) : TFileStamp{};
   }
 
   bool IsFileAt(const QString& path) override {
@@ -254,6 +264,12 @@ TFolderOps& CurrentFolderOps() {
 }
 
 }  // namespace
+
+TFileStamp StampAt(const QString& path) {
+  struct stat st;
+  if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+  return StampOfStat(st);
+}
 
 int64_t TFile::ReadPartsAt(int64_t offset, const Part* parts, int count) {
   int64_t done = 0;

@@ -6,6 +6,21 @@
 #include <functional>
 #include <memory>
 
+// What stat tells of a file: enough to see that it was written, resized or replaced.
+// The time is the file system's (its clock may be coarse: a write within the same tick as
+// the one before leaves it as it was, size aside).  The change time is left out: renaming
+// another file over this one changes it, not its bytes.
+struct TFileStamp {
+  uint64_t device = 0, inode = 0;
+  int64_t size = -1;  // -1: no such file
+  int64_t modifiedNs = 0;
+  bool Exists() const { return size >= 0; }
+  bool operator==(const TFileStamp&) const = default;
+};
+
+// The stamp of the file at path (size -1 when there is none).
+TFileStamp StampAt(const QString& path);
+
 // The one file layer of the core.  Every read and write of a library or bitmap file
 // goes through a TFile, so that journalling and fault injection can be added in one
 // place.  Offsets are explicit: there is no shared file position to get out of step.
@@ -87,6 +102,9 @@ class TFile {
   // True when the file now found at path is this open file (not one renamed over it
   // since it was opened).  A file that lives only in memory says yes.
   virtual bool IsFileAt(const QString& path) { return !path.isEmpty(); }
+  // The stamp of this open file (fstat): it follows the file when it is renamed or
+  // replaced.  A file that lives only in memory gives an empty stamp, always the same.
+  virtual TFileStamp Stamp() { return {}; }
 
   // Hands n bytes at offset to look at without copying them out (a mapping of the file's
   // pages), for as long as look runs; false when this file cannot (then ReadAt).

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/operation.h"
+#include "editing/messages.h"
 #include "widgets/progressview.h"
 
 namespace {
@@ -60,6 +61,7 @@ std::optional<TOutcome> TJovDialog::Execute(const TDialogFill& fill) {
   Prepare();
   Fill(fill);
   lastOutcome_.reset();
+  changesByOthers_ = Host.ChangesByOthers();
   if (QWidget* owner = parentWidget()) {
     const QPoint centre = owner->mapToGlobal(owner->rect().center());
     move(centre - QPoint(width() / 2, height() / 2));
@@ -154,6 +156,16 @@ bool TJovDialog::Refused(const TValidation& validation) {
 
 TOutcome TJovDialog::RunRequest(TRunTarget target, std::initializer_list<QWidget*> controls,
                                 const TWorkerRun::Body& run) {
+  // Fields filled from the library as it was (a range, a count) are not run on another
+  // library: the user sees why, and runs it again on the library as it now is.
+  if (target != TRunTarget::Outside &&
+      std::exchange(changesByOthers_, Host.ChangesByOthers()) != changesByOthers_) {
+    TOutcome refused;
+    refused.kind = TOutcome::Kind::Refused;
+    refused.message = msg::kChangedWhileDialogOpen;
+    lastOutcome_ = refused;
+    return refused;
+  }
   TRunMark mark(running_, controls);
   if (progressView_ != nullptr) progressView_->Start();
   // However the run ends, a change leaves the window showing the library as it now is.

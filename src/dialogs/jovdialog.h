@@ -148,4 +148,5 @@ class TJovDialog : public QDialog {
   QProgressBar* progress_ = nullptr;
   std::map<TField, QWidget*> focus_;
   std::optional<TOutcome> lastOutcome_;
+  int changesByOthers_ = 0;  // as the window counted them when this dialog was shown
 };

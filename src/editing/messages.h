@@ -34,4 +34,12 @@ inline const QString kCreated = QStringLiteral("建立新文件成功!");
 inline const QString kHistoryStartsAnew = QStringLiteral("The history of changes starts anew.");
 inline const QString kCreateFailed = QStringLiteral("建立新文件失败!");
 
+// Another program changed the open library.  The status bar's note when the window takes
+// the change up, and the refusal of a dialog's run that was set up on the library as it
+// was: the user looks at the fields again before running it.
+inline const QString kChangedByAnotherProgram = QStringLiteral("changed by another program");
+inline const QString kChangedWhileDialogOpen = QStringLiteral(
+    "The library was changed by another program while this dialog was open. The window now "
+    "shows it as it is: check the fields and run again.");
+
 }  // namespace msg

@@ -82,6 +82,7 @@ TOpenResult TJOV::Open(QString path) {
   }
   // New files a change of an earlier run left unswitched go, when no writer holds them.
   if (files_.writable) RemoveLeftNewPair(*files_.data, files_.paths);
+  TakeStamps();
   LoadIndex(files_.paths.Index());
   GrowTables();
   if (fileType_ != TFileType::RunCoded) LoadPalette();
@@ -119,6 +120,7 @@ void TJOV::Close() {
   OutputBitmap();  // settle rows handed out by StoredRows8 while their palette is here
   DropView();
   CloseLibraryFiles(files_);
+  events_.Stop();
   indexEntries_.clear();
   offSet_ = 0;
   fileType_ = TFileType::Indexed;
@@ -235,6 +237,46 @@ const QImage* TJOV::ImageAt(int index) {
   if (libType_ != ltLoadBmp) return nullptr;
   std::shared_lock reading(viewMutex_);
   return &FetchImage(index);
+}
+
+void TJOV::TakeStamps() {
+  // Only a follower compares them; an object that reads the library once takes none.
+  if (!followOthers_) return;
+  // Events from here on are looked at by the next fetch: none came before the stamps.
+  if (followOthers_ && IsOpen()) events_.Watch(files_.paths.Folder(), files_.paths.Data());
+  fetchesStale_ = false;
+  shown_ = TLibraryStamp::Of(files_.paths, &probe_);
+  openData_ = files_.data ? files_.data->Stamp() : TFileStamp{};
+  // A switch that finished between opening the data file and these stamps: the index at
+  // the name is the new pair's, the open data file the old one.
+  if (openData_.inode != shown_.data.inode || openData_.device != shown_.data.device)
+    shown_.underway = true;
+}
+
+TLibraryChange TJOV::ChangeByOthers() {
+  if (!IsOpen()) return TLibraryChange::None;
+  const TLibraryChange change = CompareToShown(shown_, TLibraryStamp::Of(files_.paths, &probe_));
+  // Fetches that met a change are trusted again only once the library is read anew.
+  return change == TLibraryChange::None && fetchesStale_ ? TLibraryChange::Committed : change;
+}
+
+bool TJOV::FetchesSound() {
+  std::shared_lock reading(viewMutex_);
+  if (FetchIsSound()) return true;
+  ++staleFetches_;
+  return false;
+}
+
+bool TJOV::FetchIsSound() {
+  // A view of the library as it was is this program's own change, read as before it.
+  if (!followOthers_ || viewFile_ || !IsOpen()) return true;
+  // The journal is looked at last: a change whose writes the data file's times do not
+  // show (a clock tick shared with the write before) is still seen while under way.
+  if (shown_.underway || fetchesStale_) return false;
+  // Nothing written beside the library since the stamps were taken: nothing to compare.
+  if (!events_.Any()) return true;
+  fetchesStale_ = files_.data->Stamp() != openData_ || probe_.Hot(files_.paths.Journal());
+  return !fetchesStale_;
 }
 
 void TJOV::SetOnChangeBegun(std::function<void(std::shared_ptr<const TOldView>)> onBegun) {

@@ -16,7 +16,9 @@
 
 #include "bitmap/dib.h"
 #include "common/bytebuffer.h"
+#include "common/fileevents.h"
 #include "library/libfiles.h"
+#include "library/libstamp.h"
 #include "library/recordreader.h"
 #include "library/transaction.h"
 
@@ -144,6 +146,8 @@ class TJOV {
       try {
         RefreshFromFiles();
         body(*transaction);
+        // Still under the writer's lock: what this change left is what this object shows.
+        TakeStamps();
         return;
       } catch (const EShiftRefused&) {
         // The file system would not shift: run again, copying (the refusal is kept).
@@ -173,6 +177,27 @@ class TJOV {
   int64_t HistoryLimit() const { return files_.historyLimit; }
   void ShowAsBefore(std::shared_ptr<const TOldView> view);
 
+  // ---- Other programs changing the library while this object shows it.  Following them,
+  // FetchesSound tells whether the fetches made since the stamps were taken read the
+  // library as this object shows it: its open data file still as it was when the index
+  // was read, and no change under way (library/libstamp.h).  A caller asks after the
+  // fetches of what it is about to show (a frame), and shows nothing of them when the
+  // answer is no: that picture may hold bytes of a half-made change, or of another image.
+  // Off by default (jovtool reads a library once).  The fetches themselves cost nothing
+  // more; the check is one system call while nothing is written beside the library.
+  // Set before opening: the stamps are taken at opening.
+  void SetFollowOthers(bool on) { followOthers_ = on; }
+  bool FollowsOthers() const { return followOthers_; }
+  // Once it says no, it says no until the library is opened again.
+  bool FetchesSound();
+  // The checks that said no since this object was made.
+  int StaleFetches() const { return staleFetches_; }
+  // The files as this object last read or wrote them (at Open and after each Change),
+  // taken while it follows others.
+  const TLibraryStamp& ShownStamp() const { return shown_; }
+  // What the files at the library's names now say against that.
+  TLibraryChange ChangeByOthers();
+
   // The text shown when the data file is missing.
   static QString MissingFileMessage(const QString& fileName);
 
@@ -187,6 +212,8 @@ class TJOV {
   void SetTables(int index, int x, int y);
   void GrowTables();
   void ResyncAfterFailure();
+  void TakeStamps();
+  bool FetchIsSound();
   // The transaction of Change.  When another program has switched a new pair of this
   // library in since it was opened (a change of its own that rewrote the data file),
   // the data file at FileName is taken up in place of the open one, as long as its
@@ -231,4 +258,12 @@ class TJOV {
   int64_t storedRowsAt_ = -1;  // where its rows start, until laid into the output bitmap
   QSize storedSize_;           // and the record's size
   uint8_t blackIndex_ = 0;     // palette index nearest to black
+
+  TLibraryStamp shown_;
+  TFileStamp openData_;  // the open data file when the index was read
+  TJournalProbe probe_;
+  TFileEvents events_;  // since the stamps were taken; none: the check has nothing to do
+  bool followOthers_ = false;
+  bool fetchesStale_ = false;  // a check failed: none passes until the stamps are taken again
+  int staleFetches_ = 0;
 };

@@ -33,7 +33,7 @@ void TFlickerFreePaintBox::paintEvent(QPaintEvent* event) {
   if (!OnPaint) return;
   const QRect rect = event->rect();
   const QImage& frame = Compose(rect);
-  if (frame.isNull()) return;
+  if (frame.isNull() || (KeepShown && KeepShown())) return;
   QPainter screen(this);
   screen.drawImage(rect.topLeft(), frame);
 }

@@ -22,6 +22,9 @@ class TFlickerFreePaintBox : public QWidget {
   // The paint event: draws into the canvas given, in the box's own coordinates.
   // Without one nothing is copied to the screen.
   std::function<void(TFlickerFreePaintBox* sender, QPainter& canvas)> OnPaint;
+  // Asked after a paint event composed its frame: true keeps what the box shows instead
+  // (the frame would show something that must not be seen).  Unset: every frame shows.
+  std::function<bool()> KeepShown;
 
   // Composes the part rect of the box exactly as a paint does and returns it (the
   // whole box by default).  Tests and screenshots read the preview through this.

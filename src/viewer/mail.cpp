@@ -18,9 +18,11 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 #include <cmath>
@@ -36,6 +38,7 @@
 #include "viewer/ffpbox.h"
 #include "viewer/framepacer.h"
 #include "viewer/jovdraw.h"
+#include "viewer/libwatch.h"
 #include "viewer/nudge.h"
 #include "widgets/guard.h"
 #include "widgets/inputdialog.h"
@@ -123,8 +126,9 @@ std::function<int(const QString&, const QStringList&)> TFormMain::ChoiceHook;
 TFormMain::TFormMain(QWidget* parent)
     : QMainWindow(parent),
       worker_(new TWorkerRun(this)),
-      nudge_(new TPlacementNudge(
-          [this](int index, int x, int y) { WriteNudge(index, x, y); }, this)) {
+      nudge_(
+          new TPlacementNudge([this](int index, int x, int y) { WriteNudge(index, x, y); }, this)),
+      watch_(new TLibraryWatch([this] { Guarded([this] { FollowOtherPrograms(); }); }, this)) {
   setWindowTitle(QStringLiteral("JovViewer V4.0"));
   setAcceptDrops(true);
   CreateControls();
@@ -141,6 +145,7 @@ TFormMain::~TFormMain() {
 
 void TFormMain::FormCreate() {
   jov_ = std::make_unique<TJOV>();
+  jov_->SetFollowOthers(true);
 }
 
 void TFormMain::SetEditingDialogs(std::unique_ptr<TEditingDialogs> dialogs) {
@@ -358,6 +363,8 @@ void TFormMain::ConnectHandlers() {
   for (QCheckBox* c : {checkboxTransparent, CheckBoxjump, checkboxXY, CheckBoxzuobiao})
     connect(c, &QCheckBox::toggled, this, [this] { Guarded([this] { rb800Click(); }); });
 
+  // A picture fetched across another program's change is not shown: the last one stays.
+  PaintBox1->KeepShown = [this] { return previewStale_; };
   PaintBox1->OnPaint = [this](TFlickerFreePaintBox* sender, QPainter& canvas) {
     PaintBox1Paint(sender, canvas);
   };
@@ -410,8 +417,9 @@ void TFormMain::ConnectKeys() {
   key(QKeySequence(Qt::CTRL | Qt::Key_Z), [history] { history(false); });
   key(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), [history] { history(true); });
   key(QKeySequence(Qt::CTRL | Qt::Key_Y), [history] { history(true); });
-  for (const auto& [arrow, dx, dy] : {std::tuple(Qt::Key_Left, -1, 0), std::tuple(Qt::Key_Right, 1, 0),
-                                      std::tuple(Qt::Key_Up, 0, -1), std::tuple(Qt::Key_Down, 0, 1)}) {
+  for (const auto& [arrow, dx, dy] :
+       {std::tuple(Qt::Key_Left, -1, 0), std::tuple(Qt::Key_Right, 1, 0),
+        std::tuple(Qt::Key_Up, 0, -1), std::tuple(Qt::Key_Down, 0, 1)}) {
     key(QKeySequence(Qt::CTRL | arrow), [this, dx, dy] { NudgeShown(dx, dy); });
     key(QKeySequence(Qt::CTRL | Qt::SHIFT | arrow),
         [this, dx, dy] { NudgeShown(10 * dx, 10 * dy); });
@@ -475,6 +483,7 @@ void TFormMain::OpenLibrary(const QString& path) {
     throw;
   }
   if (result == TOpenResult::Missing) showErrMessage(TJOV::MissingFileMessage(name));
+  WatchLibrary();
   if (jov_->IsOpen()) {
     currentIndex_ = 0;
     DrawGrid1->ClearMarkedRange();
@@ -524,7 +533,8 @@ void TFormMain::dropEvent(QDropEvent* event) {
   if (grid->isVisible() && grid->rect().contains(grid->mapFrom(this, at))) {
     const int cell = DrawGrid1->CellNumberAt(grid->mapFrom(this, at));
     event->acceptProposedAction();
-    QTimer::singleShot(0, this, [this, dropped, cell] { Guarded([&] { DropOnGrid(dropped, cell); }); });
+    QTimer::singleShot(0, this,
+                       [this, dropped, cell] { Guarded([&] { DropOnGrid(dropped, cell); }); });
   } else if (dropped.files.size() == 1 && dropped.folder.isEmpty() &&
              preview->rect().contains(preview->mapFrom(this, at))) {
     event->acceptProposedAction();
@@ -599,9 +609,10 @@ void TFormMain::FillInfo(int v) {
   jov_->ImageAt(v);
   int w = jov_->Width(), h = jov_->Height();
 
-  // Blank images are skipped forwards, never past the last image.
+  // Blank images are skipped forwards, never past the last image; a fetch that met
+  // another program's change is no blank image.
   if (CheckBoxjump->isChecked()) {
-    while ((w <= 1 || h <= 1) && currentIndex_ < jov_->ImageCount() - 1) {
+    while ((w <= 1 || h <= 1) && currentIndex_ < jov_->ImageCount() - 1 && jov_->FetchesSound()) {
       ++currentIndex_;
       jov_->ImageAt(currentIndex_);
       w = jov_->Width();
@@ -622,8 +633,8 @@ void TFormMain::FillInfo(int v) {
 
   PaintBox1->repaint();
 
-  for (QPushButton* b : {btnup, btndown, BtnJump, BtnAutoPlay, btnstop, BtnOut, btnallOut,
-                         btnCreate, BtnSaveGif})
+  for (QPushButton* b :
+       {btnup, btndown, BtnJump, BtnAutoPlay, btnstop, BtnOut, btnallOut, btnCreate, BtnSaveGif})
     b->setEnabled(true);
   // Run-coded libraries are viewed and exported, never changed.
   SetEditButtons(jov_->FileType() != TFileType::RunCoded);
@@ -815,7 +826,9 @@ void TFormMain::ShowLibraryChanged() {
   if (!jov_->IsOpen()) return;
   // Opened again, it reads the library as it now is, no longer as it was before the run.
   const int count = jov_->ImageCount();
-  if (jov_->Open(jov_->FileName()) != TOpenResult::Opened || !jov_->IsOpen()) {
+  const TOpenResult opened = jov_->Open(jov_->FileName());
+  WatchLibrary();
+  if (opened != TOpenResult::Opened || !jov_->IsOpen()) {
     PaintBox1->update();
     DrawGrid1->viewport()->update();
     ShowHistorySteps();
@@ -832,6 +845,45 @@ void TFormMain::ShowLibraryReplaced(const QString& dataPath) {
   if (jov_->IsOpen() &&
       QFileInfo(jov_->FileName()).absoluteFilePath() == QFileInfo(dataPath).absoluteFilePath())
     OpenLibrary(jov_->FileName());
+}
+
+void TFormMain::WatchLibrary() {
+  if (jov_->IsOpen())
+    watch_->Watch(jov_->Paths());
+  else
+    watch_->Stop();
+}
+
+void TFormMain::FollowOtherPrograms() {
+  // During a run of this program the files are its own to change, and it opens them
+  // again when the run ends.
+  if (!jov_->IsOpen() || Busy() || closing_) return;
+  switch (jov_->ChangeByOthers()) {
+    case TLibraryChange::Committed:
+      return TakeUpChangeByOthers();
+    case TLibraryChange::None:
+      // A fetch that met a change shows again once the change has gone by.
+      if (std::exchange(staleSeen_, jov_->StaleFetches()) != jov_->StaleFetches()) RepaintGrid();
+      return;
+    case TLibraryChange::Underway:
+      return;
+  }
+}
+
+void TFormMain::TakeUpChangeByOthers() {
+  nudge_->Flush();
+  QScrollBar* bars[] = {DrawGrid1->horizontalScrollBar(), DrawGrid1->verticalScrollBar()};
+  const int scroll[] = {bars[0]->value(), bars[1]->value()};
+  ++changesByOthers_;
+  ShowLibraryChanged();
+  staleSeen_ = jov_->StaleFetches();
+  for (int i = 0; i < 2; ++i) bars[i]->setValue(scroll[i]);
+  statusBar()->showMessage(msg::kChangedByAnotherProgram, 4000);
+}
+
+int TFormMain::ChangesByOthers() {
+  FollowOtherPrograms();
+  return changesByOthers_;
 }
 
 void TFormMain::RepaintGrid() {
@@ -868,6 +920,7 @@ void TFormMain::PaintBox1Paint(TFlickerFreePaintBox* sender, QPainter& canvas) {
     canvas.drawLine(W / 2, 0, W / 2, H);
     canvas.restore();
   }
+  previewStale_ = !jov_->FetchesSound();
 }
 
 void TFormMain::DrawGrid1DrawCell(int col, int row, const QRect& rect, TGridDrawState,
@@ -876,6 +929,8 @@ void TFormMain::DrawGrid1DrawCell(int col, int row, const QRect& rect, TGridDraw
   if (!jov_->IsOpen() || index >= jov_->ImageCount()) return;
   try {
     DrawThumbnail(*jov_, canvas, rect, index);
+    // A picture fetched across another program's change is wiped before it is seen.
+    if (!jov_->FetchesSound()) canvas.eraseRect(rect);
   } catch (...) {
     ReportPaintError();
   }

@@ -34,6 +34,7 @@ class QSplitter;
 class TCollapsePanel;
 class TFlickerFreePaintBox;
 class TInputDialog;
+class TLibraryWatch;
 
 class TFormMain : public QMainWindow, public TDialogHost {
   Q_OBJECT
@@ -151,6 +152,11 @@ class TFormMain : public QMainWindow, public TDialogHost {
   void ShowLibraryChanged() override;
   // The library shown is opened again when it is the one at dataPath.
   void ShowLibraryReplaced(const QString& dataPath) override;
+  // Another program's change to the library shown: once it has committed, the library is
+  // opened again with the current image (clamped), the options, the zoom and the grid's
+  // scroll kept, and the status bar says so for a few seconds.  A look at the files first.
+  void FollowOtherPrograms();
+  int ChangesByOthers() override;
 
   // ---- Handlers.
   void FormCreate();
@@ -233,10 +239,18 @@ class TFormMain : public QMainWindow, public TDialogHost {
   // The last image Play reaches: "To", or the last image.
   int LoopEnd() const;
 
+  // The library's files watched, and what follows when another program changed them.
+  void WatchLibrary();
+  void TakeUpChangeByOthers();
+
   std::unique_ptr<TJOV> jov_;
+  int changesByOthers_ = 0;
+  int staleSeen_ = 0;          // the library's stale fetches already repainted
+  bool previewStale_ = false;  // the last preview frame drew a stale fetch
   std::unique_ptr<TEditingDialogs> dialogs_;
   TWorkerRun* worker_;
   TPlacementNudge* nudge_;
+  TLibraryWatch* watch_;
   int currentIndex_ = 0;
   int originX_ = 0;
   int originY_ = 0;

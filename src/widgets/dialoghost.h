@@ -35,6 +35,11 @@ class TDialogHost {
   // the library it shows.
   virtual void ShowLibraryReplaced(const QString& dataPath) = 0;
 
+  // How many changes of other programs the window has taken up, after a look at the files
+  // now: a dialog whose run finds a different number than at its showing was set up on
+  // the library as it was.
+  virtual int ChangesByOthers() = 0;
+
   void Show(TBox box, const QString& text);
   // A request that cannot run: its message, or what it is about when it has none.
   void Refuse(const TRefusal& refusal, TBox box = TBox::Error);

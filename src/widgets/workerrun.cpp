@@ -77,6 +77,10 @@ TOutcome TWorkerRun::Run(TJOV& window, TRunTarget target, const Body& body) {
     std::lock_guard lock(reportMutex_);
     latest_ = {};
   }
+  // A change of this run is shown through the window's view of the library as it was
+  // (ShowAsBefore): its journal is no sign of another program.
+  const bool following = window.FollowsOthers();
+  if (target == TRunTarget::Change) window.SetFollowOthers(false);
   const QString path = window.IsOpen() ? window.FileName() : QString();
   const int64_t historyLimit = window.HistoryLimit();
   TOutcome outcome;
@@ -90,7 +94,8 @@ TOutcome TWorkerRun::Run(TJOV& window, TRunTarget target, const Body& body) {
     } catch (...) {
       error = std::current_exception();
     }
-    QMetaObject::invokeMethod(this, [this] { WorkerEnded(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { WorkerEnded(); }, Qt::QueuedConnection);
   });
   if (!ended_) loop.exec();
   // Also when an exit of every loop cut the wait short: the thread ends at its next step,
@@ -101,6 +106,7 @@ TOutcome TWorkerRun::Run(TJOV& window, TRunTarget target, const Body& body) {
   Deliver();
   running_ = false;
   CurrentRun() = nullptr;
+  window.SetFollowOthers(following);
   if (error) std::rethrow_exception(error);
   return outcome;
 }
@@ -117,7 +123,8 @@ void TWorkerRun::Report(int64_t done, int64_t total, bool bytes) {
   latest_ = {done, total, bytes, true};
   if (deliveryWaiting_) return;
   deliveryWaiting_ = true;
-  QMetaObject::invokeMethod(this, [this] { Deliver(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { Deliver(); }, Qt::QueuedConnection);
 }
 
 void TWorkerRun::Deliver() {

@@ -1,0 +1,30 @@
+#pragma once
+
+// TFileEvents: whether anything was written, created, removed or renamed in a folder, or
+// written to one file wherever it is named, since the last look.  The system queues the
+// events in the call that causes them, so a look after a read tells whether a write came
+// before it: one system call that finds nothing in the common case.  Where the events
+// cannot be had (no inotify, too many watchers), every look says "maybe".
+
+#include <QString>
+
+class TFileEvents {
+ public:
+  TFileEvents() = default;
+  ~TFileEvents();
+  TFileEvents(const TFileEvents&) = delete;
+  TFileEvents& operator=(const TFileEvents&) = delete;
+
+  // Watches folder and the file at path (forgetting what was watched before), and
+  // forgets the events so far.
+  void Watch(const QString& folder, const QString& path);
+  void Stop();
+  // Forgets the events so far.
+  void Drain();
+  // True when an event came since the last look or Drain (and forgets them), or when
+  // events cannot be had.
+  bool Any();
+
+ private:
+  int fd_ = -1;
+};
