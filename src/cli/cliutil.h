@@ -32,6 +32,10 @@ struct Args {
 
   bool Has(const QString& flag) const { return flags.contains(flag); }
   bool Quiet() const { return Has(QStringLiteral("--quiet")); }
+  // A usage error saying what the command takes unless it was given count positionals.
+  void ExpectPositionals(qsizetype count, const QString& takes) const {
+    if (positional.size() != count) throw UsageError{takes};
+  }
 };
 
 // Splits raw into positionals, the known flags and the known options (each followed by

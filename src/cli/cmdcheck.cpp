@@ -13,7 +13,7 @@
 
 int CmdCheck(const QStringList& raw) {
   const Args args = SplitArgs(raw, {QStringLiteral("--json")});
-  if (args.positional.size() != 1) throw UsageError{QStringLiteral("check takes one library")};
+  args.ExpectPositionals(1, QStringLiteral("check takes one library"));
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
   std::vector<TProblem> problems, notes;

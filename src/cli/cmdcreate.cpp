@@ -11,7 +11,7 @@ int CmdCreate(const QStringList& raw) {
   const Args args = SplitArgs(
       raw, {},
       {QStringLiteral("--palette"), QStringLiteral("--placement"), QStringLiteral("--format")});
-  if (args.positional.size() != 2) throw UsageError{QStringLiteral("create takes LIB DIR")};
+  args.ExpectPositionals(2, QStringLiteral("create takes LIB DIR"));
   TCreateRequest request;
   request.format = FormatOption(args);
   request.dataPath = args.positional[0];
@@ -34,7 +34,7 @@ int CmdCreate(const QStringList& raw) {
 
 int CmdCompact(const QStringList& raw) {
   const Args args = SplitArgs(raw, {});
-  if (args.positional.size() != 1) throw UsageError{QStringLiteral("compact takes LIB")};
+  args.ExpectPositionals(1, QStringLiteral("compact takes LIB"));
   TCompactRequest request;
   return RunRequest(args, request);
 }

@@ -15,7 +15,7 @@ namespace {
 int RunRange(const QStringList& raw, bool clear) {
   const Args args = SplitArgs(raw, {});
   const QString name = clear ? QStringLiteral("clear") : QStringLiteral("delete");
-  if (args.positional.size() != 3) throw UsageError{name + QStringLiteral(" takes LIB S E")};
+  args.ExpectPositionals(3, name + QStringLiteral(" takes LIB S E"));
   TDeleteRequest request;
   request.clear = clear;
   request.beginText = args.positional[1];
@@ -43,8 +43,7 @@ int RunWithPicture(const Args& args, const Request& request, bool drawBar) {
 
 int CmdReplace(const QStringList& raw) {
   const Args args = SplitArgs(raw, {});
-  if (args.positional.size() != 3)
-    throw UsageError{QStringLiteral("replace takes LIB INDEX PICTURE")};
+  args.ExpectPositionals(3, QStringLiteral("replace takes LIB INDEX PICTURE"));
   TImportAtRequest request;
   request.index = ParseNumber(args.positional[1], QStringLiteral("INDEX"));
   request.picturePath = args.positional[2];
@@ -54,7 +53,7 @@ int CmdReplace(const QStringList& raw) {
 int CmdAdd(const QStringList& raw) {
   const Args args =
       SplitArgs(raw, {}, {QStringLiteral("--placement"), QStringLiteral("--insert-at")});
-  if (args.positional.size() != 2) throw UsageError{QStringLiteral("add takes LIB PICTURE")};
+  args.ExpectPositionals(2, QStringLiteral("add takes LIB PICTURE"));
   TAddRequest request;
   request.picturePath = args.positional[1];
   if (const auto placement = args.options.find(QStringLiteral("--placement"));
@@ -74,8 +73,7 @@ int CmdAdd(const QStringList& raw) {
 
 int CmdSetPlacement(const QStringList& raw) {
   const Args args = SplitArgs(raw, {});
-  if (args.positional.size() != 4)
-    throw UsageError{QStringLiteral("set-placement takes LIB INDEX X Y")};
+  args.ExpectPositionals(4, QStringLiteral("set-placement takes LIB INDEX X Y"));
   TPlacementRequest request;
   request.index = ParseNumber(args.positional[1], QStringLiteral("INDEX"));
   ParseNumber(args.positional[2], QStringLiteral("X"));

@@ -10,8 +10,7 @@ int CmdExportOne(const QStringList& raw) {
   const Args args = SplitArgs(raw, {}, {QStringLiteral("--format")});
   TExportOneRequest request;
   request.format = FormatOption(args);
-  if (args.positional.size() != 3)
-    throw UsageError{QStringLiteral("export-one takes LIB INDEX FILE")};
+  args.ExpectPositionals(3, QStringLiteral("export-one takes LIB INDEX FILE"));
   request.index = ParseNumber(args.positional[1], QStringLiteral("INDEX"));
   request.path = args.positional[2];
   return RunRequest(args, request);
@@ -22,7 +21,7 @@ int CmdExport(const QStringList& raw) {
       raw, {}, {QStringLiteral("--from"), QStringLiteral("--to"), QStringLiteral("--format")});
   TExportRangeRequest request;
   request.format = FormatOption(args);
-  if (args.positional.size() != 2) throw UsageError{QStringLiteral("export takes LIB DIR")};
+  args.ExpectPositionals(2, QStringLiteral("export takes LIB DIR"));
   request.folder = args.positional[1];
   const auto from = args.options.find(QStringLiteral("--from"));
   const auto to = args.options.find(QStringLiteral("--to"));

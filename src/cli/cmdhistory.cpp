@@ -18,9 +18,8 @@ namespace {
 
 int RunStep(const QStringList& raw, bool redo) {
   const Args args = SplitArgs(raw, {});
-  if (args.positional.size() != 1)
-    throw UsageError{(redo ? QStringLiteral("redo") : QStringLiteral("undo")) +
-                     QStringLiteral(" takes one library")};
+  args.ExpectPositionals(1, (redo ? QStringLiteral("redo") : QStringLiteral("undo")) +
+                                QStringLiteral(" takes one library"));
   THistoryStepRequest request;
   request.redo = redo;
   return RunRequest(args, request);
@@ -61,7 +60,7 @@ int CmdRedo(const QStringList& raw) {
 
 int CmdHistory(const QStringList& raw) {
   const Args args = SplitArgs(raw, {QStringLiteral("--json"), QStringLiteral("--clear")});
-  if (args.positional.size() != 1) throw UsageError{QStringLiteral("history takes one library")};
+  args.ExpectPositionals(1, QStringLiteral("history takes one library"));
   if (args.Has(QStringLiteral("--json")) && args.Has(QStringLiteral("--clear")))
     throw UsageError{QStringLiteral("history takes --json or --clear, not both")};
   TJOV jov;

@@ -35,7 +35,7 @@ int CmdSheet(const QStringList& raw) {
   const Args args = SplitArgs(raw, {},
                               {QStringLiteral("--from"), QStringLiteral("--to"),
                                QStringLiteral("--columns"), QStringLiteral("--scale")});
-  if (args.positional.size() != 2) throw UsageError{QStringLiteral("sheet takes LIB OUT.png")};
+  args.ExpectPositionals(2, QStringLiteral("sheet takes LIB OUT.png"));
   TSharePictureRequest request;
   request.kind = TSharePictureRequest::Kind::Sheet;
   request.path = args.positional[1];
@@ -49,7 +49,7 @@ int CmdGif(const QStringList& raw) {
   const Args args = SplitArgs(raw, {QStringLiteral("--no-placement")},
                               {QStringLiteral("--from"), QStringLiteral("--to"),
                                QStringLiteral("--fps"), QStringLiteral("--loop")});
-  if (args.positional.size() != 2) throw UsageError{QStringLiteral("gif takes LIB OUT.gif")};
+  args.ExpectPositionals(2, QStringLiteral("gif takes LIB OUT.gif"));
   TSharePictureRequest request;
   request.kind = TSharePictureRequest::Kind::Animation;
   request.path = args.positional[1];

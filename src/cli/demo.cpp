@@ -346,7 +346,7 @@ QStringList WriteDemoLibraries(const QString& dir) {
 
 int CmdDemo(const QStringList& raw) {
   const Args args = SplitArgs(raw, {});
-  if (args.positional.size() != 1) throw UsageError{QStringLiteral("demo takes one folder")};
+  args.ExpectPositionals(1, QStringLiteral("demo takes one folder"));
   const QStringList written = WriteDemoLibraries(args.positional[0]);
   if (!args.Quiet())
     for (const QString& path : written)

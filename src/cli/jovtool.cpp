@@ -79,7 +79,7 @@ QString JsonString(const QString& text) {
 
 int CmdInfo(const QStringList& raw) {
   const Args args = SplitArgs(raw, {QStringLiteral("--json")});
-  if (args.positional.size() != 1) throw UsageError{QStringLiteral("info takes one library")};
+  args.ExpectPositionals(1, QStringLiteral("info takes one library"));
   TJOV jov;
   OpenLibrary(jov, args.positional[0]);
   const QString label = TypeLabel(int(jov.FileType()), jov.OffSet());
