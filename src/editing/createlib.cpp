@@ -173,7 +173,10 @@ std::vector<int64_t> PackRecords(TStretchWriter& out, TJovTransaction& t, const 
   const int64_t front = jov::FirstRecordOffset(int(jov.FileType()));
   const int64_t headerSize = jov::RecordHeaderSize(jov.OffSet());
   const int count = jov.ImageCount();
-  std::vector<int64_t> entries(static_cast<size_t>(count));
+  // Grown image by image, not sized by the count: a damaged header may claim a billion
+  // images that the index does not list, and the first image without an entry ends it.
+  std::vector<int64_t> entries;
+  entries.reserve(std::min(size_t(count), jov.IndexEntries().size()));
   // While entries only grow (as writers leave them) no record can come again, and none
   // is looked up.
   std::unordered_map<int64_t, int64_t> moved;
@@ -188,7 +191,7 @@ std::vector<int64_t> PackRecords(TStretchWriter& out, TJovTransaction& t, const 
       for (int k = 0; k < i; ++k) moved.emplace(*jov.EntryOf(k), entries[size_t(k)]);
     }
     if (auto it = moved.find(at); it != moved.end()) {
-      entries[size_t(i)] = it->second;
+      entries.push_back(it->second);
       continue;
     }
     if (at < front || at + headerSize > oldSize)
@@ -198,7 +201,7 @@ std::vector<int64_t> PackRecords(TStretchWriter& out, TJovTransaction& t, const 
     const int64_t length = headerSize + int64_t(std::max(w, 0)) * std::max(h, 0);
     if (w < 0 || h < 0 || at + length > oldSize)
       throw RecordRefusal(i, QStringLiteral("its record runs past the end of the data file."));
-    entries[size_t(i)] = out.Position();
+    entries.push_back(out.Position());
     if (!moved.empty()) moved.emplace(at, out.Position());
     highest = std::max(highest, at);
     out.PutOld(at, length);

@@ -347,7 +347,12 @@ TEST(Compact, RefusesWhatItCannotRewrite) {
   LibraryBuilder past(0);
   past.Add8(4, 1, 0, 0, Stored(4, 1, 0));
   past.AddEntry(past.NextOffset() - 2);  // a record that runs past the end
-  for (const LibraryBuilder* b : {&run16, &damaged, &past}) {
+  // A header that claims far more images than the index lists: refused at the first image
+  // without an entry, without room made for the rest.
+  LibraryBuilder claimed(0);
+  claimed.Add8(4, 1, 0, 0, Stored(4, 1, 0));
+  claimed.dataCount = 1 << 30;
+  for (const LibraryBuilder* b : {&run16, &damaged, &past, &claimed}) {
     const QString lib = b->Write(dir.path(), "lib");
     const QByteArray data = ReadFileBytes(lib), index = ReadFileBytes(dir.filePath("lib.JOX"));
     TJOV jov;
