@@ -167,6 +167,17 @@ BENCHMARK(BM_ImageAt16_256_Floor)->Unit(benchmark::kMicrosecond);
 // Counters: microseconds per fetch of each and the ratio following / not following.
 // checkEvery: the fetches of one shown frame, after which the follower asks FetchesSound
 // (0: never, the fetch alone).
+
+// The microseconds a turn took on average, plain and following, and their ratio.
+void ReportTurns(benchmark::State& state, const std::chrono::steady_clock::duration spent[2],
+                 int64_t n) {
+  auto us = [&](int which) {
+    return std::chrono::duration<double, std::micro>(spent[which]).count() / double(n);
+  };
+  state.counters["plain_us"] = us(0);
+  state.counters["follow_us"] = us(1);
+  state.counters["ratio"] = us(1) / us(0);
+}
 template <class Fetch>
 void FollowAgainstNot(benchmark::State& state, const QString& library, int checkEvery,
                       Fetch fetch) {
@@ -188,12 +199,7 @@ void FollowAgainstNot(benchmark::State& state, const QString& library, int check
     }
     ++n;
   }
-  auto us = [&](int which) {
-    return std::chrono::duration<double, std::micro>(spent[which]).count() / double(n);
-  };
-  state.counters["plain_us"] = us(0);
-  state.counters["follow_us"] = us(1);
-  state.counters["ratio"] = us(1) / us(0);
+  ReportTurns(state, spent, n);
 }
 
 // The preview: one 256 x 256 fetch a frame, checked (Arg 1), or the fetch alone (Arg 0).
@@ -232,12 +238,7 @@ void BM_Open100k_FollowRatio(benchmark::State& state) {
     }
     ++n;
   }
-  auto us = [&](int which) {
-    return std::chrono::duration<double, std::micro>(spent[which]).count() / double(n);
-  };
-  state.counters["plain_us"] = us(0);
-  state.counters["follow_us"] = us(1);
-  state.counters["ratio"] = us(1) / us(0);
+  ReportTurns(state, spent, n);
 }
 BENCHMARK(BM_Open100k_FollowRatio)->Unit(benchmark::kMicrosecond);
 

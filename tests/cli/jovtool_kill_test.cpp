@@ -40,6 +40,16 @@ struct Edit {
   QByteArray fromData = {}, fromIndex = {}, fromHistory = {};
 };
 
+// Runs the edit on lib and sends it the signal at a random instant of its run (up to a
+// fifth past how long it took uninterrupted); gives its status once it has ended.
+int KillAtRandom(const Edit& e, const QString& lib, int signal, std::mt19937& random) {
+  const pid_t pid = Spawn(QStringList{e.args[0], lib} + e.args.mid(1));
+  std::this_thread::sleep_for(std::chrono::microseconds(
+      std::uniform_int_distribution<int64_t>(0, e.duration.count() * 6 / 5)(random)));
+  ::kill(pid, signal);
+  return Wait(pid);
+}
+
 TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
   // Memory-backed when possible: a killed process loses nothing the page cache holds,
   // so the disk is not what is tested here, and kills come quicker.
@@ -143,11 +153,7 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
     const Edit& e = edits[size_t(kill) % edits.size()];
     SCOPED_TRACE(testing::Message() << "kill " << kill << ": " << e.args.join(' ').toStdString());
     lay(e);
-    const pid_t pid = Spawn(QStringList{e.args[0], lib} + e.args.mid(1));
-    std::this_thread::sleep_for(std::chrono::microseconds(
-        std::uniform_int_distribution<int64_t>(0, e.duration.count() * 6 / 5)(random)));
-    ::kill(pid, SIGKILL);
-    Wait(pid);
+    KillAtRandom(e, lib, SIGKILL, random);
     // A change in place leaves its journal; one through a new pair its new files.
     if (JournalIsHot(TLibraryPaths::Of(lib))) ++journalled;
     if (QFile::exists(TLibraryPaths::Of(lib).NewFile(TLibFile::Data)) ||
@@ -187,11 +193,7 @@ TEST(JovtoolKill, AKilledEditLeavesTheOldOrTheNewLibrary) {
     const int signal = k % 2 == 0 ? SIGINT : SIGTERM;
     SCOPED_TRACE(testing::Message() << "signal " << k << ": " << e.args.join(' ').toStdString());
     lay(e);
-    const pid_t pid = Spawn(QStringList{e.args[0], lib} + e.args.mid(1));
-    std::this_thread::sleep_for(std::chrono::microseconds(
-        std::uniform_int_distribution<int64_t>(0, e.duration.count() * 6 / 5)(random)));
-    ::kill(pid, signal);
-    const int status = Wait(pid);
+    const int status = KillAtRandom(e, lib, signal, random);
     EXPECT_EQ(folderOfLib.entryList({"*-journal", "*-new", "*-switch"}, QDir::Files),
               QStringList());
     const QByteArray data = ReadFileBytes(lib), idx = ReadFileBytes(index);
@@ -265,11 +267,7 @@ TEST(JovtoolKill, AKilledShiftingEditLeavesTheOldOrTheNewLibrary) {
     const Edit& e = edits[size_t(kill) % edits.size()];
     SCOPED_TRACE(testing::Message() << "kill " << kill << ": " << e.args.join(' ').toStdString());
     lay(e);
-    const pid_t pid = Spawn(QStringList{e.args[0], lib} + e.args.mid(1));
-    std::this_thread::sleep_for(std::chrono::microseconds(
-        std::uniform_int_distribution<int64_t>(0, e.duration.count() * 6 / 5)(random)));
-    ::kill(pid, SIGKILL);
-    Wait(pid);
+    KillAtRandom(e, lib, SIGKILL, random);
     TJOV jov;
     ASSERT_EQ(jov.Open(lib), TOpenResult::Opened);
     EXPECT_TRUE(CheckLibrary(jov).empty());
