@@ -12,6 +12,17 @@ bool TChangeMap::Unchanged() const {
   return segments_.size() == 1 && segments_.begin()->second.from == 0;
 }
 
+bool TChangeMap::Keeps(int64_t begin, int64_t end) const {
+  if (begin >= end) return true;
+  if (end > size_ || end > oldSize_) return false;
+  // Stretches that continue one another are one segment: in place means one segment.
+  auto it = segments_.upper_bound(begin);
+  if (it == segments_.begin()) return false;
+  --it;
+  const auto& [start, s] = *it;
+  return s.from == start && start + s.length >= end;
+}
+
 void TChangeMap::SplitAt(int64_t at) {
   auto it = segments_.upper_bound(at);
   if (it == segments_.begin()) return;

@@ -26,6 +26,8 @@ class TChangeMap {
   int64_t Size() const { return size_; }
   // Nothing changed.
   bool Unchanged() const;
+  // The new bytes [begin, end) are the old bytes [begin, end), where they stood.
+  bool Keeps(int64_t begin, int64_t end) const;
 
   // A stretch of the new file: from >= 0 for old bytes [from, from + length), -1 for new.
   struct Stretch {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 
 #include "common/bytebuffer.h"
@@ -332,15 +333,30 @@ class THistoryFile {
   TSlot earlier_;
   bool earlierValid_ = false;
   int64_t fileSize_ = 0;
+  TFileStamp identity_;  // the open file's device and inode
   // The slots as this object last read and checked them, or wrote them: unchanged, their
   // last entry needs no second check.
   uint8_t checked_[2 * kSlotSize] = {};
   bool checkedValid_ = false;
 };
 
+namespace {
+
+// The device and inode of an open file, by name where the file cannot tell.
+TFileStamp IdentityOf(TFile& file, const QString& path) {
+  const TFileStamp s = file.Stamp();
+  return s.Exists() ? s : StampAt(path);
+}
+
+}  // namespace
+
 bool THistoryFile::Load(bool create) {
   const QString path = paths_.History();
-  if (file_ && !file_->IsFileAt(path)) file_.reset();
+  // One stat by name tells whether the open file is still the history, and its size.
+  const TFileStamp there = file_ ? StampAt(path) : TFileStamp{};
+  if (file_ &&
+      (!there.Exists() || there.device != identity_.device || there.inode != identity_.inode))
+    file_.reset();
   if (!file_) {
     checkedValid_ = false;
     if (!FileExists(path)) {
@@ -354,11 +370,15 @@ bool THistoryFile::Load(bool create) {
       file_->Flush();
       SyncFolder(paths_.Folder());
       fileSize_ = kFirstEntry;
+      identity_ = IdentityOf(*file_, path);
       return true;
     }
     file_ = TFile::Open(path, TFile::Mode::ReadWrite);
+    identity_ = IdentityOf(*file_, path);
+    fileSize_ = file_->Size();
+  } else {
+    fileSize_ = there.size;
   }
-  fileSize_ = file_->Size();
   uint8_t bytes[2 * kSlotSize] = {};
   file_->ReadAt(0, bytes, 2 * kSlotSize);
   const bool checked = checkedValid_ && std::memcmp(bytes, checked_, sizeof bytes) == 0;
@@ -568,9 +588,14 @@ std::vector<TRange> Capped(std::vector<TRange> ranges) {
   return ranges;
 }
 
+// Checksums of one side already known, which StateOf then takes instead of reading.
+struct TKnownSums {
+  std::optional<uint64_t> index, head;
+};
+
 // The checksums of one side's files; sizes and ranges as that side has them.
 THistoryState StateOf(const TReader& read, const int64_t size[2],
-                      const std::vector<TRange> (&written)[2]) {
+                      const std::vector<TRange> (&written)[2], const TKnownSums& known = {}) {
   THistoryState s;
   s.size[0] = size[0];
   s.size[1] = size[1];
@@ -585,8 +610,8 @@ THistoryState StateOf(const TReader& read, const int64_t size[2],
     }
   };
   TStreamSum index(kStateSeed), head(kStateSeed), ranges(kStateSeed);
-  sum(TLibFile::Index, 0, size[1], index);
-  sum(TLibFile::Data, 0, std::min(size[0], kHeadBytes), head);
+  if (!known.index) sum(TLibFile::Index, 0, size[1], index);
+  if (!known.head) sum(TLibFile::Data, 0, std::min(size[0], kHeadBytes), head);
   for (int f = 0; f < 2; ++f) {
     for (const auto& [begin, end] : written[f]) {
       uint8_t where[16];
@@ -596,8 +621,8 @@ THistoryState StateOf(const TReader& read, const int64_t size[2],
       sum(TLibFile(f), begin, std::min(end, size[f]), ranges);
     }
   }
-  s.indexSum = index.Value();
-  s.headSum = head.Value();
+  s.indexSum = known.index.value_or(index.Value());
+  s.headSum = known.head.value_or(head.Value());
   s.writtenSum = ranges.Value();
   return s;
 }
@@ -903,9 +928,17 @@ THistoryState TCommit::After() {
   for (int f = 0; f < 2; ++f) stamps[f] = StampOf(t_.NewPath(TLibFile(f)), &sizes[f]);
   for (int f = 0; f < 2; ++f)
     if (sizes[f] < 0) sizes[f] = t_.NewSize(TLibFile(f));
+  // What the change left where it was keeps its checksum: a small edit of a large library
+  // reads neither its index nor its head again.
+  TKnownSums known;
+  const TChangeMap& index = r_.Map(TLibFile::Index);
+  if (index.Unchanged() && sizes[1] == before_.size[1]) known.index = before_.indexSum;
+  const int64_t head = std::min(sizes[0], kHeadBytes);
+  if (head == std::min(before_.size[0], kHeadBytes) && r_.Map(TLibFile::Data).Keeps(0, head))
+    known.head = before_.headSum;
   THistoryState s =
       StateOf([&](TLibFile f, int64_t at, uint8_t* out, int64_t n) { t_.ReadNew(f, at, out, n); },
-              sizes, {draft_.Written(0), draft_.Written(1)});
+              sizes, {draft_.Written(0), draft_.Written(1)}, known);
   for (int f = 0; f < 2; ++f) s.stamp[f] = stamps[f];
   return s;
 }

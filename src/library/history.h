@@ -28,6 +28,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/fileio.h"
 #include "library/changemap.h"
 #include "library/libfiles.h"
 
@@ -96,6 +97,9 @@ class THistoryRecorder {
 
 // The stamp of the file at path (zeros when there is none).
 THistoryState::Stamp StampOf(const QString& path, int64_t* size = nullptr);
+inline THistoryState::Stamp StampOf(const TFileStamp& s) {
+  return {s.device, s.inode, s.modifiedNs};
+}
 
 // The history's side of a transaction's commit, prepared once the change's bytes are
 // written and flushed, under the writer's lock.

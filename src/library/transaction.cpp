@@ -250,7 +250,9 @@ TJovTransaction::TJovTransaction(TLibraryFiles& files, TChangeKind kind,
     if (FileExists(files_.paths.Journal()) &&
         ApplyJournal(*data_, files_.paths, buffer_, true, CommittedByHistory(files_.paths)))
       files_.journal.reset();
-    oldSize_[0] = data_->Size();
+    // One look at each open file gives its size and the stamp a history is bound to.
+    TFileStamp found[2] = {data_->Stamp(), {}};
+    oldSize_[0] = found[0].Exists() ? found[0].size : data_->Size();
     // A rewrite reads the old index, or rewrites it in place when the pair cannot switch.
     const bool inPlace = kind_ == TChangeKind::Edit || !files_.paths.CanSwitch();
     if (kind_ == TChangeKind::Edit || FileExists(files_.paths.Index()))
@@ -258,10 +260,14 @@ TJovTransaction::TJovTransaction(TLibraryFiles& files, TChangeKind kind,
           TFile::Open(files_.paths.Index(), inPlace ? TFile::Mode::ReadWrite : TFile::Mode::Read);
     else if (inPlace)
       index_ = CreateBeside(files_.paths, files_.paths.Index());
-    if (index_) oldSize_[1] = index_->Size();
+    if (index_) {
+      found[1] = index_->Stamp();
+      oldSize_[1] = found[1].Exists() ? found[1].size : index_->Size();
+    }
     if (kind_ == TChangeKind::Edit && files_.historyLimit > 0) {
-      const THistoryState::Stamp stamps[2] = {StampOf(files_.paths.Data()),
-                                              StampOf(files_.paths.Index())};
+      THistoryState::Stamp stamps[2];
+      for (int f = 0; f < 2; ++f)
+        stamps[f] = found[f].Exists() ? StampOf(found[f]) : StampOf(files_.paths.File(TLibFile(f)));
       recorder_ = std::make_unique<THistoryRecorder>(oldSize_, stamps);
     }
   } catch (...) {
