@@ -600,8 +600,18 @@ THistoryState StateOf(const TReader& read, const int64_t size[2],
   s.size[0] = size[0];
   s.size[1] = size[1];
   TByteBuffer buffer;
-  uint8_t* chunk = buffer.Reserve(kChunk);
+  uint8_t* chunk = nullptr;
+  // The index (when it is one chunk) and the head are read once: the ranges written into
+  // them are summed from these.
+  std::vector<uint8_t> held[2];
   auto sum = [&](TLibFile f, int64_t from, int64_t to, TStreamSum& into) {
+    if (from >= to) return;
+    const std::vector<uint8_t>& bytes = held[int(f)];
+    if (from >= 0 && to <= int64_t(bytes.size())) {
+      into.Add(bytes.data() + from, to - from);
+      return;
+    }
+    if (chunk == nullptr) chunk = buffer.Reserve(kChunk);
     for (int64_t at = from; at < to;) {
       const int64_t n = std::min(kChunk, to - at);
       read(f, at, chunk, n);
@@ -609,9 +619,19 @@ THistoryState StateOf(const TReader& read, const int64_t size[2],
       at += n;
     }
   };
+  auto hold = [&](TLibFile f, int64_t n) {
+    held[int(f)].resize(size_t(n));
+    read(f, 0, held[int(f)].data(), n);
+  };
   TStreamSum index(kStateSeed), head(kStateSeed), ranges(kStateSeed);
-  if (!known.index) sum(TLibFile::Index, 0, size[1], index);
-  if (!known.head) sum(TLibFile::Data, 0, std::min(size[0], kHeadBytes), head);
+  if (!known.index) {
+    if (size[1] <= kChunk) hold(TLibFile::Index, size[1]);
+    sum(TLibFile::Index, 0, size[1], index);
+  }
+  if (!known.head) {
+    hold(TLibFile::Data, std::min(size[0], kHeadBytes));
+    sum(TLibFile::Data, 0, std::min(size[0], kHeadBytes), head);
+  }
   for (int f = 0; f < 2; ++f) {
     for (const auto& [begin, end] : written[f]) {
       uint8_t where[16];

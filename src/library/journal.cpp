@@ -38,6 +38,8 @@ constexpr int kMarkSize = 16;
 constexpr int kHeaderFixed = 34;
 constexpr int kRecordHead = 24;
 constexpr int kTrailerSize = 16;
+// The old bytes of small ranges a journal keeps in memory as well, at most so many.
+constexpr int64_t kKeptOldBytes = 256 << 10;
 constexpr int kMaxName = 4096;
 
 uint64_t RecordSeed(uint32_t salt, int file, int64_t offset, int64_t length) {
@@ -65,7 +67,7 @@ class TJournalOut {
 
 // One record: its head, the old bytes and their checksum.
 void PutRecord(TJournalOut& out, TFile& source, int file, TJournalRange& r, uint32_t salt,
-               TByteBuffer& buffer, TOperationDelegate* delegate) {
+               TByteBuffer& buffer, TOperationDelegate* delegate, int64_t& keepBudget) {
   uint8_t head[kRecordHead] = {};
   std::memcpy(head, kRecordTag, 4);
   head[4] = uint8_t(file);
@@ -85,6 +87,10 @@ void PutRecord(TJournalOut& out, TFile& source, int file, TJournalRange& r, uint
       source.ReadExactAt(r.offset + done, chunk, n);
       sum.Add(chunk, n);
       out.Put(chunk, n);
+      if (n == r.length && n <= keepBudget) {
+        r.old.assign(chunk, chunk + n);
+        keepBudget -= n;
+      }
     } else {
       out.Copy(source, r.offset + done, n, chunk);
     }
@@ -336,9 +342,10 @@ uint64_t WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSi
     PutShift(out, shift, salt);
     ++records;
   }
+  int64_t keepBudget = kKeptOldBytes;
   for (int f = 0; f < 2; ++f) {
     for (TJournalRange& r : ranges[f]) {
-      PutRecord(out, *files[f], f, r, salt, buffer, delegate);
+      PutRecord(out, *files[f], f, r, salt, buffer, delegate, keepBudget);
       ++records;
     }
   }

@@ -23,6 +23,9 @@ struct TJournalRange {
   int64_t offset;
   int64_t length;
   int64_t at = 0;
+  // The old bytes themselves, kept by WriteJournal when the range is small, so that a
+  // reader of the old state need not read them back from the journal.
+  std::vector<uint8_t> old;
 };
 
 // A shift of the data file's bytes by whole blocks of its file system (TFile::Shift),

@@ -609,7 +609,10 @@ void TJovTransaction::ReadOld(TLibFile file, int64_t offset, void* out, int64_t 
   for (int64_t at = offset; at < end;) {
     int64_t next = end;
     const TJournalRange* inside = newPair_ ? nullptr : ProtectedStretch(file, at, next);
-    if (inside != nullptr)
+    if (inside != nullptr && !inside->old.empty())
+      std::memcpy(to + (at - offset), inside->old.data() + (at - inside->offset),
+                  size_t(next - at));
+    else if (inside != nullptr)
       files_.journal->ReadExactAt(inside->at + (at - inside->offset), to + (at - offset),
                                   next - at);
     else
