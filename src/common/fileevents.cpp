@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <algorithm>
 
 namespace {
 
@@ -13,23 +14,39 @@ constexpr uint32_t kFolderEvents =
 }  // namespace
 
 TFileEvents::~TFileEvents() {
-  Stop();
+  if (fd_ >= 0) ::close(fd_);
 }
 
 void TFileEvents::Watch(const QString& folder, const QString& path) {
-  Stop();
-  fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  // One instance serves every watch of this object: making and freeing one costs the
+  // system far more than moving its watches.
+  if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd_ < 0) return;
-  // The file itself too: a write through another of its names is not an event of this
-  // folder.
-  if (::inotify_add_watch(fd_, QFile::encodeName(folder).constData(), kFolderEvents) < 0 ||
-      ::inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_MODIFY) < 0)
+  std::vector<int> now;
+  // The file itself too when given: a write through another of its names is not an
+  // event of this folder.
+  const int folderWatch =
+      ::inotify_add_watch(fd_, QFile::encodeName(folder).constData(), kFolderEvents);
+  const int fileWatch =
+      folderWatch < 0 || path.isEmpty()
+          ? -1
+          : ::inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_MODIFY);
+  if (folderWatch >= 0) now.push_back(folderWatch);
+  if (fileWatch >= 0) now.push_back(fileWatch);
+  for (const int old : watches_)
+    if (std::find(now.begin(), now.end(), old) == now.end()) ::inotify_rm_watch(fd_, old);
+  watches_ = std::move(now);
+  if (folderWatch < 0 || (fileWatch < 0 && !path.isEmpty())) {
     Stop();
+    return;
+  }
+  Drain();
 }
 
 void TFileEvents::Stop() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (fd_ >= 0)
+    for (const int old : watches_) ::inotify_rm_watch(fd_, old);
+  watches_.clear();
 }
 
 void TFileEvents::Drain() {
@@ -37,7 +54,7 @@ void TFileEvents::Drain() {
 }
 
 bool TFileEvents::Any() {
-  if (fd_ < 0) return true;
+  if (!Watching()) return true;
   alignas(inotify_event) char buffer[4096];
   bool any = false;
   while (::read(fd_, buffer, sizeof buffer) > 0) any = true;

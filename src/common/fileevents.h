@@ -7,6 +7,7 @@
 // cannot be had (no inotify, too many watchers), every look says "maybe".
 
 #include <QString>
+#include <vector>
 
 class TFileEvents {
  public:
@@ -15,9 +16,12 @@ class TFileEvents {
   TFileEvents(const TFileEvents&) = delete;
   TFileEvents& operator=(const TFileEvents&) = delete;
 
-  // Watches folder and the file at path (forgetting what was watched before), and
-  // forgets the events so far.
-  void Watch(const QString& folder, const QString& path);
+  // Watches folder and (when given) the file at path, forgetting what was watched
+  // before and the events so far.
+  void Watch(const QString& folder, const QString& path = QString());
+  // Whether events can be had: without them every look says "maybe".
+  bool Watching() const { return !watches_.empty(); }
+  // Watches nothing (the events so far stay until the next Watch or look).
   void Stop();
   // Forgets the events so far.
   void Drain();
@@ -27,4 +31,5 @@ class TFileEvents {
 
  private:
   int fd_ = -1;
+  std::vector<int> watches_;
 };

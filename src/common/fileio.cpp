@@ -408,9 +408,9 @@ TFolderOps SetFolderOps(TFolderOps ops) {
 }
 
 bool FileExists(const QString& path) {
-  if (path.isEmpty()) return false;
-  QFileInfo info(path);
-  return info.exists() && !info.isDir();
+  struct stat st;
+  return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+         !S_ISDIR(st.st_mode);
 }
 
 QString FindFileIgnoringCase(const QString& folder, const QString& name) {

@@ -36,9 +36,22 @@ namespace {
 // The path with its links resolved: the file's own when it exists, else its folder's.
 QString ResolvedPath(const QString& path) {
   const QFileInfo info(path);
-  if (info.exists()) return info.canonicalFilePath();
+  const QString file = info.canonicalFilePath();  // empty when there is no such file
+  if (!file.isEmpty()) return file;
   const QString folder = QFileInfo(info.path()).canonicalFilePath();
   return folder.isEmpty() ? path : QDir(folder).filePath(info.fileName());
+}
+
+// What lstat tells of a name: whether it is a plain file (no link) and how many names
+// that file has.
+struct TNameLook {
+  bool plainFile = false;
+  nlink_t names = 0;
+};
+TNameLook LookAtName(const QString& path) {
+  struct stat st;
+  if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return {true, st.st_nlink};
 }
 
 // Whether a file has other names than this one (hard links); false when it is not there.
@@ -51,6 +64,18 @@ bool HasOtherNames(const QString& path) {
 
 TLibraryPaths TLibraryPaths::Resolved(const QString& dataPath, const QString& indexPath) {
   TLibraryPaths paths;
+  // The common case, two plain files side by side: one resolution of the folder serves
+  // both, and their counts of names come with the look.
+  const QString folder = QFileInfo(dataPath).path();
+  if (QFileInfo(indexPath).path() == folder) {
+    const TNameLook data = LookAtName(dataPath), index = LookAtName(indexPath);
+    if (data.plainFile && index.plainFile) {
+      paths.data_ = ResolvedPath(dataPath);
+      paths.index_ = QDir(QFileInfo(paths.data_).path()).filePath(QFileInfo(indexPath).fileName());
+      paths.canSwitch_ = data.names == 1 && index.names == 1;
+      return paths;
+    }
+  }
   paths.data_ = ResolvedPath(dataPath);
   paths.index_ = ResolvedPath(indexPath);
   if (QFileInfo(paths.data_).path() != QFileInfo(paths.index_).path()) {

@@ -73,20 +73,43 @@ TOpenResult TJOV::Open(QString path) {
   indexEntries_.clear();
   offSet_ = 0;
   fileType_ = TFileType::Indexed;
-  if (!OpenLibraryFiles(files_, fileName_)) return TOpenResult::Missing;
+  // A follower watches the files before it reads them: what others write while it opens
+  // is among the events it looks at once it has read them.
+  const auto watch = [this](const TLibraryPaths& paths) {
+    if (followOthers_) WatchFiles(paths);
+  };
+  if (!OpenLibraryFiles(files_, fileName_, watch)) {
+    events_.Stop();
+    return TOpenResult::Missing;
+  }
   if (!RecogniseVariant()) {
     CloseLibraryFiles(files_);
+    events_.Stop();
     fileType_ = TFileType::Indexed;
     offSet_ = 0;
     return TOpenResult::NotLibrary;
   }
   // New files a change of an earlier run left unswitched go, when no writer holds them.
   if (files_.writable) RemoveLeftNewPair(*files_.data, files_.paths);
-  TakeStamps();
+  const bool watchedAll = followOthers_ && events_.Watching();
+  if (!watchedAll) TakeStamps();
+  ReadIndexAndPalette();
+  // Something written beside the library while it was opened (this opening's own
+  // clean-up among it): the stamps first, then the library read again, as unwatched.
+  if (watchedAll && !TakeStampsOfOpening()) {
+    TakeStamps();
+    if (RecogniseVariant())
+      ReadIndexAndPalette();
+    else
+      shown_.underway = true;  // read again once the files have settled
+  }
+  return TOpenResult::Opened;
+}
+
+void TJOV::ReadIndexAndPalette() {
   LoadIndex(files_.paths.Index());
   GrowTables();
   if (fileType_ != TFileType::RunCoded) LoadPalette();
-  return TOpenResult::Opened;
 }
 
 bool TJOV::RecogniseVariant() {
@@ -127,14 +150,16 @@ void TJOV::Close() {
 }
 
 void TJOV::LoadIndex(const QString& path) {
-  if (!FileExists(path)) return;
+  indexRead_ = {};
+  // No index (or a folder by its name): no entries.
   std::unique_ptr<TFile> file;
   try {
     file = TFile::Open(path, TFile::Mode::Read);
   } catch (const EFOpenError&) {
     return;
   }
-  const int64_t size = file->Size();
+  indexRead_ = file->Stamp();
+  const int64_t size = indexRead_.Exists() ? indexRead_.size : file->Size();
   if (fileType_ == TFileType::RunCoded) {
     LoadIndex16(*file, size);
     return;
@@ -239,11 +264,29 @@ const QImage* TJOV::ImageAt(int index) {
   return &FetchImage(index);
 }
 
+void TJOV::WatchFiles(const TLibraryPaths& paths) {
+  // A file with one name is written through the folder: its events are the folder's.
+  events_.Watch(paths.Folder(), paths.CanSwitch() ? QString() : paths.Data());
+}
+
+bool TJOV::TakeStampsOfOpening() {
+  // Watched since before the files were opened: without events the opening read one
+  // settled state (a hot journal it met was rolled back under the lock, or the opening
+  // failed), and the files' stamps now are those of what it read.
+  shown_.data = openData_ = files_.data->Stamp();
+  shown_.index = indexRead_.Exists() ? indexRead_ : StampAt(files_.paths.Index());
+  shown_.history = StampAt(files_.paths.History());
+  shown_.underway = false;
+  fetchesStale_ = false;
+  // Looked at after the stamps, so that none of them is taken after an event unseen.
+  return !events_.Any();
+}
+
 void TJOV::TakeStamps() {
   // Only a follower compares them; an object that reads the library once takes none.
   if (!followOthers_) return;
   // Events from here on are looked at by the next fetch: none came before the stamps.
-  if (followOthers_ && IsOpen()) events_.Watch(files_.paths.Folder(), files_.paths.Data());
+  if (IsOpen()) WatchFiles(files_.paths);
   fetchesStale_ = false;
   shown_ = TLibraryStamp::Of(files_.paths, &probe_);
   openData_ = files_.data ? files_.data->Stamp() : TFileStamp{};

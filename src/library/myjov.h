@@ -213,6 +213,10 @@ class TJOV {
   void GrowTables();
   void ResyncAfterFailure();
   void TakeStamps();
+  // The stamps of what Open read, when its watch saw nothing meanwhile (false: it did).
+  bool TakeStampsOfOpening();
+  void ReadIndexAndPalette();
+  void WatchFiles(const TLibraryPaths& paths);
   bool FetchIsSound();
   // The transaction of Change.  When another program has switched a new pair of this
   // library in since it was opened (a change of its own that rewrote the data file),
@@ -260,7 +264,8 @@ class TJOV {
   uint8_t blackIndex_ = 0;     // palette index nearest to black
 
   TLibraryStamp shown_;
-  TFileStamp openData_;  // the open data file when the index was read
+  TFileStamp openData_;   // the open data file when the index was read
+  TFileStamp indexRead_;  // the index file the last opening read (none: no such file)
   TJournalProbe probe_;
   TFileEvents events_;  // since the stamps were taken; none: the check has nothing to do
   bool followOthers_ = false;

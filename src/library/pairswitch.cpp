@@ -63,18 +63,19 @@ void FinishSwitch(const TLibraryPaths& paths) {
 
 }  // namespace
 
-void RecoverSwitch(const TLibraryPaths& paths) {
+bool RecoverSwitch(const TLibraryPaths& paths) {
   const QString record = paths.Switch();
-  if (!FileExists(record)) return;
+  if (!FileExists(record)) return false;
   const QString indexName = ReadSwitchRecord(record);
   if (indexName.isEmpty()) {
     // Never whole on the disk, so the switch had not begun: the old pair stands.
     RemoveFile(record);
     SyncFolder(paths.Folder());
-    return;
+    return true;
   }
   // The index the record names, beside the data file.
   FinishSwitch(TLibraryPaths::Pair(paths.Data(), QDir(paths.Folder()).filePath(indexName)));
+  return true;
 }
 
 void SwitchInNewPair(const TLibraryPaths& paths) {

@@ -25,7 +25,7 @@ void SwitchInNewPair(const TLibraryPaths& paths);
 
 // Completes an interrupted switch of the library's pair, as every opening does first.
 // Throws the file layer's errors when the renames cannot be made.
-void RecoverSwitch(const TLibraryPaths& paths);
+bool RecoverSwitch(const TLibraryPaths& paths);
 
 // Removes the new files of a pair that is not switched in, and a switch record that may
 // have reached its name.  Never throws.

@@ -159,11 +159,13 @@ void RecoverOnOpen(TFile& data, const TLibraryPaths& paths, bool writable) {
 // ---------------------------------------------------------------------------------------
 // Opening and closing
 
-bool OpenLibraryFiles(TLibraryFiles& files, const QString& dataPath) {
+bool OpenLibraryFiles(TLibraryFiles& files, const QString& dataPath,
+                      const std::function<void(const TLibraryPaths&)>& onResolved) {
   CloseLibraryFiles(files);
   files.paths = TLibraryPaths::Of(dataPath);
+  if (onResolved) onResolved(files.paths);
   // A new pair of files that was being switched in is put in place first.
-  RecoverSwitch(files.paths);
+  bool switched = RecoverSwitch(files.paths);
   if (!FileExists(dataPath)) return false;
   for (int attempt = 0;; ++attempt) {
     files.writable = true;
@@ -181,14 +183,15 @@ bool OpenLibraryFiles(TLibraryFiles& files, const QString& dataPath) {
     } catch (const ELibraryReplaced&) {
       // Another program switched a new pair in meanwhile: that one is the library.
       files.data.reset();
+      switched = true;
       if (attempt == 2) throw;
     } catch (...) {
       files.data.reset();
       throw;
     }
   }
-  // The index as it is named now that any switch is finished.
-  files.paths = TLibraryPaths::Of(dataPath);
+  // The index as it is named now that a switch found on the way is finished.
+  if (switched) files.paths = TLibraryPaths::Of(dataPath);
   return true;
 }
 

@@ -74,7 +74,8 @@ enum class TChangeKind {
 // cannot be written is opened for reading (writable false).  The journal the files held
 // for the library open until now is removed first.  False when there is no data file.
 // Throws ELibraryBusy while another program's change is under way, and ERecoveryFailed.
-bool OpenLibraryFiles(TLibraryFiles& files, const QString& dataPath);
+bool OpenLibraryFiles(TLibraryFiles& files, const QString& dataPath,
+                      const std::function<void(const TLibraryPaths&)>& onResolved = nullptr);
 // Closing a library: removes the journal kept between its changes (when it is still the
 // one at its name, under the writer's lock of the data file, so that no change of
 // another program loses its journal), and closes the files.  Never throws.
