@@ -534,7 +534,8 @@ void TJovTransaction::Truncate(TLibFile file, int64_t size) {
 }
 
 void TJovTransaction::Move(TLibFile file, int64_t from, int64_t to, int64_t length) {
-  if (length <= 0 || from == to) return;
+  // In place, bytes moved onto themselves are there already; a new file still needs them.
+  if (length <= 0 || (from == to && !newPair_)) return;
   if (file == TLibFile::Data && shifted_) throw std::logic_error("a move in a shifted file");
   CheckWrite(file, to, length);
   written_[int(file)] = true;
