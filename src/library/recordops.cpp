@@ -397,26 +397,29 @@ void AppendRecords(TJovTransaction& t, TRecordPlaces& places, const std::vector<
 
 // One record that changes size, its followers moved by shifting whole blocks of the file
 // system (TJovTransaction::PlanShift): room opened behind it when it grows, blocks closed
-// up inside its old end when it shrinks, the bytes left over a gap behind it.  False,
-// with nothing planned, when the tail is to be copied.
+// up inside its old end when it shrinks, the bytes left over a gap behind it.  A record
+// that shrinks by less than a block there closes nothing: it is written where it lies,
+// and what it no longer needs stays behind it as a gap.  False, with nothing planned,
+// when the tail is to be copied.
 bool ReplaceByShift(TJovTransaction& t, const TRecordPlaces& places, const TNamedRecord& r,
                     int64_t headerSize, int64_t newSize, const TRecordSource& source) {
   const TRecordExtent& e = r.extent;
   const int64_t oldSize = e.end - e.at, delta = newSize - oldSize;
   if (delta == 0) return false;
   const int64_t moved = t.PlanShift(delta > 0 ? e.end : e.at + newSize, delta);
-  if (moved == 0) return false;
-  t.Protect(TLibFile::Data, e.at, oldSize);
-  places.ProtectEntries();
+  const bool leaveGap = moved == 0 && delta < 0 && -delta < t.ShiftUnit();
+  if (moved == 0 && !leaveGap) return false;
+  t.Protect(TLibFile::Data, e.at, leaveGap ? newSize : oldSize);
+  if (!leaveGap) places.ProtectEntries();
   t.Begin();
   uint8_t old[jov::RecordHeaderSize(4)];
   t.ReadOld(TLibFile::Data, e.at, old, headerSize);
-  t.Shift();
+  if (!leaveGap) t.Shift();
   const TRecordContent content = source(r.image, old);
   TStretchWriter out(t, e.at);
   PutContent(out, content, headerSize);
   out.Flush();
-  places.WriteChangedEntries(places.Moved({{e.end, moved}}));
+  if (!leaveGap) places.WriteChangedEntries(places.Moved({{e.end, moved}}));
   return true;
 }
 

@@ -650,6 +650,10 @@ void TJovTransaction::ReadUnwritten(TLibFile file, int64_t offset, uint8_t* out,
 // ---------------------------------------------------------------------------------------
 // Shifting
 
+int64_t TJovTransaction::ShiftUnit() const {
+  return kind_ == TChangeKind::Edit && data_ != nullptr ? data_->ShiftUnit() : 0;
+}
+
 int64_t TJovTransaction::PlanShift(int64_t offset, int64_t delta) {
   if (state_ != State::Preparing || shift_.delta != 0)
     throw std::logic_error("a shift planned after Begin or twice");

@@ -118,6 +118,8 @@ class TJovTransaction {
   // (fewer than a block), stay in the file between records.  A planned shift keeps the
   // change in place, under the journal.
   int64_t PlanShift(int64_t offset, int64_t delta);
+  // The block an edit's shifts move the data file by, or 0 where its file system cannot.
+  int64_t ShiftUnit() const;
   // After Begin, before any other change of the data file: makes the planned shift and
   // puts the bytes before offset that share its block back in place.  The room opened
   // must then be written from offset on for delta bytes at least.  From here on the data

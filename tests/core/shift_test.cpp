@@ -79,6 +79,9 @@ struct Case {
   const char* name;
   std::function<bool(TJOV&)> run;
   bool shifts;  // whether the data file is big enough behind the edit to shift
+  // A record shrunk by less than a page: written where it lies with a gap behind it,
+  // wherever pages could shift, and nothing else moves.
+  bool inPlace = false;
 };
 
 std::vector<Case> Cases() {
@@ -101,7 +104,7 @@ std::vector<Case> Cases() {
   };
   return {{"insert at 0", insert(0), true},
           {"replace image 0 by a larger picture", replace(0, 64, 80), true},
-          {"replace image 3 by a smaller picture", replace(3, 8, 8), true},
+          {"replace image 3 by a smaller picture", replace(3, 8, 8), true, true},
           {"replace image 2 by a slightly larger picture", replace(2, 48, 40), true},
           {"insert in the middle", insert(6), true},
           {"delete 1..5", remove(1, 5), true},
@@ -148,10 +151,17 @@ TEST_P(ShiftTest, ShiftedEditsGiveTheImagesOfCopyingOnesWithLessThanAPageOfGap) 
     const std::vector<Image> expected = Images(dataPath);
     const QByteArray copiedIndex = ReadFileBytes(indexPath);
     const QByteArray refused = RunWith(c, kPage, true);
-    EXPECT_EQ(refused, copied) << "a file system that refuses gets the copying edit";
-    EXPECT_EQ(ReadFileBytes(indexPath), copiedIndex);
+    if (!c.inPlace) {
+      EXPECT_EQ(refused, copied) << "a file system that refuses gets the copying edit";
+      EXPECT_EQ(ReadFileBytes(indexPath), copiedIndex);
+    }
     const QByteArray shifted = RunWith(c, kPage);
     EXPECT_EQ(Images(dataPath), expected);
+    if (c.inPlace) {
+      EXPECT_EQ(shifted, refused) << "no shift was asked for";
+      EXPECT_EQ(shifted.size(), oldData.size());
+      EXPECT_EQ(ReadFileBytes(indexPath), oldIndex);
+    }
     const int64_t gap = shifted.size() - copied.size();
     EXPECT_GE(gap, 0);
     EXPECT_LT(gap, kPage);
