@@ -1,11 +1,17 @@
-#include <gtest/gtest.h>
+#include "common/fileio.h"
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include "common/byteio.h"
 #include "common/errors.h"
-#include "common/fileio.h"
+#include "common/fileevents.h"
 #include "common/stream.h"
+#include "support/libbuilder.h"
 
 namespace {
 
@@ -106,3 +112,50 @@ TEST(Streams, MemoryAndReadOnlyStreamsReadShortAtTheEnd) {
 }
 
 }  // namespace
+
+TEST(FileLayer, FileExistsForFilesOnly) {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("file"), link = dir.filePath("broken");
+  WriteFileBytes(file, "x");
+  QFile::link(dir.filePath("gone"), link);
+  const struct {
+    QString path;
+    bool exists;
+  } cases[] = {{file, true},
+               {dir.path(), false},
+               {dir.filePath("none"), false},
+               {link, false},
+               {QString(), false}};
+  for (const auto& c : cases) EXPECT_EQ(FileExists(c.path), c.exists) << c.path.toStdString();
+}
+
+// One instance moves from folder to folder: what happened in the folder it left, before
+// or after it left, is not an event of the one it watches now.
+TEST(FileEvents, AWatchMovedToAnotherFolderReportsOnlyThatFolder) {
+  QTemporaryDir dir;
+  QDir(dir.path()).mkpath("a");
+  QDir(dir.path()).mkpath("b");
+  const QString a = dir.filePath("a"), b = dir.filePath("b");
+  TFileEvents events;
+  EXPECT_TRUE(events.Any()) << "nothing watched: maybe";
+  events.Watch(a);
+  ASSERT_TRUE(events.Watching());
+  EXPECT_FALSE(events.Any());
+  WriteFileBytes(a + "/one", "1");
+  events.Watch(b);  // the write in a is forgotten with the watch of a
+  WriteFileBytes(a + "/two", "2");
+  EXPECT_FALSE(events.Any());
+  WriteFileBytes(b + "/three", "3");
+  EXPECT_TRUE(events.Any());
+  EXPECT_FALSE(events.Any()) << "a look forgets what it saw";
+  // The file watched by itself reports writes through another of its names.
+  ASSERT_EQ(::link(QFile::encodeName(b + "/three").constData(),
+                   QFile::encodeName(a + "/three").constData()),
+            0);
+  events.Watch(b, b + "/three");
+  WriteFileBytes(a + "/three", "33");
+  EXPECT_TRUE(events.Any());
+  events.Stop();
+  EXPECT_FALSE(events.Watching());
+  EXPECT_TRUE(events.Any()) << "stopped: maybe";
+}
