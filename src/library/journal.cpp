@@ -47,22 +47,38 @@ uint64_t RecordSeed(uint32_t salt, int file, int64_t offset, int64_t length) {
 }
 
 // Appends to the journal file.
+// Small pieces are gathered and written together: a small change's journal is one write.
 class TJournalOut {
  public:
   explicit TJournalOut(TFile& file) : file_(file) {}
   void Put(const void* data, int64_t n) {
-    file_.WriteAt(at_, data, n);
+    if (pending_.size() + size_t(n) > kGathered) Write();
+    if (n >= kGathered) {
+      file_.WriteAt(at_, data, n);
+    } else {
+      const auto* p = static_cast<const uint8_t*>(data);
+      pending_.insert(pending_.end(), p, p + n);
+    }
     at_ += n;
   }
   void Copy(TFile& source, int64_t from, int64_t n, uint8_t* buffer) {
+    Write();
     file_.CopyFrom(source, from, at_, n, buffer, kJournalChunk);
     at_ += n;
   }
   int64_t At() const { return at_; }
+  // Writes what is gathered.
+  void Write() {
+    if (pending_.empty()) return;
+    file_.WriteAt(at_ - int64_t(pending_.size()), pending_.data(), int64_t(pending_.size()));
+    pending_.clear();
+  }
 
  private:
+  static constexpr size_t kGathered = 64 << 10;
   TFile& file_;
   int64_t at_ = 0;
+  std::vector<uint8_t> pending_;
 };
 
 // One record: its head, the old bytes and their checksum.
@@ -354,6 +370,7 @@ uint64_t WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSi
   PutU32(trailer + 4, records);
   PutU64(trailer + 8, headerSum.Value());
   out.Put(trailer, kTrailerSize);
+  out.Write();
   // A mark behind the trailer left by an older journal names another one; none is kept.
   if (end) *end = out.At();
   journal.Flush();
