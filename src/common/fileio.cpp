@@ -70,8 +70,11 @@ class TPosixFile final : public TFile {
       throw EWriteError(QStringLiteral("Write error in \"%1\": %2").arg(Path(), SystemReason(EIO)));
     // Large writes (the moves and journals of a change) start going to the disk at
     // once, so that the flush that ends the change finds most of them written.
-    if (n >= kEarlyWriteback)
-      ::sync_file_range(fd_, off_t(offset), off_t(n), SYNC_FILE_RANGE_WRITE);
+    if (n >= kEarlyWriteback) StartWriteback(offset, n);
+  }
+
+  void StartWriteback(int64_t offset, int64_t n) override {
+    ::sync_file_range(fd_, off_t(offset), off_t(n), SYNC_FILE_RANGE_WRITE);
   }
 
   // Scattered reads and gathered writes in one system call for up to IOV_MAX parts at a

@@ -45,6 +45,9 @@ class TFile {
   virtual void Truncate(int64_t size) = 0;
   // Pushes written data to the disk.
   virtual void Flush() = 0;
+  // Starts written bytes on their way to the disk without waiting, so that a flush later
+  // finds them there.
+  virtual void StartWriteback(int64_t /*offset*/, int64_t /*n*/) {}
   // Sets aside disk space for the first size bytes of the file without changing its
   // length, so that a full disk shows before anything is written and the writes that
   // follow find their space allocated.  Throws EWriteError when the disk is full; a file

@@ -924,6 +924,7 @@ class TCommit final : public THistoryCommit {
         fits_(fits),
         delegate_(delegate) {}
 
+  void WriteEntry() override;
   void Write(uint64_t journalId, bool pending) override;
   bool Revert() override;
   void Settle() override;
@@ -938,6 +939,8 @@ class TCommit final : public THistoryCommit {
   bool fits_;  // the library is in the state the history knows
   TOperationDelegate* delegate_;
   TSlot was_;
+  TSlot slot_;  // the slot that adds the entry, once the entry is written
+  bool entryWritten_ = false;
   bool written_ = false;
 };
 
@@ -963,7 +966,8 @@ THistoryState TCommit::After() {
   return s;
 }
 
-void TCommit::Write(uint64_t journalId, bool pending) {
+void TCommit::WriteEntry() {
+  if (entryWritten_) return;
   const THistoryState after = After();
   if (r_.role != THistoryRole::Change) {
     const THead applied = h_.HeadAt(r_.applying);
@@ -1010,8 +1014,6 @@ void TCommit::Write(uint64_t journalId, bool pending) {
   slot.end = uint64_t(head.at + adding);
   slot.lastEntry = uint64_t(head.at);
   slot.state = after;
-  slot.flags = pending ? kPending : 0;
-  if (journalId != 0) slot.journal = journalId;
   // What the kept entries weigh, now that the oldest may have gone.
   if (withinLimit) {
     slot.keptBytes = uint64_t(kept + adding);
@@ -1020,6 +1022,16 @@ void TCommit::Write(uint64_t journalId, bool pending) {
     for (const uint64_t top : {slot.doneTop, slot.undoneTop})
       for (const THead& e : h_.Side(top, slot.firstKept)) slot.keptBytes += uint64_t(e.Bytes());
   }
+  h_.File().StartWriteback(head.at, adding);
+  slot_ = slot;
+  entryWritten_ = true;
+}
+
+void TCommit::Write(uint64_t journalId, bool pending) {
+  WriteEntry();
+  TSlot slot = slot_;
+  slot.flags = pending ? kPending : 0;
+  if (journalId != 0) slot.journal = journalId;
   written_ = true;
   h_.WriteSlot(slot, true);
 }

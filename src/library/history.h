@@ -106,6 +106,10 @@ inline THistoryState::Stamp StampOf(const TFileStamp& s) {
 class THistoryCommit {
  public:
   virtual ~THistoryCommit() = default;
+  // Writes the entry behind the kept ones, where no slot reaches it yet, and starts it on
+  // its way to the disk: done while the change's own files are flushed, the commit's
+  // flush then finds little more than the slot to write.  Write does it when not done.
+  virtual void WriteEntry() = 0;
   // Writes the entry and the new slot and flushes the history: the commit point of a
   // change in place (journalId names its journal), or, pending, what a switch makes true.
   virtual void Write(uint64_t journalId, bool pending) = 0;

@@ -723,10 +723,12 @@ void TJovTransaction::Commit() {
 void TJovTransaction::CommitJournal() {
   std::unique_ptr<THistoryCommit> history;
   try {
+    // The history's entry is written first and goes to the disk beside the change's files.
+    if (recorder_) history = PrepareHistoryCommit(*this, files_, *recorder_, delegate_);
+    if (history) history->WriteEntry();
     if (written_[0]) data_->Flush();
     if (written_[1]) index_->Flush();
     CheckCancel(delegate_);  // the last moment a stop can still undo the change
-    if (recorder_) history = PrepareHistoryCommit(*this, files_, *recorder_, delegate_);
     // The commit point: the history's new slot, naming this journal, on the disk; or,
     // without a history, the journal's title made invalid on the disk.  A journal
     // without its title is one that never completed, which the next opening removes.
