@@ -54,9 +54,10 @@ double Append(TJOV& jov) {
   return s;
 }
 
-// Runs edit (timed) and then undo (untimed), next to the floor.  The first edit of a
-// library just written pays for the file system reading its extent tree (tens of
-// milliseconds on ext4, once): it is timed apart, as "first_ms", before the iterations.
+// Runs edit (timed) and then undo (untimed), next to the floor.  The first shift of a
+// library whose pages are cached pays for the file system dropping them from the shift on
+// (tens of milliseconds for 1 GiB on ext4, once): it is timed apart, as "first_ms",
+// before the iterations.
 template <class Edit, class Undo>
 void Measure(benchmark::State& state, Edit&& edit, Undo&& undo) {
   TJOV jov;
