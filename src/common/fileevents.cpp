@@ -33,28 +33,44 @@ void TFileEvents::Watch(const QString& folder, const QString& path) {
           : ::inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_MODIFY);
   if (folderWatch >= 0) now.push_back(folderWatch);
   if (fileWatch >= 0) now.push_back(fileWatch);
+  const bool same = now == watches_;
   for (const int old : watches_)
     if (std::find(now.begin(), now.end(), old) == now.end()) ::inotify_rm_watch(fd_, old);
   watches_ = std::move(now);
   if (folderWatch < 0 || (fileWatch < 0 && !path.isEmpty())) {
-    Stop();
+    RemoveWatches();
     return;
   }
-  Drain();
+  // Watching again what it watched before Stop: the events since Stop came while it
+  // watched nothing, and the next look is to see them (it was drained at Stop).
+  if (!(same && stopped_)) Drain();
+  stopped_ = false;
 }
 
 void TFileEvents::Stop() {
+  // The watches stay with the system until the next Watch moves them: a watch made again
+  // of the same folder is then one call, and removing one costs the system more than
+  // any other call here.
+  Drain();
+  stopped_ = true;
+}
+
+void TFileEvents::RemoveWatches() {
   if (fd_ >= 0)
     for (const int old : watches_) ::inotify_rm_watch(fd_, old);
   watches_.clear();
 }
 
 void TFileEvents::Drain() {
-  Any();
+  if (fd_ >= 0) Read();
 }
 
 bool TFileEvents::Any() {
   if (!Watching()) return true;
+  return Read();
+}
+
+bool TFileEvents::Read() {
   alignas(inotify_event) char buffer[4096];
   bool any = false;
   while (::read(fd_, buffer, sizeof buffer) > 0) any = true;

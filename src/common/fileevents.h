@@ -17,11 +17,13 @@ class TFileEvents {
   TFileEvents& operator=(const TFileEvents&) = delete;
 
   // Watches folder and (when given) the file at path, forgetting what was watched
-  // before and the events so far.
+  // before and the events so far.  Only after Stop, when it watches the same again, the
+  // events since Stop are kept for the next look.
   void Watch(const QString& folder, const QString& path = QString());
   // Whether events can be had: without them every look says "maybe".
-  bool Watching() const { return !watches_.empty(); }
-  // Watches nothing (the events so far stay until the next Watch or look).
+  bool Watching() const { return !stopped_ && !watches_.empty(); }
+  // Watches nothing (every look says "maybe") and forgets the events so far, until the
+  // next Watch.
   void Stop();
   // Forgets the events so far.
   void Drain();
@@ -30,6 +32,10 @@ class TFileEvents {
   bool Any();
 
  private:
+  void RemoveWatches();
+  bool Read();
+
   int fd_ = -1;
   std::vector<int> watches_;
+  bool stopped_ = false;
 };

@@ -411,9 +411,15 @@ TFolderOps SetFolderOps(TFolderOps ops) {
 }
 
 bool FileExists(const QString& path) {
+  return FileStampAt(path).Exists();
+}
+
+TFileStamp FileStampAt(const QString& path) {
   struct stat st;
-  return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
-         !S_ISDIR(st.st_mode);
+  if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0 ||
+      S_ISDIR(st.st_mode))
+    return {};
+  return StampOfStat(st);
 }
 
 QString FindFileIgnoringCase(const QString& folder, const QString& name) {

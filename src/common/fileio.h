@@ -157,6 +157,8 @@ void NativeRenameFile(const QString& from, const QString& to);
 
 // True when a file (not a folder) of that name exists.
 bool FileExists(const QString& path);
+// The stamp of the file (not a folder) of that name; size -1 when there is none.
+TFileStamp FileStampAt(const QString& path);
 
 // The path of the file named name in folder: the exact name when it exists, otherwise a
 // file whose name differs only in case; empty when there is neither.

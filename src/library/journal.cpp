@@ -53,7 +53,7 @@ class TJournalOut {
   explicit TJournalOut(TFile& file) : file_(file) {}
   void Put(const void* data, int64_t n) {
     if (pending_.size() + size_t(n) > kGathered) Write();
-    if (n >= kGathered) {
+    if (size_t(n) >= kGathered) {
       file_.WriteAt(at_, data, n);
     } else {
       const auto* p = static_cast<const uint8_t*>(data);

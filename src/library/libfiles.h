@@ -82,6 +82,9 @@ struct TLibraryFiles {
   std::shared_ptr<THistoryFile> history;
   int64_t historyLimit = kDefaultHistoryLimit;
   bool writable = false;
+  // The data file at its name as the opening found it, just before opening it: the open
+  // file's stamp too, as long as nothing was written beside the library since.
+  TFileStamp dataFound;
   // The file system refused to shift the data file once: its changes copy from then on.
   bool shiftRefused = false;
   std::function<void(std::shared_ptr<const TOldView>)> onBegun;

@@ -272,8 +272,9 @@ void TJOV::WatchFiles(const TLibraryPaths& paths) {
 bool TJOV::TakeStampsOfOpening() {
   // Watched since before the files were opened: without events the opening read one
   // settled state (a hot journal it met was rolled back under the lock, or the opening
-  // failed), and the files' stamps now are those of what it read.
-  shown_.data = openData_ = files_.data->Stamp();
+  // failed), and the files' stamps now are those of what it read: the data file's the
+  // one its name had just before it was opened.
+  shown_.data = openData_ = files_.dataFound;
   shown_.index = indexRead_.Exists() ? indexRead_ : StampAt(files_.paths.Index());
   shown_.history = StampAt(files_.paths.History());
   shown_.underway = false;

@@ -166,7 +166,8 @@ bool OpenLibraryFiles(TLibraryFiles& files, const QString& dataPath,
   if (onResolved) onResolved(files.paths);
   // A new pair of files that was being switched in is put in place first.
   bool switched = RecoverSwitch(files.paths);
-  if (!FileExists(dataPath)) return false;
+  files.dataFound = FileStampAt(dataPath);
+  if (!files.dataFound.Exists()) return false;
   for (int attempt = 0;; ++attempt) {
     files.writable = true;
     try {
@@ -383,7 +384,7 @@ void TJovTransaction::Protect(TLibFile file, int64_t offset, int64_t length) {
   // empty: there is nothing old to keep.
   if (kind_ == TChangeKind::Rewrite || length <= 0) return;
   const int64_t end = std::min(offset + length, oldSize_[int(file)]);
-  if (offset < end) protected_[int(file)].push_back({offset, end - offset});
+  if (offset < end) protected_[int(file)].push_back({offset, end - offset, 0, {}});
 }
 
 void TJovTransaction::Begin() {
@@ -397,7 +398,7 @@ void TJovTransaction::Begin() {
     // A pair that renames would split from its other names is rewritten in place, every
     // old byte in the journal.
     for (int f = 0; f < 2; ++f)
-      if (oldSize_[f] > 0) protected_[f].push_back({0, oldSize_[f]});
+      if (oldSize_[f] > 0) protected_[f].push_back({0, oldSize_[f], 0, {}});
     BeginJournal();
     return;
   }

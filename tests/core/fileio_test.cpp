@@ -158,4 +158,19 @@ TEST(FileEvents, AWatchMovedToAnotherFolderReportsOnlyThatFolder) {
   events.Stop();
   EXPECT_FALSE(events.Watching());
   EXPECT_TRUE(events.Any()) << "stopped: maybe";
+  // Watching the same again after Stop keeps what was written while stopped, and only
+  // that; watching another folder forgets it.
+  events.Watch(b, b + "/three");
+  WriteFileBytes(b + "/four", "4");
+  events.Stop();
+  events.Watch(b, b + "/three");
+  EXPECT_FALSE(events.Any()) << "what came before Stop is forgotten";
+  events.Stop();
+  WriteFileBytes(b + "/five", "5");
+  events.Watch(b, b + "/three");
+  EXPECT_TRUE(events.Any()) << "a write while stopped is seen on watching again";
+  events.Stop();
+  WriteFileBytes(b + "/six", "6");
+  events.Watch(a);
+  EXPECT_FALSE(events.Any());
 }

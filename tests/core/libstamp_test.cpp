@@ -126,6 +126,15 @@ TEST(FollowOthers, EachKindOfChangeIsSeenAndNoFetchAcrossOneIsTrusted) {
     EXPECT_EQ(reopened.change, TLibraryChange::None);
     EXPECT_TRUE(reopened.fetchTrusted);
     EXPECT_EQ(reopened.shownId, c.idOpenedAgain);
+    // Closed while another program appends, and opened again: it counts the new image.
+    const int count = reader.ImageCount();
+    reader.Close();
+    ASSERT_EQ(writer.Open(path), TOpenResult::Opened);
+    writer.AppendRecord(s2.width(), s2.height(), 0, 0, Pixels(2).data());
+    ASSERT_EQ(reader.Open(path), TOpenResult::Opened);
+    EXPECT_EQ(reader.ImageCount(), count + 1);
+    EXPECT_EQ(LookAt(reader).change, TLibraryChange::None);
+    EXPECT_TRUE(reader.FetchesSound());
   }
 }
 
