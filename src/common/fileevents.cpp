@@ -5,6 +5,8 @@
 
 #include <QFile>
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -62,17 +64,40 @@ void TFileEvents::RemoveWatches() {
 }
 
 void TFileEvents::Drain() {
-  if (fd_ >= 0) Read();
+  Collect();
+  unseen_ = named_ = false;
 }
 
 bool TFileEvents::Any() {
   if (!Watching()) return true;
-  return Read();
+  Collect();
+  return std::exchange(unseen_, false);
 }
 
-bool TFileEvents::Read() {
+void TFileEvents::Mark(const QString& fileName) {
+  marked_ = QFile::encodeName(fileName);
+  named_ = false;
+}
+
+bool TFileEvents::Named() {
+  if (!Watching()) return true;
+  Collect();
+  return named_;
+}
+
+void TFileEvents::Collect() {
+  if (fd_ < 0) return;
   alignas(inotify_event) char buffer[4096];
-  bool any = false;
-  while (::read(fd_, buffer, sizeof buffer) > 0) any = true;
-  return any;
+  ssize_t got;
+  while ((got = ::read(fd_, buffer, sizeof buffer)) > 0) {
+    unseen_ = true;
+    for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      // A name is ended by the zeros that pad it; lost events may have named it.
+      if ((event->mask & IN_Q_OVERFLOW) || (event->len > 0 && !marked_.isEmpty() &&
+                                            std::strcmp(event->name, marked_.constData()) == 0))
+        named_ = true;
+      at += ssize_t(sizeof(inotify_event)) + event->len;
+    }
+  }
 }

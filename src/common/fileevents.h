@@ -6,6 +6,7 @@
 // before it: one system call that finds nothing in the common case.  Where the events
 // cannot be had (no inotify, too many watchers), every look says "maybe".
 
+#include <QByteArray>
 #include <QString>
 #include <vector>
 
@@ -30,12 +31,22 @@ class TFileEvents {
   // True when an event came since the last look or Drain (and forgets them), or when
   // events cannot be had.
   bool Any();
+  // Events that name this file of the watched folder are told apart from here on.
+  void Mark(const QString& fileName);
+  // Whether an event named the marked file since Mark (or events were lost, or cannot
+  // be had).  The events it reads to tell stay for the next look.
+  bool Named();
 
  private:
   void RemoveWatches();
-  bool Read();
+  // Reads what the system has queued, noting whether anything came and whether the
+  // marked file was named.
+  void Collect();
 
   int fd_ = -1;
   std::vector<int> watches_;
   bool stopped_ = false;
+  bool unseen_ = false;  // events collected and not yet told by a look
+  QByteArray marked_;
+  bool named_ = false;
 };

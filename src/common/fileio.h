@@ -15,6 +15,8 @@ struct TFileStamp {
   int64_t size = -1;  // -1: no such file
   int64_t modifiedNs = 0;
   bool Exists() const { return size >= 0; }
+  // A stamp no file has: a file whose stamp is not known.
+  static TFileStamp Unknown() { return {0, 0, -2, 0}; }
   bool operator==(const TFileStamp&) const = default;
 };
 

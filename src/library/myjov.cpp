@@ -267,6 +267,7 @@ const QImage* TJOV::ImageAt(int index) {
 void TJOV::WatchFiles(const TLibraryPaths& paths) {
   // A file with one name is written through the folder: its events are the folder's.
   events_.Watch(paths.Folder(), paths.CanSwitch() ? QString() : paths.Data());
+  events_.Mark(paths.History().section(QLatin1Char('/'), -1));
 }
 
 bool TJOV::TakeStampsOfOpening() {
@@ -276,7 +277,9 @@ bool TJOV::TakeStampsOfOpening() {
   // one its name had just before it was opened.
   shown_.data = openData_ = files_.dataFound;
   shown_.index = indexRead_.Exists() ? indexRead_ : StampAt(files_.paths.Index());
-  shown_.history = StampAt(files_.paths.History());
+  // The history's is taken by the first look for changes by others: watched since
+  // before the opening, it is as the opening found it while no event names it.
+  historyStampDue_ = true;
   shown_.underway = false;
   fetchesStale_ = false;
   // Looked at after the stamps, so that none of them is taken after an event unseen.
@@ -290,6 +293,7 @@ void TJOV::TakeStamps() {
   if (IsOpen()) WatchFiles(files_.paths);
   fetchesStale_ = false;
   shown_ = TLibraryStamp::Of(files_.paths, &probe_);
+  historyStampDue_ = false;
   openData_ = files_.data ? files_.data->Stamp() : TFileStamp{};
   // A switch that finished between opening the data file and these stamps: the index at
   // the name is the new pair's, the open data file the old one.
@@ -299,7 +303,13 @@ void TJOV::TakeStamps() {
 
 TLibraryChange TJOV::ChangeByOthers() {
   if (!IsOpen()) return TLibraryChange::None;
-  const TLibraryChange change = CompareToShown(shown_, TLibraryStamp::Of(files_.paths, &probe_));
+  const TLibraryStamp now = TLibraryStamp::Of(files_.paths, &probe_);
+  // The events are read after the stamp: one that names the history came before it.
+  if (historyStampDue_) {
+    shown_.history = events_.Named() ? TFileStamp::Unknown() : now.history;
+    historyStampDue_ = false;
+  }
+  const TLibraryChange change = CompareToShown(shown_, now);
   // Fetches that met a change are trusted again only once the library is read anew.
   return change == TLibraryChange::None && fetchesStale_ ? TLibraryChange::Committed : change;
 }

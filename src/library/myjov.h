@@ -267,6 +267,8 @@ class TJOV {
   TFileStamp openData_;   // the open data file when the index was read
   TFileStamp indexRead_;  // the index file the last opening read (none: no such file)
   TJournalProbe probe_;
+  // The history's stamp in shown_ is still to be taken (see TakeStampsOfOpening).
+  bool historyStampDue_ = false;
   TFileEvents events_;  // since the stamps were taken; none: the check has nothing to do
   bool followOthers_ = false;
   bool fetchesStale_ = false;  // a check failed: none passes until the stamps are taken again

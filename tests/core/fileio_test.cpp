@@ -173,4 +173,14 @@ TEST(FileEvents, AWatchMovedToAnotherFolderReportsOnlyThatFolder) {
   WriteFileBytes(b + "/six", "6");
   events.Watch(a);
   EXPECT_FALSE(events.Any());
+  // A marked name is told apart from the others, and telling it keeps the events.
+  events.Mark("h");
+  WriteFileBytes(a + "/h-not", "1");
+  EXPECT_FALSE(events.Named());
+  WriteFileBytes(a + "/h", "1");
+  EXPECT_TRUE(events.Named());
+  EXPECT_TRUE(events.Any()) << "Named leaves the events to the next look";
+  EXPECT_TRUE(events.Named()) << "until the next Mark";
+  events.Mark("h");
+  EXPECT_FALSE(events.Named());
 }

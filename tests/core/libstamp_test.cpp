@@ -89,6 +89,13 @@ TEST(FollowOthers, EachKindOfChangeIsSeenAndNoFetchAcrossOneIsTrusted) {
        {{TLibraryChange::Underway, true, 1}},
        {TLibraryChange::None, true, 1},
        1},
+      // Written right after the reader opened, before its first look.
+      {"the history written by another program",
+       false,
+       [](TJOV& w, TJOV&, std::vector<Look>&) { WriteFileBytes(w.Paths().History(), "x"); },
+       {},
+       {TLibraryChange::Committed, true, 1},
+       1},
       // The reader's own change is what it shows.
       {"a change of the reader itself",
        false,
@@ -129,6 +136,7 @@ TEST(FollowOthers, EachKindOfChangeIsSeenAndNoFetchAcrossOneIsTrusted) {
     // Closed while another program appends, and opened again: it counts the new image.
     const int count = reader.ImageCount();
     reader.Close();
+    QFile::remove(writer.Paths().History());
     ASSERT_EQ(writer.Open(path), TOpenResult::Opened);
     writer.AppendRecord(s2.width(), s2.height(), 0, 0, Pixels(2).data());
     ASSERT_EQ(reader.Open(path), TOpenResult::Opened);
