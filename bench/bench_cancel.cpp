@@ -21,9 +21,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovcancel-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovcancel"));
 }
 
 void BM_CtrlCDuringInsertAt0(benchmark::State& state) {

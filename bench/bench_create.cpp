@@ -24,6 +24,7 @@
 #include "editing/exchange.h"
 #include "editing/export.h"
 #include "library/myjov.h"
+#include "support/biglibrary.h"
 #include "support/libbuilder.h"
 
 namespace {
@@ -31,9 +32,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovcreate-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovcreate"));
 }
 
 double Seconds(Clock::time_point since) {

@@ -19,14 +19,13 @@
 #include "editing/exchange.h"
 #include "editing/export.h"
 #include "library/myjov.h"
+#include "support/biglibrary.h"
 #include "support/libbuilder.h"
 
 namespace {
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovexport-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovexport"));
 }
 
 QString Library(int count, int w, int h) {

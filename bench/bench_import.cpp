@@ -29,6 +29,7 @@
 #include "editing/exchange.h"
 #include "library/jovformat.h"
 #include "library/myjov.h"
+#include "support/biglibrary.h"
 #include "support/bmpbuilder.h"
 #include "support/libbuilder.h"
 
@@ -37,9 +38,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovimport-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovimport"));
 }
 
 double Since(Clock::time_point t0) {

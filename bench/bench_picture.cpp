@@ -21,6 +21,7 @@
 
 #include "editing/pictureloader.h"
 #include "library/tolibrary.h"
+#include "support/biglibrary.h"
 
 // Resources of a static library are registered by hand (outside any namespace).
 static void InitTemplates() {
@@ -30,9 +31,7 @@ static void InitTemplates() {
 namespace {
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovpicture-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovpicture"));
 }
 
 // Smooth gradients and soft blobs with noise on top, as a photo has: nearly every pixel

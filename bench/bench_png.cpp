@@ -23,6 +23,7 @@
 #include "editing/exchange.h"
 #include "editing/export.h"
 #include "library/myjov.h"
+#include "support/biglibrary.h"
 #include "support/libbuilder.h"
 
 namespace {
@@ -30,9 +31,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovpng-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovpng"));
 }
 
 double Since(Clock::time_point t0) {

@@ -28,15 +28,14 @@
 #include "editing/undo.h"
 #include "library/jovformat.h"
 #include "library/myjov.h"
+#include "support/biglibrary.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovrange-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovrange"));
 }
 
 int64_t LibraryMiB() {

@@ -26,6 +26,7 @@
 #include "editing/pngstream.h"
 #include "editing/sheet.h"
 #include "library/myjov.h"
+#include "support/biglibrary.h"
 #include "support/libbuilder.h"
 
 namespace {
@@ -33,9 +34,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovshare-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovshare"));
 }
 
 // count images of 64 x 64, placed around one anchor as a walking cycle is.

@@ -30,9 +30,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovshift-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovshift"));
 }
 
 double Seconds(Clock::time_point since) {

@@ -35,9 +35,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovworker-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovworker"));
 }
 
 double Seconds(Clock::time_point since) {
@@ -89,9 +87,9 @@ void BM_WorkerVsInline(benchmark::State& state) {
     TJOV window;
     window.Open(lib);
     start = Clock::now();
-    const TOutcome outcome = worker.Run(window, TRunTarget::Change, [&](TJOV* jov, TOperationDelegate* d) {
-      return request.Run(*jov, picture, d);
-    });
+    const TOutcome outcome =
+        worker.Run(window, TRunTarget::Change,
+                   [&](TJOV* jov, TOperationDelegate* d) { return request.Run(*jov, picture, d); });
     onWorker += Seconds(start);
     if (!outcome.Done()) state.SkipWithError("worker run failed");
   }
@@ -127,9 +125,10 @@ void BM_EventDelayDuringChange_1GiB(benchmark::State& state) {
       clock.start();
       timer.start(10);
       const auto start = Clock::now();
-      const TOutcome outcome = worker.Run(window, TRunTarget::Change, [&](TJOV* jov, TOperationDelegate* d) {
-        return step == 0 ? insert.Run(*jov, picture, d) : remove.Run(*jov, d);
-      });
+      const TOutcome outcome =
+          worker.Run(window, TRunTarget::Change, [&](TJOV* jov, TOperationDelegate* d) {
+            return step == 0 ? insert.Run(*jov, picture, d) : remove.Run(*jov, d);
+          });
       spent += Seconds(start);
       if (!outcome.Done()) state.SkipWithError("change failed");
     }

@@ -37,9 +37,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 QTemporaryDir& Dir() {
-  const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
-  static QTemporaryDir dir((root.isEmpty() ? QDir::tempPath() : root) + "/jovwrite-XXXXXX");
-  return dir;
+  return BenchFolder(QStringLiteral("jovwrite"));
 }
 
 double Seconds(Clock::time_point since) {

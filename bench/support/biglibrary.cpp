@@ -2,11 +2,24 @@
 
 #include <QDir>
 #include <QFile>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "common/byteio.h"
 #include "library/jovformat.h"
 #include "support/libbuilder.h"
+
+QTemporaryDir& BenchFolder(const QString& prefix) {
+  static std::map<QString, std::unique_ptr<QTemporaryDir>> folders;
+  std::unique_ptr<QTemporaryDir>& folder = folders[prefix];
+  if (!folder) {
+    const QString root = qEnvironmentVariable("JOV_BENCH_DIR");
+    folder = std::make_unique<QTemporaryDir>((root.isEmpty() ? QDir::tempPath() : root) + "/" +
+                                             prefix + "-XXXXXX");
+  }
+  return *folder;
+}
 
 QString BigLibrary(const QString& folder, const QString& name, int count, int side) {
   const QDir dir(folder);
@@ -48,4 +61,3 @@ QString BigLibrary(const QString& folder, const QString& name, int count, int si
   WriteFileBytes(dir.filePath(name + ".JOX"), index);
   return path;
 }
-
