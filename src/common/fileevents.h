@@ -26,8 +26,6 @@ class TFileEvents {
   // Watches nothing (every look says "maybe") and forgets the events so far, until the
   // next Watch.
   void Stop();
-  // Forgets the events so far.
-  void Drain();
   // True when an event came since the last look or Drain (and forgets them), or when
   // events cannot be had.
   bool Any();
@@ -39,6 +37,8 @@ class TFileEvents {
 
  private:
   void RemoveWatches();
+  // Forgets the events so far.
+  void Drain();
   // Reads what the system has queued, noting whether anything came and whether the
   // marked file was named.
   void Collect();

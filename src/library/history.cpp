@@ -352,14 +352,15 @@ TFileStamp IdentityOf(TFile& file, const QString& path) {
 
 bool THistoryFile::Load(bool create) {
   const QString path = paths_.History();
-  // One stat by name tells whether the open file is still the history, and its size.
-  const TFileStamp there = file_ ? StampAt(path) : TFileStamp{};
+  // One stat by name tells whether there is a history, whether the open file is still
+  // it, and its size.
+  const TFileStamp there = FileStampAt(path);
   if (file_ &&
       (!there.Exists() || there.device != identity_.device || there.inode != identity_.inode))
     file_.reset();
   if (!file_) {
     checkedValid_ = false;
-    if (!FileExists(path)) {
+    if (!there.Exists()) {
       if (!create) return false;
       file_ = TFile::Open(path, TFile::Mode::Create);
       slot_ = TSlot{};

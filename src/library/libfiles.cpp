@@ -54,12 +54,6 @@ TNameLook LookAtName(const QString& path) {
   return {true, st.st_nlink};
 }
 
-// Whether a file has other names than this one (hard links); false when it is not there.
-bool HasOtherNames(const QString& path) {
-  struct stat st;
-  return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_nlink > 1;
-}
-
 }  // namespace
 
 TLibraryPaths TLibraryPaths::Resolved(const QString& dataPath, const QString& indexPath) {
@@ -86,7 +80,8 @@ TLibraryPaths TLibraryPaths::Resolved(const QString& dataPath, const QString& in
     paths.canSwitch_ = false;
     return paths;
   }
-  paths.canSwitch_ = !HasOtherNames(paths.data_) && !HasOtherNames(paths.index_);
+  // Resolved, the names are no links: a file with other names (hard links) cannot switch.
+  paths.canSwitch_ = LookAtName(paths.data_).names <= 1 && LookAtName(paths.index_).names <= 1;
   return paths;
 }
 
