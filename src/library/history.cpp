@@ -316,8 +316,11 @@ class THistoryFile {
   // The ranges the entry at `at` lists (the state it leaves was written there).
   std::vector<TRange> RangesOf(const THead& head, int file);
 
-  // Makes room for length bytes at the end, in steps of zeros.
+  // Makes room up to end, in steps of zeros.
   void Grow(int64_t end);
+  // After a commit: makes the next step of room when the room left behind end is less
+  // than half a step, without flushing it.  Never throws.
+  void GrowAhead(int64_t end);
   // Writes slot as the next one and flushes; the commit point of a change.
   void WriteSlot(TSlot slot, bool flush);
   // Rewrites the file with only the entries still kept, when what it holds besides them
@@ -327,6 +330,9 @@ class THistoryFile {
   void Empty();
 
  private:
+  int64_t GrowthStep() const;
+  void WriteZeros(int64_t target);  // from the end of the file up to target
+
   TLibraryPaths paths_;
   std::unique_ptr<TFile> file_;
   TSlot slot_;
@@ -456,20 +462,42 @@ std::vector<TRange> THistoryFile::RangesOf(const THead& h, int file) {
   return out;
 }
 
-void THistoryFile::Grow(int64_t end) {
-  if (end <= fileSize_) return;
+int64_t THistoryFile::GrowthStep() const {
   // A small history grows by a quarter of itself (64 KiB at least), so that a library
   // edited once keeps a small file beside it; a large one by 1 MiB or an eighth.
-  const int64_t step = fileSize_ < 4 * kGrowth ? std::max<int64_t>(64 << 10, fileSize_ / 4)
-                                               : std::max(kGrowth, fileSize_ / 8);
-  const int64_t target = std::max(end, fileSize_ + step);
+  return fileSize_ < 4 * kGrowth ? std::max<int64_t>(64 << 10, fileSize_ / 4)
+                                 : std::max(kGrowth, fileSize_ / 8);
+}
+
+void THistoryFile::WriteZeros(int64_t target) {
   static const std::vector<uint8_t> zeros(size_t(kGrowth), 0);
   for (int64_t at = fileSize_; at < target;) {
     const int64_t n = std::min<int64_t>(kGrowth, target - at);
     file_->WriteAt(at, zeros.data(), n);
     at += n;
   }
+}
+
+void THistoryFile::Grow(int64_t end) {
+  if (end <= fileSize_) return;
+  const int64_t target = std::max(end, fileSize_ + GrowthStep());
+  WriteZeros(target);
   fileSize_ = target;
+}
+
+void THistoryFile::GrowAhead(int64_t end) {
+  const int64_t step = GrowthStep();
+  if (fileSize_ - end >= step / 2) return;
+  // Written after a commit and sent on its way at once, the zeros reach the disk between
+  // changes; a change that grows the file itself flushes them with its entry.
+  try {
+    const int64_t from = fileSize_;
+    WriteZeros(fileSize_ + step);
+    fileSize_ += step;
+    file_->StartWriteback(from, step);
+  } catch (const EJovError&) {
+    // The next change grows the file, as it would have.
+  }
 }
 
 void THistoryFile::WriteSlot(TSlot slot, bool flush) {
@@ -946,10 +974,18 @@ class TCommit final : public THistoryCommit {
 };
 
 THistoryState TCommit::After() {
-  // One look at each file gives its stamp and its size (the new files are complete).
+  // One look at each file the change wrote gives its stamp and its size (the new files
+  // are complete); a file left alone is as the transaction found it.
   THistoryState::Stamp stamps[2];
   int64_t sizes[2] = {-1, -1};
-  for (int f = 0; f < 2; ++f) stamps[f] = StampOf(t_.NewPath(TLibFile(f)), &sizes[f]);
+  for (int f = 0; f < 2; ++f) {
+    if (t_.Untouched(TLibFile(f))) {
+      stamps[f] = r_.StampAtStart(TLibFile(f));
+      sizes[f] = t_.OldSize(TLibFile(f));
+    } else {
+      stamps[f] = StampOf(t_.NewPath(TLibFile(f)), &sizes[f]);
+    }
+  }
   for (int f = 0; f < 2; ++f)
     if (sizes[f] < 0) sizes[f] = t_.NewSize(TLibFile(f));
   // What the change left where it was keeps its checksum: a small edit of a large library
@@ -1035,6 +1071,7 @@ void TCommit::Write(uint64_t journalId, bool pending) {
   if (journalId != 0) slot.journal = journalId;
   written_ = true;
   h_.WriteSlot(slot, true);
+  h_.GrowAhead(int64_t(slot.end));
 }
 
 bool TCommit::Revert() {

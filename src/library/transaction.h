@@ -164,6 +164,8 @@ class TJovTransaction {
   int64_t NewSize(TLibFile file);
   void ReadNew(TLibFile file, int64_t offset, void* out, int64_t length);
   QString NewPath(TLibFile file) const;
+  // The file is the one the transaction found, and the change has not written it.
+  bool Untouched(TLibFile file) const { return !newPair_ && !written_[int(file)]; }
 
   // Flushes the files and clears the journal's title on the disk (the commit point); or
   // completes the new pair (every byte not written is the old file's) and switches it

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -254,6 +255,28 @@ TEST_P(UndoTest, TheLimitAsksDropsTheOldestOrKeepsNone) {
   jov.SetHistoryLimit(0);
   jov.SetImagePx(0, 99);
   EXPECT_FALSE(QFile::exists(TLibraryPaths::Of(dataPath).History()));
+}
+
+// A change whose entry leaves less than half a step of room behind it makes the next
+// step of the history after its commit point: that step failing, or cut short by the
+// power, leaves the change made and undoable.
+TEST_P(UndoTest, TheHistoryGrowsAheadAfterTheCommitWithoutRiskingIt) {
+  LibraryBuilder b(GetParam());
+  b.Add8(4, 2, 1, 1, Pixels(4, 2, 9));
+  b.Add8(200, 200, 0, 0, Pixels(200, 200, 5));  // its 40,000 bytes are the entry
+  dataPath = b.Write(dir.path(), "lib");
+  indexPath = dir.filePath("lib.JOX");
+  const QString history = TLibraryPaths::Of(dataPath).History();
+  QFile::remove(history);
+  auto deleteTheLast = [](TJOV& jov) { return DeleteRange(jov, 1, 1), true; };
+  ExpectCrashSafe(dataPath, indexPath, deleteTheLast, 6);
+  // The loops leave the new files and no history: once more, to see the step made ahead.
+  b.Write(dir.path(), "lib");
+  TJOV jov;
+  ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
+  const int64_t firstStep = 1024 + (64 << 10);
+  ASSERT_EQ(deleteTheLast(jov), true);
+  EXPECT_EQ(QFileInfo(history).size(), firstStep + (64 << 10));
 }
 
 INSTANTIATE_TEST_SUITE_P(FileTypes, UndoTest, ::testing::Values(0, 1),
