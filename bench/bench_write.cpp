@@ -297,8 +297,9 @@ void SmallChange(benchmark::State& state, Small kind) {
   state.counters["ratio"] = floorSeconds > 0 ? changeSeconds / floorSeconds : 0;
   state.counters["history_ratio"] = bareSeconds > 0 ? changeSeconds / bareSeconds : 0;
   auto median = [](std::vector<double>& v) {
+    if (v.empty()) return 0.0;
     std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
+    return v[v.size() / 2];
   };
   const double bareMedian = median(bareTimes);
   state.counters["history_median_ratio"] = bareMedian > 0 ? median(withTimes) / bareMedian : 0;

@@ -488,8 +488,8 @@ void THistoryFile::Grow(int64_t end) {
 void THistoryFile::GrowAhead(int64_t end) {
   const int64_t step = GrowthStep();
   if (fileSize_ - end >= step / 2) return;
-  // Written after a commit and sent on its way at once, the zeros reach the disk between
-  // changes; a change that grows the file itself flushes them with its entry.
+  // Written after the commit point and sent on their way at once, the zeros reach the
+  // disk between changes, not inside the next one's flush.
   try {
     const int64_t from = fileSize_;
     WriteZeros(fileSize_ + step);
@@ -1071,7 +1071,8 @@ void TCommit::Write(uint64_t journalId, bool pending) {
   if (journalId != 0) slot.journal = journalId;
   written_ = true;
   h_.WriteSlot(slot, true);
-  h_.GrowAhead(int64_t(slot.end));
+  // A pending slot commits with the switch: its room is made once the switch is made.
+  if (!pending) h_.GrowAhead(int64_t(slot.end));
 }
 
 bool TCommit::Revert() {
@@ -1090,6 +1091,7 @@ void TCommit::Settle() {
     TSlot slot = h_.Slot();
     slot.flags &= ~kPending;
     h_.WriteSlot(slot, false);
+    h_.GrowAhead(int64_t(slot.end));
   } catch (const EJovError&) {
     // An opening finds the switch made and settles it then.
   }
