@@ -953,13 +953,16 @@ class TCommit final : public THistoryCommit {
         fits_(fits),
         delegate_(delegate) {}
 
-  void WriteEntry() override;
-  void Write(uint64_t journalId, bool pending) override;
+  void Stage(uint64_t journalId) override;
+  void Commit() override;
+  void WritePending() override;
   bool Revert() override;
   void Settle() override;
-  THistoryState After();
 
  private:
+  THistoryState After();
+  void WriteEntry();
+
   TJovTransaction& t_;
   THistoryFile& h_;
   const THistoryRecorder& r_;
@@ -1059,20 +1062,33 @@ void TCommit::WriteEntry() {
     for (const uint64_t top : {slot.doneTop, slot.undoneTop})
       for (const THead& e : h_.Side(top, slot.firstKept)) slot.keptBytes += uint64_t(e.Bytes());
   }
-  h_.File().StartWriteback(head.at, adding);
   slot_ = slot;
   entryWritten_ = true;
 }
 
-void TCommit::Write(uint64_t journalId, bool pending) {
+void TCommit::Stage(uint64_t journalId) {
   WriteEntry();
   TSlot slot = slot_;
-  slot.flags = pending ? kPending : 0;
-  if (journalId != 0) slot.journal = journalId;
+  slot.flags = 0;
+  slot.journal = journalId;
+  written_ = true;
+  h_.WriteSlot(slot, false);
+  // One call sends the entry and the slot's page, and whatever else of the file waits.
+  h_.File().StartWriteback(0, int64_t(slot.end));
+}
+
+void TCommit::Commit() {
+  h_.File().Flush();
+  h_.GrowAhead(int64_t(h_.Slot().end));
+}
+
+void TCommit::WritePending() {
+  WriteEntry();
+  TSlot slot = slot_;
+  slot.flags = kPending;
   written_ = true;
   h_.WriteSlot(slot, true);
-  // A pending slot commits with the switch: its room is made once the switch is made.
-  if (!pending) h_.GrowAhead(int64_t(slot.end));
+  // Its room is made once the switch is made.
 }
 
 bool TCommit::Revert() {
@@ -1098,29 +1114,36 @@ void TCommit::Settle() {
 }
 
 // Whether the library, as read with `read` (its sizes and stamps given), is in the state
+// `slot` knows; `state` is then the library's.  Equal stamps are taken for equal content
+// unless only the content may tell.
+bool SlotFits(THistoryFile& h, const TSlot& slot, const THistoryState::Stamp stamps[2],
+              const int64_t sizes[2], const TReader& read, THistoryState& state,
+              bool byContent = false) {
+  std::vector<TRange> ranges[2];
+  if (slot.number == 0) {
+    state = StateOf(read, sizes, ranges);
+    return false;
+  }
+  if (!byContent && sizes[0] == slot.state.size[0] && sizes[1] == slot.state.size[1] &&
+      stamps[0] == slot.state.stamp[0] && stamps[1] == slot.state.stamp[1]) {
+    state = slot.state;
+    return true;
+  }
+  if (slot.lastEntry != 0) {
+    const THead last = h.HeadAt(int64_t(slot.lastEntry));
+    ranges[0] = h.RangesOf(last, 0);
+    ranges[1] = h.RangesOf(last, 1);
+  }
+  state = StateOf(read, sizes, ranges);
+  return state.SameContent(slot.state);
+}
+
+// Whether the library, as read with `read` (its sizes and stamps given), is in the state
 // the history knows; before is that state.  A pending slot whose switch did not happen
 // gives way to the one before it.
 bool FitsHistory(THistoryFile& h, const THistoryState::Stamp stamps[2], const int64_t sizes[2],
                  const TReader& read, THistoryState& before) {
-  auto check = [&](const TSlot& slot) {
-    std::vector<TRange> ranges[2];
-    if (slot.number == 0) {
-      before = StateOf(read, sizes, ranges);
-      return false;
-    }
-    if (sizes[0] == slot.state.size[0] && sizes[1] == slot.state.size[1] &&
-        stamps[0] == slot.state.stamp[0] && stamps[1] == slot.state.stamp[1]) {
-      before = slot.state;
-      return true;
-    }
-    if (slot.lastEntry != 0) {
-      const THead last = h.HeadAt(int64_t(slot.lastEntry));
-      ranges[0] = h.RangesOf(last, 0);
-      ranges[1] = h.RangesOf(last, 1);
-    }
-    before = StateOf(read, sizes, ranges);
-    return before.SameContent(slot.state);
-  };
+  auto check = [&](const TSlot& slot) { return SlotFits(h, slot, stamps, sizes, read, before); };
   if (check(h.Slot())) return true;
   if ((h.Slot().flags & kPending) == 0) return false;
   if (!h.HasEarlier()) {
@@ -1197,7 +1220,27 @@ void ForgetHistory(TLibraryFiles& files) {
 bool HistoryCommittedJournal(const TLibraryPaths& paths, uint64_t journalId) {
   try {
     THistoryFile h(paths);
-    return journalId != 0 && h.Load(false) && h.Slot().journal == journalId;
+    if (journalId == 0 || !h.Load(false) || h.Slot().journal != journalId) return false;
+    // A switch's slot is settled from the pair that stands, by the opening.
+    if ((h.Slot().flags & kPending) != 0) return true;
+    // A change in place sends its slot to the disk beside its files: it committed only
+    // when they got there whole.  The stamps cannot tell: a file's time may reach the
+    // disk without its bytes.
+    THistoryState::Stamp stamps[2];
+    int64_t sizes[2] = {0, 0};
+    std::unique_ptr<TFile> files[2];
+    for (int f = 0; f < 2; ++f) stamps[f] = StampOf(paths.File(TLibFile(f)), &sizes[f]);
+    const TReader read = [&](TLibFile f, int64_t at, uint8_t* out, int64_t n) {
+      std::unique_ptr<TFile>& file = files[int(f)];
+      if (!file) file = TFile::Open(paths.File(f), TFile::Mode::Read);
+      file->ReadExactAt(at, out, n);
+    };
+    THistoryState state;
+    if (SlotFits(h, h.Slot(), stamps, sizes, read, state, true)) return true;
+    // It never took effect: the slot before it is made current again, on the disk, before
+    // the journal takes the files back, so that a stop in between finds the same.
+    h.WriteSlot(h.HasEarlier() ? h.Earlier() : TSlot{}, true);
+    return false;
   } catch (const EJovError&) {
     return false;
   }

@@ -102,19 +102,24 @@ inline THistoryState::Stamp StampOf(const TFileStamp& s) {
 }
 
 // The history's side of a transaction's commit, prepared once the change's bytes are
-// written and flushed, under the writer's lock.
+// written, under the writer's lock.
 class THistoryCommit {
  public:
   virtual ~THistoryCommit() = default;
-  // Writes the entry behind the kept ones, where no slot reaches it yet, and starts it on
-  // its way to the disk: done while the change's own files are flushed, the commit's
-  // flush then finds little more than the slot to write.  Write does it when not done.
-  virtual void WriteEntry() = 0;
-  // Writes the entry and the new slot and flushes the history: the commit point of a
-  // change in place (journalId names its journal), or, pending, what a switch makes true.
-  virtual void Write(uint64_t journalId, bool pending) = 0;
-  // After a failure of Write or of the switch: the slot that was current is made current
-  // again, on the disk.  False when that failed too.
+  // For a change in place, before its files are flushed: writes the entry behind the kept
+  // ones and the slot naming the change's journal, and starts both on their way to the
+  // disk, so that they get there while the files are flushed.  Until Commit a power cut
+  // may leave the slot there without the files: the opening, finding the library not as
+  // the slot says, makes the slot before it current again and rolls the journal back.
+  virtual void Stage(uint64_t journalId) = 0;
+  // The commit point of a staged change, once its files are on the disk: the history
+  // flushed.
+  virtual void Commit() = 0;
+  // For a switch: writes the entry and a pending slot, and flushes the history: what the
+  // switch makes true.
+  virtual void WritePending() = 0;
+  // After a failure of any of these or of the switch: the slot that was current is made
+  // current again, on the disk.  False when that failed too.
   virtual bool Revert() = 0;
   // After the switch: the slot is no longer pending (not flushed: an opening tells it
   // from the files).

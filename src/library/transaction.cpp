@@ -724,17 +724,17 @@ void TJovTransaction::Commit() {
 void TJovTransaction::CommitJournal() {
   std::unique_ptr<THistoryCommit> history;
   try {
-    // The history's entry is written first and goes to the disk beside the change's files.
+    // The history's entry and its pending slot go to the disk beside the change's files.
     if (recorder_) history = PrepareHistoryCommit(*this, files_, *recorder_, delegate_);
-    if (history) history->WriteEntry();
+    if (history) history->Stage(journalId_);
     if (written_[0]) data_->Flush();
     if (written_[1]) index_->Flush();
     CheckCancel(delegate_);  // the last moment a stop can still undo the change
-    // The commit point: the history's new slot, naming this journal, on the disk; or,
+    // The commit point: the history, whose slot names this journal, on the disk; or,
     // without a history, the journal's title made invalid on the disk.  A journal
     // without its title is one that never completed, which the next opening removes.
     if (history)
-      history->Write(journalId_, false);
+      history->Commit();
     else
       MarkJournalCommitted(*files_.journal);
   } catch (...) {
@@ -797,7 +797,7 @@ void TJovTransaction::CommitNewPair() {
     // The entry goes in first, pending: after a crash, the pair that stands tells
     // whether it counts.
     if (recorder_) history = PrepareHistoryCommit(*this, files_, *recorder_, delegate_);
-    if (history) history->Write(0, true);
+    if (history) history->WritePending();
     new_[1].file.reset();
     CheckCancel(delegate_);  // the last moment a stop can still undo the change
     SwitchInNewPair(files_.paths);
