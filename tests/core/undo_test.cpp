@@ -4,7 +4,9 @@
 
 #include "editing/undo.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -170,6 +172,51 @@ TEST_P(UndoTest, AnUndoOrRedoStoppedAtAnyStepLeavesOneStateOrTheOther) {
           false);
     }
   }
+}
+
+// A power cut may leave a change's slot on the disk without the change's bytes, though
+// with the data file's new time: the opening goes by the bytes, drops the slot and takes
+// the journal back, and the next undo is the change before it.
+TEST_P(UndoTest, ASlotThatReachedTheDiskWithoutItsChangeIsDroppedByTheOpening) {
+  // Keeps the journal as it stands while the change asks whether to stop: with its title.
+  struct TKeepJournal final : TOperationDelegate {
+    QString path;
+    QByteArray kept;
+    bool CancelRequested() override {
+      kept = ReadFileBytes(path);
+      return false;
+    }
+  };
+  Lay();
+  const auto first = Files();
+  TJOV jov;
+  ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
+  Changes()[0].run(jov);
+  const QByteArray before = ReadFileBytes(dataPath);
+  TKeepJournal keep;
+  keep.path = jov.Paths().Journal();
+  jov.ReplaceRecord(3, 4, 2, Pixels(4, 2, 7).data(), &keep);
+  jov.Close();
+  ASSERT_FALSE(keep.kept.isEmpty());
+  // The disk as the cut leaves it: the journal whole, the old bytes in the same file, and
+  // the time the change gave it.
+  struct stat changed {};
+  ASSERT_EQ(::stat(QFile::encodeName(dataPath).constData(), &changed), 0);
+  WriteFileBytes(keep.path, keep.kept);
+  QFile data(dataPath);
+  ASSERT_TRUE(data.open(QIODevice::ReadWrite));
+  ASSERT_EQ(data.write(before), before.size());
+  data.close();
+  const timespec times[2] = {changed.st_atim, changed.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dataPath).constData(), times, 0), 0);
+
+  ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
+  EXPECT_EQ(ReadFileBytes(dataPath), before);
+  const THistoryStep step = NextStep(jov, THistoryRole::Undo);
+  EXPECT_EQ(step.entry.what.toStdString(), Changes()[0].what);
+  EXPECT_FALSE(step.entry.refused);
+  UndoOrRedo(jov, THistoryRole::Undo);
+  EXPECT_TRUE(Files() == first);
 }
 
 // Files changed by a program that keeps no history: the entries taken from the state
