@@ -55,6 +55,9 @@ constexpr uint64_t kHeadSeed = 0x5A17C0DE00000002ull;
 constexpr uint64_t kBodySeed = 0x5A17C0DE00000003ull;
 constexpr uint64_t kStateSeed = 0x5A17C0DE00000004ull;
 constexpr uint32_t kPending = 1;
+// Written before the change's files were flushed: the slot stands only when the library
+// is as it says.  Only the slot of the change that sets it carries it.
+constexpr uint32_t kStaged = 2;
 constexpr int kMaxWhat = 1000;
 // The state's checksums read the data file's first bytes (header and palette) and at
 // most so many ranges and bytes of what the last change wrote.
@@ -322,7 +325,7 @@ class THistoryFile {
   // than half a step, without flushing it.  Never throws.
   void GrowAhead(int64_t end);
   // Writes slot as the next one and flushes; the commit point of a change.
-  void WriteSlot(TSlot slot, bool flush);
+  void WriteSlot(TSlot slot, bool flush, bool staged = false);
   // Rewrites the file with only the entries still kept, when what it holds besides them
   // has grown large; under the writer's lock, before an entry is added.
   void CompactIfWasteful(int64_t adding);
@@ -500,8 +503,9 @@ void THistoryFile::GrowAhead(int64_t end) {
   }
 }
 
-void THistoryFile::WriteSlot(TSlot slot, bool flush) {
+void THistoryFile::WriteSlot(TSlot slot, bool flush, bool staged) {
   slot.number = slot_.number + 1;
+  slot.flags = staged ? slot.flags | kStaged : slot.flags & ~kStaged;
   uint8_t bytes[kSlotSize];
   PutSlot(bytes, slot);
   const int64_t at = int64_t(slot.number % 2) * kSlotSize;
@@ -595,8 +599,9 @@ namespace {
 // Reads bytes of one side of a change: the files as it found them or as it left them.
 using TReader = std::function<void(TLibFile, int64_t, uint8_t*, int64_t)>;
 
-// At most kMaxRanges ranges, joining the closest neighbours, and at most kMaxRangeBytes.
-std::vector<TRange> Capped(std::vector<TRange> ranges) {
+// At most kMaxRanges ranges, joining the closest neighbours, and at most kMaxRangeBytes;
+// whole tells whether they still cover every byte of the ranges given.
+std::vector<TRange> Capped(std::vector<TRange> ranges, bool& whole) {
   while (ranges.size() > size_t(kMaxRanges)) {
     size_t best = 0;
     for (size_t k = 1; k + 1 < ranges.size(); ++k)
@@ -608,6 +613,7 @@ std::vector<TRange> Capped(std::vector<TRange> ranges) {
   int64_t total = 0;
   for (size_t k = 0; k < ranges.size(); ++k) {
     if (total + ranges[k].second - ranges[k].first > kMaxRangeBytes) {
+      whole = false;
       ranges[k].second = ranges[k].first + (kMaxRangeBytes - total);
       ranges.resize(k + 1);
       break;
@@ -686,6 +692,9 @@ class TDraft {
   // Writes the entry at `at` of out (head last), reading the kept bytes from the old files.
   void WriteTo(TFile& out, int64_t at, THead& head, TOperationDelegate* delegate);
   const std::vector<TRange>& Written(int f) const { return written_[f]; }
+  // Whether the checksums of the state after the change see every byte it changed: it
+  // only wrote new bytes, no more than the ranges hold, and moved none.
+  bool SumsSeeEveryChange() const { return sumsSeeAll_; }
 
  private:
   std::vector<uint8_t> Listed() const;
@@ -711,13 +720,17 @@ class TDraft {
   std::vector<uint32_t> newWords_;
   std::unordered_map<uint32_t, int64_t> firstPlace_;
   bool wordsRead_ = false;
+  bool sumsSeeAll_ = true;
 };
 
 TDraft::TDraft(TJovTransaction& t, const THistoryRecorder& r)
     : t_(t), r_(r), what_(r.what.toUtf8().left(kMaxWhat)) {
   for (int f = 0; f < 2; ++f) {
     AddPieces(f);
-    written_[f] = Capped(r.Map(TLibFile(f)).NewRanges());
+    const TChangeMap& map = r.Map(TLibFile(f));
+    written_[f] = Capped(map.NewRanges(), sumsSeeAll_);
+    for (const TChangeMap::Stretch& s : map.Stretches())
+      if (s.from >= 0 && s.from != s.at) sumsSeeAll_ = false;
   }
 }
 
@@ -974,6 +987,7 @@ class TCommit final : public THistoryCommit {
   TSlot slot_;  // the slot that adds the entry, once the entry is written
   bool entryWritten_ = false;
   bool written_ = false;
+  bool staged_ = false;  // the slot went to the disk beside the files
 };
 
 THistoryState TCommit::After() {
@@ -1068,18 +1082,27 @@ void TCommit::WriteEntry() {
 
 void TCommit::Stage(uint64_t journalId) {
   WriteEntry();
-  TSlot slot = slot_;
-  slot.flags = 0;
-  slot.journal = journalId;
-  written_ = true;
-  h_.WriteSlot(slot, false);
-  // One call sends the entry and the slot's page, and whatever else of the file waits.
-  h_.File().StartWriteback(0, int64_t(slot.end));
+  slot_.flags = 0;
+  slot_.journal = journalId;
+  // Only a change whose every byte the state's checksums see can be told from the files
+  // after a power cut; any other writes its slot once its files are on the disk.
+  staged_ = draft_.SumsSeeEveryChange();
+  if (staged_) {
+    written_ = true;
+    h_.WriteSlot(slot_, false, true);
+  }
+  // One call sends the entry, the slot's page, and whatever else of the file waits.
+  h_.File().StartWriteback(0, int64_t(slot_.end));
 }
 
 void TCommit::Commit() {
-  h_.File().Flush();
-  h_.GrowAhead(int64_t(h_.Slot().end));
+  if (staged_) {
+    h_.File().Flush();
+  } else {
+    written_ = true;
+    h_.WriteSlot(slot_, true);
+  }
+  h_.GrowAhead(int64_t(slot_.end));
 }
 
 void TCommit::WritePending() {
@@ -1217,15 +1240,17 @@ void ForgetHistory(TLibraryFiles& files) {
   }
 }
 
-bool HistoryCommittedJournal(const TLibraryPaths& paths, uint64_t journalId) {
+bool HistoryCommittedJournal(const TLibraryPaths& paths, uint64_t journalId,
+                             const TRolledBackFiles& rolledBack) {
   try {
     THistoryFile h(paths);
     if (journalId == 0 || !h.Load(false) || h.Slot().journal != journalId) return false;
-    // A switch's slot is settled from the pair that stands, by the opening.
-    if ((h.Slot().flags & kPending) != 0) return true;
-    // A change in place sends its slot to the disk beside its files: it committed only
-    // when they got there whole.  The stamps cannot tell: a file's time may reach the
-    // disk without its bytes.
+    // A slot written once the files were on the disk names a change that committed; a
+    // switch's is settled from the pair that stands, by the opening.
+    if ((h.Slot().flags & kStaged) == 0) return true;
+    // A slot sent to the disk beside its change's files: the change committed only when
+    // they got there whole.  The stamps cannot tell: a file's time may reach the disk
+    // without its bytes.
     THistoryState::Stamp stamps[2];
     int64_t sizes[2] = {0, 0};
     std::unique_ptr<TFile> files[2];
@@ -1237,6 +1262,18 @@ bool HistoryCommittedJournal(const TLibraryPaths& paths, uint64_t journalId) {
     };
     THistoryState state;
     if (SlotFits(h, h.Slot(), stamps, sizes, read, state, true)) return true;
+    // Not as the slot says: either the change's bytes did not all get there, and rolling
+    // the journal back gives the files it was made on, or another program changed the
+    // library after it committed, which the roll back must not undo.
+    if (!rolledBack.read || h.Slot().lastEntry == 0) return true;
+    for (int f = 0; f < 2; ++f)
+      if (sizes[f] != rolledBack.size[f] && sizes[f] != h.Slot().state.size[f]) return true;
+    const THead last = h.HeadAt(int64_t(h.Slot().lastEntry));
+    const std::vector<TRange> none[2];
+    const THistoryState old = StateOf([&](TLibFile f, int64_t at, uint8_t* out,
+                                          int64_t n) { rolledBack.read(int(f), at, out, n); },
+                                      rolledBack.size, none);
+    if (PrintOf(old) != last.makes) return true;
     // It never took effect: the slot before it is made current again, on the disk, before
     // the journal takes the files back, so that a stop in between finds the same.
     h.WriteSlot(h.HasEarlier() ? h.Earlier() : TSlot{}, true);

@@ -35,6 +35,7 @@
 class TJovTransaction;
 class TOperationDelegate;
 class THistoryFile;
+struct TRolledBackFiles;
 
 // What a transaction's entry does in the history.
 enum class THistoryRole {
@@ -107,13 +108,14 @@ class THistoryCommit {
  public:
   virtual ~THistoryCommit() = default;
   // For a change in place, before its files are flushed: writes the entry behind the kept
-  // ones and the slot naming the change's journal, and starts both on their way to the
-  // disk, so that they get there while the files are flushed.  Until Commit a power cut
-  // may leave the slot there without the files: the opening, finding the library not as
-  // the slot says, makes the slot before it current again and rolls the journal back.
+  // ones and, when the state's checksums see every byte the change wrote, the slot naming
+  // the change's journal, and starts them on their way to the disk, so that they get
+  // there while the files are flushed.  Until Commit a power cut may leave that slot there
+  // without the files: the opening, finding the library not as the slot says, makes the
+  // slot before it current again and rolls the journal back.
   virtual void Stage(uint64_t journalId) = 0;
-  // The commit point of a staged change, once its files are on the disk: the history
-  // flushed.
+  // The commit point of a staged change, once its files are on the disk: the history,
+  // with the slot written now when Stage did not, flushed.
   virtual void Commit() = 0;
   // For a switch: writes the entry and a pending slot, and flushes the history: what the
   // switch makes true.
@@ -139,8 +141,12 @@ std::unique_ptr<THistoryCommit> PrepareHistoryCommit(TJovTransaction& t, TLibrar
 void ForgetHistory(TLibraryFiles& files);
 
 // Whether the library's history names the journal journalId as that of a change that
-// committed.  False when there is no history or it cannot be read.
-bool HistoryCommittedJournal(const TLibraryPaths& paths, uint64_t journalId);
+// committed.  False when there is no history or it cannot be read.  A change whose slot
+// went to the disk beside its files, which did not all get there (the files as rolling
+// the journal back leaves them are those the change was made on), did not: the slot
+// before it is made current again, on the disk.
+bool HistoryCommittedJournal(const TLibraryPaths& paths, uint64_t journalId,
+                             const TRolledBackFiles& rolledBack);
 
 // Reads the history beside the library (without the lock: a listing may be a moment
 // old).  Empty when there is none.

@@ -332,6 +332,34 @@ void WriteBack(TFile& journal, const TParsedJournal& parsed, TFile& data,
   }
 }
 
+// The files as WriteBack would leave them, read from the files and the journal.
+TRolledBackFiles RolledBack(TFile& journal, const TParsedJournal& parsed, TFile& data,
+                            const TLibraryPaths& paths) {
+  TRolledBackFiles out;
+  if (parsed.shift.delta != 0) return out;
+  out.size[0] = parsed.oldSize[0];
+  out.size[1] = std::max<int64_t>(parsed.oldSize[1], 0);
+  const QString indexPath = QFileInfo(paths.Data()).dir().filePath(parsed.indexName);
+  auto index = std::make_shared<std::unique_ptr<TFile>>();
+  out.read = [&journal, &parsed, &data, indexPath, index](int file, int64_t at, uint8_t* p,
+                                                          int64_t n) {
+    TFile* f = &data;
+    if (file == 1) {
+      if (!*index && FileExists(indexPath)) *index = TFile::Open(indexPath, TFile::Mode::Read);
+      f = index->get();
+    }
+    // What the file holds now (zeros past its end), then the old bytes over it.
+    std::memset(p, 0, size_t(n));
+    if (f != nullptr) f->ReadAt(at, p, std::min(n, std::max<int64_t>(f->Size() - at, 0)));
+    for (const TParsedJournal::Record& r : parsed.records) {
+      const int64_t from = std::max(at, r.offset), to = std::min(at + n, r.offset + r.length);
+      if (r.file == file && from < to)
+        journal.ReadExactAt(r.at + (from - r.offset), p + (from - at), to - from);
+    }
+  };
+  return out;
+}
+
 }  // namespace
 
 uint64_t WriteJournal(TFile& journal, TFile* const files[2], const int64_t oldSize[2],
@@ -432,7 +460,8 @@ bool ApplyJournal(TFile& data, const TLibraryPaths& paths, TByteBuffer& buffer, 
     TParsedJournal parsed;
     // A change that committed through its history, whose journal's title was not yet
     // cleared on the disk, stays.
-    if (ReadJournal(*journal, buffer, parsed) && !(committed && committed(parsed.id)))
+    if (ReadJournal(*journal, buffer, parsed) &&
+        !(committed && committed(parsed.id, RolledBack(*journal, parsed, data, paths))))
       WriteBack(*journal, parsed, data, paths, buffer);
   }
   // Until the journal is gone from the disk, the next opening would undo again, which

@@ -66,9 +66,18 @@ bool JournalHasTitle(TFile& journal);
 // changes is not hot.
 bool JournalIsHot(const TLibraryPaths& paths);
 
+// The library's files as undoing the journal would leave them, read without writing them:
+// sizes, and read(file, offset, out, length) within them (0 data, 1 index).  Not given
+// (read empty) for a journal that shifted the data file.
+struct TRolledBackFiles {
+  int64_t size[2] = {0, 0};
+  std::function<void(int, int64_t, uint8_t*, int64_t)> read;
+};
+
 // Whether the change of the journal with this id reached its commit point elsewhere (its
 // history names it), so that its journal must not be undone.  Empty: it did not.
-using TJournalCommitted = std::function<bool(uint64_t journalId)>;
+using TJournalCommitted =
+    std::function<bool(uint64_t journalId, const TRolledBackFiles& rolledBack)>;
 
 // Undoes the change the library's journal describes, when it is complete, with data the
 // locked data file open for writing, and removes the journal.  With keepIdle, a journal

@@ -29,7 +29,9 @@ int64_t shiftFloor = 1 << 20;
 // An opening keeps the change a journal describes when the library's history names it as
 // committed: the history's slot was its commit point.
 TJournalCommitted CommittedByHistory(const TLibraryPaths& paths) {
-  return [paths](uint64_t journalId) { return HistoryCommittedJournal(paths, journalId); };
+  return [paths](uint64_t journalId, const TRolledBackFiles& rolledBack) {
+    return HistoryCommittedJournal(paths, journalId, rolledBack);
+  };
 }
 
 bool LockWithin(TFile& file) {
