@@ -324,7 +324,8 @@ class THistoryFile {
   // After a commit: makes the next step of room when the room left behind end is less
   // than half a step, without flushing it.  Never throws.
   void GrowAhead(int64_t end);
-  // Writes slot as the next one and flushes; the commit point of a change.
+  // Writes slot as the next one and, with flush, flushes: the commit point of a change.
+  // Staged, it is marked as written before its change's files were on the disk.
   void WriteSlot(TSlot slot, bool flush, bool staged = false);
   // Rewrites the file with only the entries still kept, when what it holds besides them
   // has grown large; under the writer's lock, before an entry is added.

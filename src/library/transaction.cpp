@@ -726,7 +726,8 @@ void TJovTransaction::Commit() {
 void TJovTransaction::CommitJournal() {
   std::unique_ptr<THistoryCommit> history;
   try {
-    // The history's entry and its pending slot go to the disk beside the change's files.
+    // The history's entry, and its slot when the history can tell the change from the
+    // files after a power cut, go to the disk beside the change's files.
     if (recorder_) history = PrepareHistoryCommit(*this, files_, *recorder_, delegate_);
     if (history) history->Stage(journalId_);
     if (written_[0]) data_->Flush();
