@@ -40,8 +40,7 @@ std::set<int64_t> HolesOf(const QString& path) {
     if (hole < 0 || hole >= size) break;
     off_t data = ::lseek(fd, hole, SEEK_DATA);
     if (data < 0) data = size;
-    for (int64_t page = (hole + kPage - 1) / kPage; (page + 1) * kPage <= data; ++page)
-      holes.insert(page);
+    for (int64_t page = (hole + kPage - 1) / kPage; page * kPage < data; ++page) holes.insert(page);
     at = data;
   }
   ::close(fd);
@@ -151,12 +150,14 @@ struct TDiskFile {
     std::memcpy(bytes.data() + at, data.constData(), size_t(data.size()));
     Fill(at, data.size());
   }
-  // A hole of length bytes opened at `at` (a page), every page from there on moved.
+  // A hole of length bytes opened at `at` (a page, or the end), every page from there on
+  // moved.
   void Open(int64_t at, int64_t length) {
     bytes.insert(qsizetype(at), QByteArray(qsizetype(length), '\0'));
     std::set<int64_t> moved;
     for (int64_t page : holes) moved.insert(page * kPage >= at ? page + length / kPage : page);
-    for (int64_t page = (at + kPage - 1) / kPage; (page + 1) * kPage <= at + length; ++page)
+    const int64_t end = at + length == bytes.size() ? at + length + kPage - 1 : at + length;
+    for (int64_t page = (at + kPage - 1) / kPage; (page + 1) * kPage <= end; ++page)
       moved.insert(page);
     holes = std::move(moved);
     Clip();
@@ -171,9 +172,10 @@ struct TDiskFile {
     }
     holes = std::move(moved);
   }
-  // Only whole pages inside the file are holes; the rest of a page reads as zeros.
+  // Holes are pages that start inside the file: the file's last one may end inside it, as
+  // a file system's last block does.
   void Clip() {
-    std::erase_if(holes, [&](int64_t page) { return (page + 1) * kPage > bytes.size(); });
+    std::erase_if(holes, [&](int64_t page) { return page * kPage >= bytes.size(); });
   }
 };
 
@@ -191,7 +193,8 @@ void ShiftInPart(TDiskFile& file, int64_t offset, int64_t delta, int64_t stop) {
   QByteArray moved = file.bytes.mid(qsizetype(offset + length), qsizetype(stop - offset - length));
   file.Write(offset, moved);
   file.bytes.replace(qsizetype(stop - length), qsizetype(length), QByteArray(qsizetype(length), 0));
-  for (int64_t page = (stop - length + kPage - 1) / kPage; (page + 1) * kPage <= stop; ++page)
+  const int64_t end = stop == size ? stop + kPage - 1 : stop;
+  for (int64_t page = (stop - length + kPage - 1) / kPage; (page + 1) * kPage <= end; ++page)
     file.holes.insert(page);
   file.Resize(size);
   file.Clip();
