@@ -1374,6 +1374,35 @@ void CheckEntry(THistoryFile& h, const THead& head, const std::vector<TPiece> (&
   }
 }
 
+// The data file's last piece, when it is the file's tail moved by whole blocks of the
+// file system, is moved by a shift (TJovTransaction::PlanShift), as the insert or delete
+// it undoes was: an undo then costs what its change did, not a copy of the tail.  Only
+// when nothing before it reads the moved bytes where they stand: the pieces before it
+// come from the history, or stay in place ahead of the shift.  The shift's delta, or 0
+// when the tail is to be copied.
+int64_t PlanTailShift(TJovTransaction& t, const std::vector<TPiece>& pieces, int64_t size) {
+  const int64_t unit = t.ShiftUnit();
+  if (pieces.empty() || unit <= 0) return 0;
+  const TPiece& tail = pieces.back();
+  int64_t at = 0;
+  for (size_t k = 0; k + 1 < pieces.size(); ++k) at += pieces[k].length;
+  const int64_t delta = at - tail.from;
+  if (tail.kind != TPieceKind::Current || tail.from + tail.length != size || delta == 0 ||
+      delta % unit != 0)
+    return 0;
+  int64_t end = 0;
+  for (size_t k = 0; k + 1 < pieces.size(); ++k) {
+    const TPiece& p = pieces[k];
+    if (p.kind == TPieceKind::Current &&
+        (p.from != end || end + p.length > std::min(at, tail.from)))
+      return 0;
+    end += p.length;
+  }
+  const int64_t planned = t.PlanShift(delta < 0 ? at : tail.from, delta);
+  if (planned != 0 && planned != delta) throw std::logic_error("a shift of another length");
+  return planned;
+}
+
 }  // namespace
 
 THistoryStep NextHistoryStep(TJovTransaction& t, TLibraryFiles& files, THistoryRole role) {
@@ -1416,19 +1445,26 @@ void ApplyHistoryStep(TJovTransaction& t, TLibraryFiles& files, const THistorySt
   recorder->applying = step.at;
   recorder->what = step.entry.what;
 
+  // A shifted tail is neither journalled nor cut: the journal holds the shift.
+  const int64_t shift = PlanTailShift(t, pieces[0], sizes[0]);
+  // Bytes written into the room an opening shift makes overwrite nothing old.
+  const size_t copied[2] = {pieces[0].size() - (shift != 0 ? 1 : 0), pieces[1].size()};
+  const int64_t roomAt = shift > 0 ? pieces[0].back().from : sizes[0];
   int64_t total = 0;
   for (int f = 0; f < 2; ++f) {
     int64_t at = 0;
-    for (const TPiece& p : pieces[f]) {
+    for (size_t k = 0; k < copied[f]; ++k) {
+      const TPiece& p = pieces[f][k];
       if (p.kind != TPieceKind::Current || p.from != at) {
-        t.Protect(TLibFile(f), at, p.length);
+        t.Protect(TLibFile(f), at, f == 0 ? std::min(at + p.length, roomAt) - at : p.length);
         total += p.length;
       }
       at += p.length;
     }
-    if (at < sizes[f]) t.Protect(TLibFile(f), at, sizes[f] - at);
+    if (at < sizes[f] && !(f == 0 && shift != 0)) t.Protect(TLibFile(f), at, sizes[f] - at);
   }
   t.Begin();
+  if (shift != 0) t.Shift();
   TOperationDelegate* delegate = t.Delegate();
   TByteBuffer buffer;
   uint8_t* chunk = buffer.Reserve(kChunk);
@@ -1437,7 +1473,8 @@ void ApplyHistoryStep(TJovTransaction& t, TLibraryFiles& files, const THistorySt
   for (int f = 0; f < 2; ++f) {
     const TLibFile file = TLibFile(f);
     int64_t at = 0;
-    for (const TPiece& p : pieces[f]) {
+    for (size_t k = 0; k < copied[f]; ++k) {
+      const TPiece& p = pieces[f][k];
       if (p.kind == TPieceKind::Current && p.from == at) {
         at += p.length;
         continue;
@@ -1460,7 +1497,7 @@ void ApplyHistoryStep(TJovTransaction& t, TLibraryFiles& files, const THistorySt
       }
       at += p.length;
     }
-    if (at < sizes[f]) t.Truncate(file, at);
+    if (at < sizes[f] && !(f == 0 && shift != 0)) t.Truncate(file, at);
   }
 }
 

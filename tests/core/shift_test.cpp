@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <functional>
 
+#include "common/operation.h"
 #include "editing/rangeedit.h"
+#include "editing/undo.h"
 #include "library/myjov.h"
 #include "library/transaction.h"
 #include "support/crashfs.h"
@@ -184,6 +187,61 @@ TEST_P(ShiftTest, AFailureOrAPowerCutAtAnyStepOfAShiftLeavesTheOldOrTheNewFiles)
   }
 }
 
+// Notes the journal's size when the change last asks whether to stop: its own journal,
+// whole, by then.
+struct TJournalWatch final : TOperationDelegate {
+  QString path;
+  int64_t size = 0;
+  bool CancelRequested() override {
+    size = QFileInfo(path).size();
+    return false;
+  }
+};
+
+// The undo of a shifted edit shifts back, its journal holding no copy of the tail, and the
+// redo shifts again; stopped at any step, either leaves the files before or after it.
+TEST_P(ShiftTest, UndoAndRedoOfAShiftedEditShiftBackAndStopSafelyAnywhere) {
+  TShifting shifting;
+  for (const Case& c : Cases()) {
+    if (!c.shifts || c.inPlace) continue;
+    SCOPED_TRACE(c.name);
+    RunWith(c, kPage);
+    const QByteArray newData = ReadFileBytes(dataPath), newIndex = ReadFileBytes(indexPath);
+    const QString historyPath = TLibraryPaths::Of(dataPath).History();
+    const QByteArray history = ReadFileBytes(historyPath);
+    for (const THistoryRole role : {THistoryRole::Undo, THistoryRole::Redo}) {
+      TJournalWatch watch;
+      watch.path = TLibraryPaths::Of(dataPath).Journal();
+      {
+        TCrashFs fs;
+        TJOV jov;
+        ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
+        EXPECT_FALSE(UndoOrRedo(jov, role, &watch).isEmpty());
+      }
+      const bool undone = role == THistoryRole::Undo;
+      EXPECT_EQ(ReadFileBytes(dataPath), undone ? oldData : newData);
+      EXPECT_EQ(ReadFileBytes(indexPath), undone ? oldIndex : newIndex);
+      // What the step overwrites or closes, and no copy of the tail.
+      EXPECT_LE(watch.size, std::abs(newData.size() - oldData.size()) + 2 * kPage +
+                                std::max(oldIndex.size(), newIndex.size()));
+    }
+    // Each loop starts from the state its step was taken from.
+    for (const THistoryRole role : {THistoryRole::Undo, THistoryRole::Redo}) {
+      WriteFileBytes(dataPath, newData);
+      WriteFileBytes(indexPath, newIndex);
+      WriteFileBytes(historyPath, history);
+      if (role == THistoryRole::Redo) {
+        TJOV jov;
+        ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
+        UndoOrRedo(jov, THistoryRole::Undo);
+      }
+      ExpectCrashSafe(
+          dataPath, indexPath, [&](TJOV& jov) { return !UndoOrRedo(jov, role).isEmpty(); }, 5,
+          false);
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(FileTypes, ShiftTest, testing::Values(0, 1));
 
 // Runs an edit once, on the files as they are; whether it reported success.
@@ -231,6 +289,17 @@ TEST_P(RealShiftTest, EditsShiftExtentsAndAStopAtAnyStepIsUndoneOrKept) {
     const QByteArray newData = ReadFileBytes(dataPath), newIndex = ReadFileBytes(indexPath);
     EXPECT_EQ(Images(dataPath), expected);
     EXPECT_EQ(std::abs(newData.size() - oldData.size()) % kPage, 0) << "moved by blocks";
+    {
+      // Its undo moves the extents back.
+      TShifting shifting(0);
+      TCrashFs fs;
+      TJOV jov;
+      ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
+      UndoOrRedo(jov, THistoryRole::Undo);
+      EXPECT_EQ(ReadFileBytes(dataPath), oldData);
+      EXPECT_EQ(ReadFileBytes(indexPath), oldIndex);
+      UndoOrRedo(jov, THistoryRole::Redo);
+    }
     for (int k = 1; k <= steps; ++k) {
       SCOPED_TRACE(testing::Message() << "stopped at step " << k << " of " << steps);
       restore();
