@@ -199,7 +199,8 @@ struct TJournalWatch final : TOperationDelegate {
 };
 
 // The undo of a shifted edit shifts back, its journal holding no copy of the tail, and the
-// redo shifts again; stopped at any step, either leaves the files before or after it.
+// redo shifts again (where the file system refuses, both copy); stopped at any step,
+// either leaves the files before or after it.
 TEST_P(ShiftTest, UndoAndRedoOfAShiftedEditShiftBackAndStopSafelyAnywhere) {
   TShifting shifting;
   for (const Case& c : Cases()) {
@@ -209,22 +210,25 @@ TEST_P(ShiftTest, UndoAndRedoOfAShiftedEditShiftBackAndStopSafelyAnywhere) {
     const QByteArray newData = ReadFileBytes(dataPath), newIndex = ReadFileBytes(indexPath);
     const QString historyPath = TLibraryPaths::Of(dataPath).History();
     const QByteArray history = ReadFileBytes(historyPath);
-    for (const THistoryRole role : {THistoryRole::Undo, THistoryRole::Redo}) {
-      TJournalWatch watch;
-      watch.path = TLibraryPaths::Of(dataPath).Journal();
-      {
-        TCrashFs fs;
-        TJOV jov;
-        ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
-        EXPECT_FALSE(UndoOrRedo(jov, role, &watch).isEmpty());
+    for (const bool refuse : {true, false})
+      for (const THistoryRole role : {THistoryRole::Undo, THistoryRole::Redo}) {
+        TJournalWatch watch;
+        watch.path = TLibraryPaths::Of(dataPath).Journal();
+        {
+          TShifting refusing(kPage, refuse);
+          TCrashFs fs;
+          TJOV jov;
+          ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
+          EXPECT_FALSE(UndoOrRedo(jov, role, &watch).isEmpty());
+        }
+        const bool undone = role == THistoryRole::Undo;
+        EXPECT_EQ(ReadFileBytes(dataPath), undone ? oldData : newData);
+        EXPECT_EQ(ReadFileBytes(indexPath), undone ? oldIndex : newIndex);
+        // What the step overwrites or closes, and no copy of the tail.
+        if (!refuse)
+          EXPECT_LE(watch.size, std::abs(newData.size() - oldData.size()) + 2 * kPage +
+                                    std::max(oldIndex.size(), newIndex.size()));
       }
-      const bool undone = role == THistoryRole::Undo;
-      EXPECT_EQ(ReadFileBytes(dataPath), undone ? oldData : newData);
-      EXPECT_EQ(ReadFileBytes(indexPath), undone ? oldIndex : newIndex);
-      // What the step overwrites or closes, and no copy of the tail.
-      EXPECT_LE(watch.size, std::abs(newData.size() - oldData.size()) + 2 * kPage +
-                                std::max(oldIndex.size(), newIndex.size()));
-    }
     // Each loop starts from the state its step was taken from.
     for (const THistoryRole role : {THistoryRole::Undo, THistoryRole::Redo}) {
       WriteFileBytes(dataPath, newData);
