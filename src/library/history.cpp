@@ -1241,6 +1241,31 @@ void ForgetHistory(TLibraryFiles& files) {
   }
 }
 
+namespace {
+
+// The library's files as they stand, read without the lock; each opened when first read.
+struct TStandingFiles {
+  explicit TStandingFiles(const TLibraryPaths& paths) : paths_(paths) {
+    for (int f = 0; f < 2; ++f) stamps[f] = StampOf(paths.File(TLibFile(f)), &sizes[f]);
+  }
+  TReader Reader() {
+    return [this](TLibFile f, int64_t at, uint8_t* out, int64_t n) {
+      std::unique_ptr<TFile>& file = files_[int(f)];
+      if (!file) file = TFile::Open(paths_.File(f), TFile::Mode::Read);
+      file->ReadExactAt(at, out, n);
+    };
+  }
+
+  THistoryState::Stamp stamps[2];
+  int64_t sizes[2] = {0, 0};
+
+ private:
+  const TLibraryPaths& paths_;
+  std::unique_ptr<TFile> files_[2];
+};
+
+}  // namespace
+
 bool HistoryCommittedJournal(const TLibraryPaths& paths, uint64_t journalId,
                              const TRolledBackFiles& rolledBack) {
   try {
@@ -1252,17 +1277,10 @@ bool HistoryCommittedJournal(const TLibraryPaths& paths, uint64_t journalId,
     // A slot sent to the disk beside its change's files: the change committed only when
     // they got there whole.  The stamps cannot tell: a file's time may reach the disk
     // without its bytes.
-    THistoryState::Stamp stamps[2];
-    int64_t sizes[2] = {0, 0};
-    std::unique_ptr<TFile> files[2];
-    for (int f = 0; f < 2; ++f) stamps[f] = StampOf(paths.File(TLibFile(f)), &sizes[f]);
-    const TReader read = [&](TLibFile f, int64_t at, uint8_t* out, int64_t n) {
-      std::unique_ptr<TFile>& file = files[int(f)];
-      if (!file) file = TFile::Open(paths.File(f), TFile::Mode::Read);
-      file->ReadExactAt(at, out, n);
-    };
+    TStandingFiles standing(paths);
+    const int64_t* sizes = standing.sizes;
     THistoryState state;
-    if (SlotFits(h, h.Slot(), stamps, sizes, read, state, true)) return true;
+    if (SlotFits(h, h.Slot(), standing.stamps, sizes, standing.Reader(), state, true)) return true;
     // Not as the slot says: either the change's bytes did not all get there, and rolling
     // the journal back gives the files it was made on, or another program changed the
     // library after it committed, which the roll back must not undo.
@@ -1308,16 +1326,17 @@ THistoryListing ListHistory(const TLibraryPaths& paths) {
   THistoryFile h(paths);
   if (!h.Load(false)) return out;
   out.fileBytes = h.File().Size();
-  // Without the lock the stamps alone tell whether the library is as the history knows
-  // it; a pending switch that did not happen leaves the slot before it.
-  const THistoryState::Stamp stamps[2] = {StampOf(paths.Data()), StampOf(paths.Index())};
-  auto stampsFit = [&](const TSlot& s) {
-    return s.number != 0 && stamps[0] == s.state.stamp[0] && stamps[1] == s.state.stamp[1];
-  };
-  if (!stampsFit(h.Slot()) && (h.Slot().flags & kPending) != 0 && h.HasEarlier() &&
-      stampsFit(h.Earlier()))
-    h.UseEarlier();
-  out.changedElsewhere = !stampsFit(h.Slot());
+  // Read without the lock, as a change would read it: the stamps, or where they changed
+  // (after a power cut) the content.  A change under way may make the answer stale; the
+  // undo checks again under the lock.
+  TStandingFiles standing(paths);
+  THistoryState state;
+  try {
+    out.changedElsewhere =
+        !FitsHistory(h, standing.stamps, standing.sizes, standing.Reader(), state);
+  } catch (const EJovError&) {
+    out.changedElsewhere = true;
+  }
   const TSlot& slot = h.Slot();
   for (const THead& head : h.Side(slot.doneTop))
     out.done.push_back(EntryOf(h, head, out.changedElsewhere || head.number <= slot.refusedUpTo));
