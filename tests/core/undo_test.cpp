@@ -247,24 +247,11 @@ TEST_P(UndoTest, OnlyAChangeTheChecksumsSeeWholeSendsItsSlotBesideItsFiles) {
 // Files only written again with their own bytes (their times changed, as a power cut may
 // leave them) still fit, in the listing as in the undo.
 TEST_P(UndoTest, AChangeBehindTheHistorysBackIsRefusedUntilCleared) {
-  {
-    Lay();
-    TJOV jov;
-    ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
-    InsertRecord(jov, 1, 4, 1, 0, 0, Pixels(4, 1, 3).data());
-    jov.Close();
-    const auto [data, index] = Files();
-    WriteFileBytes(dataPath, data);
-    WriteFileBytes(indexPath, index);
-    ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
-    EXPECT_FALSE(ListHistory(jov.Paths()).changedElsewhere);
-    EXPECT_FALSE(ListHistory(jov.Paths()).done.front().refused);
-    EXPECT_FALSE(NextStep(jov, THistoryRole::Undo).entry.refused);
-  }
   const struct {
     const char* name;
     std::function<void(QByteArray& data, QByteArray& index)> change;
   } elsewhere[] = {
+      {"OnlyTheTimesChange", nullptr},
       {"DataGrows", [](QByteArray& d, QByteArray&) { d.append("junk"); }},
       {"AnEntryMoves", [](QByteArray&, QByteArray& i) { i[i.size() - 1] = char(i.back() + 1); }},
       {"APaletteByteChanges", [](QByteArray& d, QByteArray&) { d[100] = char(d[100] ^ 1); }},
@@ -277,12 +264,14 @@ TEST_P(UndoTest, AChangeBehindTheHistorysBackIsRefusedUntilCleared) {
     InsertRecord(jov, 1, 4, 1, 0, 0, Pixels(4, 1, 3).data());
     jov.Close();
     auto [data, index] = Files();
-    e.change(data, index);
+    if (e.change) e.change(data, index);
     WriteFileBytes(dataPath, data);
     WriteFileBytes(indexPath, index);
     ASSERT_EQ(jov.Open(dataPath), TOpenResult::Opened);
-    EXPECT_TRUE(NextStep(jov, THistoryRole::Undo).entry.refused);
-    EXPECT_TRUE(ListHistory(jov.Paths()).changedElsewhere);
+    const bool changed = e.change != nullptr;
+    EXPECT_EQ(NextStep(jov, THistoryRole::Undo).entry.refused, changed);
+    EXPECT_EQ(ListHistory(jov.Paths()).changedElsewhere, changed);
+    if (!changed) continue;
     try {
       UndoOrRedo(jov, THistoryRole::Undo);
       ADD_FAILURE() << "an undo over files changed elsewhere";
